@@ -1,0 +1,45 @@
+#pragma once
+// The command registry of slidomat-cli. Each command is one file in this folder
+// that registers itself with a static SDM_CLI_COMMAND(...) object, so commands
+// can be added without touching a shared table.
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace sdm::cli {
+
+using Args = std::vector<std::string>;
+// A command returns the process exit status. Errors are reported by throwing;
+// main prints the exception's text on stderr and exits with status 1.
+using Handler = std::function<int(const Args& args)>;
+
+struct Command {
+  std::string name;
+  std::string usage;    // one line: "fit INPUT WIDTHxHEIGHT OUTPUT.bmp [--greyscale] [--sepia]"
+  std::string summary;  // one line saying what it does
+  Handler run;
+};
+
+std::vector<Command>& Registry();
+
+struct Registrar {
+  Registrar(Command c) { Registry().push_back(std::move(c)); }
+};
+
+// Helpers for the small argument parsers of the commands.
+// Parses "WIDTHxHEIGHT"; throws a usage error when it is not two positive integers.
+void ParseSize(const std::string& text, int& width, int& height);
+// Parses a whole decimal integer; throws a usage error naming the option otherwise.
+long long ParseInt(const std::string& text, const std::string& what);
+
+// A usage error: main prints it with the command's usage line, status 2.
+struct UsageError {
+  std::string message;
+};
+
+}  // namespace sdm::cli
+
+#define SDM_CLI_CONCAT2(a, b) a##b
+#define SDM_CLI_CONCAT(a, b) SDM_CLI_CONCAT2(a, b)
+#define SDM_CLI_COMMAND(...) \
+  static ::sdm::cli::Registrar SDM_CLI_CONCAT(sdm_cli_registrar_, __LINE__)(::sdm::cli::Command{__VA_ARGS__})

@@ -1,0 +1,70 @@
+// slidomat-cli: the headless front end. It runs the same jobs as the window,
+// through the same project, frame and video code, reporting on stdout/stderr.
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+
+#include "Cli.h"
+
+namespace sdm::cli {
+
+std::vector<Command>& Registry() {
+  static std::vector<Command> commands;
+  return commands;
+}
+
+void ParseSize(const std::string& text, int& width, int& height) {
+  auto x = text.find_first_of("xX");
+  if (x == std::string::npos) throw UsageError{"bad size \"" + text + "\" (expected WIDTHxHEIGHT)"};
+  long long w = ParseInt(text.substr(0, x), "width");
+  long long h = ParseInt(text.substr(x + 1), "height");
+  if (w <= 0 || h <= 0 || w > 65535 || h > 65535) throw UsageError{"bad size \"" + text + "\""};
+  width = static_cast<int>(w);
+  height = static_cast<int>(h);
+}
+
+long long ParseInt(const std::string& text, const std::string& what) {
+  long long value = 0;
+  auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || ptr != text.data() + text.size())
+    throw UsageError{"bad " + what + " \"" + text + "\""};
+  return value;
+}
+
+static void PrintHelp(std::ostream& out) {
+  out << "Usage: slidomat-cli COMMAND [ARGUMENTS]\n\nCommands:\n";
+  auto commands = Registry();
+  std::sort(commands.begin(), commands.end(), [](const Command& a, const Command& b) { return a.name < b.name; });
+  for (const auto& c : commands) out << "  " << c.usage << "\n      " << c.summary << "\n";
+}
+
+}  // namespace sdm::cli
+
+int main(int argc, char** argv) {
+  using namespace sdm::cli;
+  if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h" ||
+      std::string(argv[1]) == "help") {
+    PrintHelp(argc < 2 ? std::cerr : std::cout);
+    return argc < 2 ? 2 : 0;
+  }
+  const std::string name = argv[1];
+  const auto& commands = Registry();
+  auto it = std::find_if(commands.begin(), commands.end(), [&](const Command& c) { return c.name == name; });
+  if (it == commands.end()) {
+    std::cerr << "slidomat-cli: unknown command \"" << name << "\"\n";
+    PrintHelp(std::cerr);
+    return 2;
+  }
+  Args args(argv + 2, argv + argc);
+  try {
+    return it->run(args);
+  } catch (const UsageError& e) {
+    std::cerr << "slidomat-cli " << it->name << ": " << e.message << "\nUsage: slidomat-cli " << it->usage << "\n";
+    return 2;
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << "\n";
+    return 1;
+  }
+}
