@@ -1,0 +1,110 @@
+#pragma once
+// TAbstractAudioFile: the base of every format reader and of the two stream
+// filters of the decoding chain. A reader is complete when its constructor
+// returns (file open, stream parameters known, Tags filled) or it raises.
+//
+// Audio conventions: PCM is interleaved, little-endian, channel 0 first,
+// 16-bit signed (8-bit unsigned only from WAV sources); positions and sizes
+// are signed 64-bit byte counts of the PCM stream; play time is a double
+// holding days (1.0 = 24 hours). Strings are UTF-8.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/Errors.h"
+
+namespace sdm {
+
+// Format kinds a reader reports and the facade chooses from the file name.
+enum : uint8_t {
+  akNone = 0,
+  akWav = 1,
+  akMpeg = 3,
+  akWma = 4,
+  akOgg = 5,
+  akApe = 6,
+  akAc3 = 7,
+  akMpc = 8,
+  akFlac = 9,
+};
+
+// Tag kinds, a bit set.
+enum : uint32_t {
+  tkId3v1 = 1,
+  tkId3v2 = 2,
+  tkApeV2 = 4,
+  tkVorbis = 8,
+};
+
+// A tag value list: lines of the form NAME=value.
+using TTagLines = std::vector<std::string>;
+
+// The conversion error of GetTagDate.
+class EConvertError : public EError {
+public:
+  using EError::EError;
+};
+
+class TAbstractAudioFile {
+public:
+  // Stores the name, clears Id3v2Size and TagKinds, starts Tags and Messages
+  // empty. Every reader calls it first and then fills its own fields.
+  explicit TAbstractAudioFile(const std::string& fileName);
+  virtual ~TAbstractAudioFile();
+  TAbstractAudioFile(const TAbstractAudioFile&) = delete;
+  TAbstractAudioFile& operator=(const TAbstractAudioFile&) = delete;
+
+  virtual uint32_t GetBitRate();          // bits per second of the source
+  virtual uint32_t GetChannels();         // channels in the PCM
+  virtual int64_t GetFileSize();          // bytes of the file
+  virtual int64_t GetPosition();          // current PCM byte position
+  virtual int64_t GetPcmSize();           // total PCM bytes
+  virtual uint32_t GetSampleRate();       // samples per second per channel
+  virtual uint32_t GetBitsPerSample();    // 8 or 16
+  virtual uint8_t GetFormatKind();        // akNone...
+  virtual void Seek(int64_t position);    // PCM byte offset; base does nothing
+  // Base: PcmSize / ((Channels * SampleRate * BitsPerSample) div 8) / 86400.
+  virtual double GetPlayTime();
+  virtual bool CanRead();                 // base false; readers and filters true
+
+  // The PCM read contract: on entry count is the number of bytes wanted; the
+  // implementation writes PCM into buffer and sets count to the bytes it
+  // delivered. The result is true while the stream has (or may still have)
+  // data and false once it is exhausted. Readers that cannot fill the whole
+  // request either zero-fill the remainder or report the short count.
+  virtual bool ReadPcm(void* buffer, int32_t& count) = 0;
+
+  // Value after "Name=" of the first line whose name equals name, ignoring
+  // case; empty when there is none.
+  virtual void GetTagValue(const std::string& name, std::string& value);
+  // The value as a 32-bit integer; 0 when it is not a valid integer.
+  virtual int32_t GetTagInt(const std::string& name);
+  // The value as a date-time (days since 1899-12-30, the runtime's epoch).
+  // Accepted: yyyy-mm-dd and dd/mm/yyyy; anything else raises EConvertError.
+  virtual double GetTagDate(const std::string& name);
+  // Strip / write tags of the given kinds (ID3v1, ID3v2, APEv2 in that order)
+  // from / into FileName. The result is the AND of the single results; true
+  // for an empty kind set, which leaves the file untouched.
+  virtual bool RemoveTags(uint32_t kinds);
+  virtual bool WriteTags(uint32_t kinds);
+
+  // Convenience for callers: the value (empty when absent).
+  std::string TagValue(const std::string& name) {
+    std::string v;
+    GetTagValue(name, v);
+    return v;
+  }
+
+  std::string FileName;
+  TTagLines Tags;
+  int64_t Id3v2Size = 0;
+  TTagLines Messages;
+  uint32_t TagKinds = 0;
+};
+
+// Shared by the tag classes and readers: the value of the first line of lines
+// whose name part equals name without regard to case; found tells whether
+// there was one.
+std::string FindTagValue(const TTagLines& lines, const std::string& name, bool* found = nullptr);
+
+}  // namespace sdm
