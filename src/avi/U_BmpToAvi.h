@@ -1,0 +1,93 @@
+#pragma once
+// TBmpToAvi: the AVI writer. Lists the installed video compressors, keeps the
+// chosen one, and writes an AVI file with one video stream whose frames are
+// compressed one at a time by that compressor.
+//
+// The main window owns one writer for its whole life. Open and the catalogue
+// calls run on the user-interface thread; AddFrame and Close on the video
+// maker thread while a job runs; never both at once.
+//
+// The k-th frame after Open (k = 1, 2, ...) is compressed as frame number k
+// and written at sample position k + 1; positions 0 and 1 stay empty. The
+// file is complete only after Close.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Dib24.h"
+#include "platform/WinTypes.h"
+#include "platform/avifile/AviFile.h"
+#include "platform/vfw/Vfw.h"
+#include "support/StringList.h"
+
+namespace sdm {
+
+class TBmpToAvi {
+public:
+  TBmpToAvi();
+  ~TBmpToAvi();  // Close() unless already closed; never throws
+  TBmpToAvi(const TBmpToAvi&) = delete;
+  TBmpToAvi& operator=(const TBmpToAvi&) = delete;
+
+  // Set by the caller before Open. They keep the last job's values between
+  // jobs.
+  int32_t Width = -1;
+  int32_t Height = -1;
+  int32_t FramePeriod = -1;  // milliseconds per frame: 1000 div frames per second
+  std::string FileName;
+
+  // ---- Codec catalogue ----
+  // Clears lines and adds "FOURCC description" for every compressor that can
+  // compress 640 × 480 24-bit frames, in the platform's order.
+  void ListCodecs(TStringList& lines);
+  // Empty text clears FourCC. Otherwise keeps text when a compressor for it
+  // can compress Width × Height 24-bit frames, else throws EError
+  // "No compressor for " + text + " available" and leaves FourCC unchanged.
+  void SetFourCC(const std::string& text);
+  const std::string& FourCC() const { return fourCC_; }
+  // The chosen compressor's configuration and about dialogs (through the
+  // hooks of the compressor layer); nothing happens without a FourCC.
+  void Configure(HWND owner = 0);
+  void About(HWND owner = 0);
+  // The four bytes of v, least significant first, as characters.
+  static std::string FourCCToText(uint32_t v);
+
+  // ---- Writing ----
+  // Starts a new file at FileName (an existing file there is deleted first).
+  // Throws EAssertionFailed ("FileOpen failed. Err: $…", "CreateStream
+  // failed. Err: $…", "ICOpen failed.") naming U_BmpToAvi and the line.
+  void Open();
+  // Compresses one 24-bit frame and appends it to the stream.
+  void AddFrame(const TDib24& bitmap);
+  // Finishes the file and frees every handle; safe when nothing is open.
+  // Throws "FileRelease failed. Err: $…" when the finished file could not be
+  // written completely (after every handle has been freed).
+  void Close();
+
+  bool Opened() const { return opened_; }
+  bool Closed() const { return closed_; }
+  HRESULT LastError() const { return lastError_; }
+  // Frame number handed to the compressor next (1 after Open).
+  int32_t FrameNumber() const { return frameNumber_; }
+  bool Started() const { return started_; }
+  const BITMAPINFOHEADER& OutFormat() const { return outFormat_; }
+  int32_t MaxFrameSize() const { return maxFrameSize_; }
+
+private:
+  std::string fourCC_;
+  bool opened_ = false;
+  bool closed_ = false;
+  HRESULT lastError_ = 0;
+  PAVIFILE file_ = nullptr;
+  PAVISTREAM stream_ = nullptr;
+  HIC compressor_ = nullptr;
+  BITMAPINFOHEADER outFormat_{};
+  int32_t maxFrameSize_ = 0;
+  bool started_ = false;
+  int32_t frameNumber_ = 0;
+  std::vector<uint8_t> prevFormat_;
+  std::vector<uint8_t> prevBits_;
+  std::vector<uint8_t> outBuffer_;
+};
+
+}  // namespace sdm
