@@ -1,0 +1,44 @@
+#pragma once
+// TTextStorage: the English texts of the messages a window composes at run
+// time, with their current translation. Code asks Translate(English literal);
+// language files replace Items line by line, index-aligned with the English
+// copy, which never changes once the storage is made.
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sdm {
+
+class TTextStorage {
+public:
+  // Name is the component name ("main_ts"); english the texts in order.
+  TTextStorage(std::string name, std::vector<std::string> english);
+
+  const std::string& Name() const { return name_; }
+  std::vector<std::string> Items() const;
+  const std::vector<std::string>& English() const { return english_; }
+  // Replaces the current texts wholesale.
+  void SetItems(const std::vector<std::string>& items);
+  // Replaces the first lines.size() texts (a language file with fewer lines
+  // leaves the rest as they were); lines beyond the English list are ignored.
+  void ApplyItems(const std::vector<std::string>& lines);
+  // Back to the English texts.
+  void Reset();
+
+  // The current text for an English text (found without regard to case);
+  // unknown texts, and lines translated as "unused", give the text back.
+  std::string Translate(const std::string& englishText) const;
+
+private:
+  const std::string name_;
+  const std::vector<std::string> english_;
+  mutable std::mutex mutex_;
+  std::vector<std::string> items_;
+};
+
+// The 22 English lines of the main window's list, in order.
+const std::vector<std::string>& MainTextStorageLines();
+// The main window's text storage, shared by the dialogs that borrow it.
+TTextStorage& main_ts();
+
+}  // namespace sdm
