@@ -1,11 +1,25 @@
 #pragma once
 // TImageFile: one picture of the slideshow in memory, decoded into a 32-bit
 // bitmap and fitted into the frame size with black bars.
+#include <cstdint>
 #include <string>
 
 #include "frames/Bitmap32.h"
 
 namespace sdm {
+
+// Limits that keep a hostile or broken picture file from making us allocate
+// without bound. 100 megapixels is more than any camera a slideshow meets and
+// still fits in memory as a 32-bit bitmap; the file limit covers an
+// uncompressed 100-megapixel 32-bit BMP.
+constexpr int64_t kMaxPicturePixels = 100'000'000;
+constexpr int kMaxPictureSide = 65535;
+constexpr int64_t kMaxPictureFileSize = 512ll * 1024 * 1024;
+
+// "Cannot load picture "<file>": <reason>", the form of every loading error.
+std::string PictureError(const std::string& fileName, const std::string& reason);
+// Refuses a picture size that is empty or beyond the limits above.
+void CheckPictureSize(const std::string& fileName, int64_t width, int64_t height);
 
 class TImageFile {
 public:
