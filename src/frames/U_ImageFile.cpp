@@ -35,7 +35,9 @@ std::string ExtensionOf(const std::string& fileName) {
   return ext;
 }
 
-std::vector<uint8_t> ReadWholeFile(const std::string& fileName) {
+}  // namespace
+
+std::vector<uint8_t> ReadPictureFile(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
   if (!in) throw EError(PictureError(fileName, "the file cannot be opened"));
   in.seekg(0, std::ios::end);
@@ -49,12 +51,14 @@ std::vector<uint8_t> ReadWholeFile(const std::string& fileName) {
   return data;
 }
 
+namespace {
+
 double Nearest(double v) { return std::nearbyint(v); }  // ties to even in the default rounding mode
 
 }  // namespace
 
 TImageFile::TImageFile(const std::string& fileName) : fileName_(fileName) {
-  const std::vector<uint8_t> data = ReadWholeFile(fileName);
+  const std::vector<uint8_t> data = ReadPictureFile(fileName);
   // The signature wins over the name: a BMP saved as ".jpg" still loads.
   if (data.size() >= 2 && data[0] == 'B' && data[1] == 'M') {
     ReadBmp(data.data(), data.size(), fileName, bitmap_);

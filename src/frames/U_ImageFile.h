@@ -3,6 +3,7 @@
 // bitmap and fitted into the frame size with black bars.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "frames/Bitmap32.h"
 
@@ -20,6 +21,9 @@ constexpr int64_t kMaxPictureFileSize = 512ll * 1024 * 1024;
 std::string PictureError(const std::string& fileName, const std::string& reason);
 // Refuses a picture size that is empty or beyond the limits above.
 void CheckPictureSize(const std::string& fileName, int64_t width, int64_t height);
+// The whole picture file, refused when it cannot be read or is beyond
+// kMaxPictureFileSize.
+std::vector<uint8_t> ReadPictureFile(const std::string& fileName);
 
 class TImageFile {
 public:

@@ -1,0 +1,42 @@
+// fit: one picture through the same loading, fitting and colour steps a
+// slideshow frame takes, written as a 24-bit BMP to look at.
+#include <iostream>
+
+#include "Cli.h"
+#include "frames/U_BmpWriter.h"
+#include "frames/U_ImageFile.h"
+
+namespace {
+
+int RunFit(const sdm::cli::Args& args) {
+  std::vector<std::string> positional;
+  bool greyscale = false;
+  bool sepia = false;
+  for (const std::string& a : args) {
+    if (a == "--greyscale")
+      greyscale = true;
+    else if (a == "--sepia")
+      sepia = true;
+    else if (a.size() > 2 && a.compare(0, 2, "--") == 0)
+      throw sdm::cli::UsageError{"unknown option \"" + a + "\""};
+    else
+      positional.push_back(a);
+  }
+  if (positional.size() != 3) throw sdm::cli::UsageError{"expected INPUT, WIDTHxHEIGHT and OUTPUT.bmp"};
+  int width = 0;
+  int height = 0;
+  sdm::cli::ParseSize(positional[1], width, height);
+
+  sdm::TImageFile picture(positional[0], width, height);
+  // The frame server's order: grey first, so sepia tones the grey levels.
+  if (greyscale) picture.Greyscale();
+  if (sepia) picture.Sepia();
+  sdm::SaveBmp24(picture.Bitmap(), positional[2]);
+  std::cout << "Wrote " << positional[2] << " (" << width << " x " << height << ")\n";
+  return 0;
+}
+
+}  // namespace
+
+SDM_CLI_COMMAND("fit", "fit INPUT WIDTHxHEIGHT OUTPUT.bmp [--greyscale] [--sepia]",
+                "Fits a picture into a frame size and writes a 24-bit BMP", RunFit);
