@@ -9,6 +9,7 @@
 // rewrites the file at once. Safe to call from any thread (one lock), because
 // the command line logs from its worker threads.
 #include <cstddef>
+#include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -50,7 +51,7 @@ private:
   const bool debugMode_;
   const int maxLines_;
   mutable std::mutex mutex_;
-  std::vector<std::string> lines_;  // stored oldest first; index 0 of Lines() is the back
+  std::deque<std::string> lines_;  // stored oldest first; index 0 of Lines() is the back
 };
 
 }  // namespace sdm

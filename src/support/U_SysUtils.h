@@ -82,6 +82,10 @@ std::string ExtractFilePath(const std::string& path);
 std::string GetAppDataFolder(const std::string& programPath, const std::string& title);
 // The full path of the running program file.
 std::string ProgramFilePath();
+// The per-user roaming data folder ($XDG_DATA_HOME, default ~/.local/share)
+// and the local one ($XDG_CACHE_HOME, default ~/.cache); "" when unknown.
+std::string RoamingDataFolder();
+std::string LocalDataFolder();
 
 // Size in bytes (64-bit); 0 when the file cannot be found.
 int64_t FileSizeOf(const std::string& path);

@@ -1,0 +1,76 @@
+#include "localization/C_TextStorage.h"
+
+#include "support/U_SysUtils.h"
+
+namespace sdm {
+
+TTextStorage::TTextStorage(std::string name, std::vector<std::string> english)
+    : name_(std::move(name)), english_(std::move(english)), items_(english_) {}
+
+std::vector<std::string> TTextStorage::Items() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return items_;
+}
+
+void TTextStorage::SetItems(const std::vector<std::string>& items) {
+  std::lock_guard<std::mutex> g(mutex_);
+  items_ = items;
+}
+
+void TTextStorage::ApplyItems(const std::vector<std::string>& lines) {
+  std::lock_guard<std::mutex> g(mutex_);
+  if (items_.size() < english_.size()) items_.resize(english_.size());
+  for (size_t i = 0; i < lines.size() && i < english_.size(); ++i) items_[i] = lines[i];
+}
+
+void TTextStorage::Reset() {
+  std::lock_guard<std::mutex> g(mutex_);
+  items_ = english_;
+}
+
+std::string TTextStorage::Translate(const std::string& englishText) const {
+  for (size_t i = 0; i < english_.size(); ++i) {
+    if (!SameText(english_[i], englishText)) continue;
+    std::lock_guard<std::mutex> g(mutex_);
+    // A list replaced by a shorter one has no text for the later lines.
+    if (i >= items_.size()) return englishText;
+    const std::string& current = items_[i];
+    return current == "unused" ? englishText : current;
+  }
+  return englishText;
+}
+
+const std::vector<std::string>& MainTextStorageLines() {
+  static const std::vector<std::string> lines = {
+      "Soundtrack too short or too many picture loaded. Using minimal picture duration.",
+      "Empty picture list",
+      "File not found :",
+      "Invalid output file",
+      "Visual options disabled due to incompatible temporal settings",
+      "Processing Video",
+      "An error has occured. Please reset the application.",
+      "Aborted by user.",
+      "Processing Audio",
+      "Please select a codec first",
+      "pictures",
+      "An error occured while processing video. Please choose another codec or different settings and retry.",
+      "Convertion to DVD requires a third party product from Xol Software. Do you want to download it now ?",
+      "BrennoDVD is required to burn CDs or DVDs. Do you want to download it now ?",
+      "Unable to delete file",
+      "MP3 files",
+      "Bitmap Files",
+      "JPEG Files",
+      "Slidomat Project",
+      "AVI Files",
+      "Slidomat is already up to date.",
+      "Ok",
+  };
+  return lines;
+}
+
+TTextStorage& main_ts() {
+  static TTextStorage storage("main_ts", MainTextStorageLines());
+  return storage;
+}
+
+}  // namespace sdm

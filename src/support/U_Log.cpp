@@ -1,0 +1,93 @@
+#include "support/U_Log.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+
+#include "platform/shell/Shell.h"
+#include "support/U_SysUtils.h"
+
+namespace sdm {
+
+TKLog::TKLog(const std::string& fileName, bool debugMode, int maxLines, bool loadExisting)
+    : fileName_(fileName), debugMode_(debugMode), maxLines_(maxLines) {
+  if (!loadExisting || !FileExistsLong(fileName)) return;
+  std::ifstream in(fileName, std::ios::binary);
+  std::string line;
+  std::vector<std::string> fileOrder;  // newest first, as written
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    fileOrder.push_back(line);
+  }
+  lines_.assign(fileOrder.rbegin(), fileOrder.rend());
+}
+
+TKLog::~TKLog() { Flush(); }
+
+std::string TKLog::LevelName(int level) {
+  // Negative levels are diagnostics too; the table has no entry for them.
+  if (level <= 0) return "Verbose";
+  return level == 1 ? "Info" : "Error";
+}
+
+std::string TKLog::TimeStamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm t{};
+  localtime_r(&now, &t);
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "[%02d-%02d-%02d %02d:%02d:%02d]", t.tm_year % 100, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+                t.tm_min, t.tm_sec);
+  return buf;
+}
+
+void TKLog::AddLine(const std::string& message, int level) {
+  if (level <= 0 && !debugMode_) return;
+  std::string line = LevelName(level) + "\t" + TimeStamp() + "\t" + message;
+  std::lock_guard<std::mutex> g(mutex_);
+  lines_.push_back(std::move(line));
+  // One line goes per line added, so a list loaded longer than the cap shrinks
+  // step by step rather than all at once.
+  if (static_cast<int64_t>(lines_.size()) > maxLines_) lines_.pop_front();
+  if (debugMode_) FlushLocked();
+}
+
+void TKLog::Flush() {
+  std::lock_guard<std::mutex> g(mutex_);
+  FlushLocked();
+}
+
+void TKLog::FlushLocked() {
+  const std::string folder = ExtractFilePath(fileName_);
+  if (!DirectoryExistsLong(folder.empty() ? "." : folder)) return;  // the log never makes folders
+  // Written beside the old file and renamed over it, so a full disk keeps the
+  // previous log whole instead of leaving half of the new one.
+  const std::string tmp = fileName_ + ".tmp";
+  FILE* f = std::fopen(tmp.c_str(), "wb");
+  if (!f) return;
+  bool ok = true;
+  for (auto it = lines_.rbegin(); it != lines_.rend() && ok; ++it) {
+    ok = std::fwrite(it->data(), 1, it->size(), f) == it->size() && std::fwrite("\r\n", 1, 2, f) == 2;
+  }
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok || std::rename(tmp.c_str(), fileName_.c_str()) != 0) std::remove(tmp.c_str());
+}
+
+void TKLog::OpenLogFile() {
+  Flush();
+  ShellOpen(fileName_);
+}
+
+std::vector<std::string> TKLog::Lines() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return {lines_.rbegin(), lines_.rend()};
+}
+
+size_t TKLog::Count() const {
+  std::lock_guard<std::mutex> g(mutex_);
+  return lines_.size();
+}
+
+}  // namespace sdm
