@@ -1,0 +1,275 @@
+#include "project/U_SlideProject.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <stdexcept>
+
+#include "support/UserInteraction.h"
+
+namespace sdm {
+
+const char* const TSlideProject::kBudgetMessage = "Visual options disabled due to incompatible temporal settings";
+const char* const TSlideProject::kMatchAudioMessage =
+    "Soundtrack too short or too many picture loaded. Using minimal picture duration.";
+
+namespace {
+
+// The whole text as a decimal integer (an optional sign, digits, nothing else).
+bool ParseWholeInt(const std::string& text, int32_t& value) {
+  const char* first = text.data();
+  const char* last = text.data() + text.size();
+  if (first != last && *first == '+') ++first;  // a leading plus is a valid integer too
+  int32_t v = 0;
+  auto [ptr, ec] = std::from_chars(first, last, v);
+  if (first == last || ec != std::errc() || ptr != last) return false;
+  value = v;
+  return true;
+}
+
+std::string LowerExtension(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = path.substr(dot);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ext;
+}
+
+bool FileExists(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+// Nearest integer, ties to even, kept inside [lo, hi] before it is narrowed so
+// a huge soundtrack cannot overflow the 32-bit fields.
+int64_t NearestClamped(double v, int64_t lo, int64_t hi) {
+  if (std::isnan(v)) return lo;
+  const double r = std::nearbyint(v);
+  if (r <= static_cast<double>(lo)) return lo;
+  if (r >= static_cast<double>(hi)) return hi;
+  return static_cast<int64_t>(r);
+}
+
+}  // namespace
+
+void ParseResolution(const std::string& text, int32_t& width, int32_t& height) {
+  width = 640;
+  height = 480;
+  const size_t x = text.find('x');
+  if (x == std::string::npos) return;
+  ParseWholeInt(text.substr(0, x), width);
+  ParseWholeInt(text.substr(x + 1), height);
+}
+
+std::string PictureFileName(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool IsSupportedPictureName(const std::string& path) {
+  const std::string ext = LowerExtension(path);
+  return ext == ".bmp" || ext == ".jpg" || ext == ".jpeg";
+}
+
+const std::vector<std::string>& TSlideProject::Resolutions() {
+  static const std::vector<std::string> list = {"320x240", "640x480", "720x480", "720x576"};
+  return list;
+}
+
+TSlideProject::TSlideProject() { ResetProject(); }
+
+void TSlideProject::Show(const std::string& englishText) {
+  IUserInteraction& ui = Interaction ? *Interaction : UserInteraction();
+  ui.ShowMessage(Translator ? Translator(englishText) : englishText);
+}
+
+void TSlideProject::Logged(const std::string& message, int level) {
+  if (Log) Log(message, level);
+}
+
+// ---------------------------------------------------------------- the lists
+// Captions change first: a frame server hearing of a picture change then
+// already finds the caption that belongs to it.
+
+TAddPictureResult TSlideProject::AddPicture(const std::string& text) {
+  const size_t tab = text.find('\t');
+  const std::string path = tab == std::string::npos ? text : text.substr(0, tab);
+  const std::string caption = tab == std::string::npos ? PictureFileName(path) : text.substr(tab + 1);
+  if (!FileExists(path)) {
+    Logged("File not found : " + path, 2);
+    return TAddPictureResult::NotFound;
+  }
+  if (!IsSupportedPictureName(path)) {
+    Logged("File not supported : " + path, 2);
+    return TAddPictureResult::NotSupported;
+  }
+  AppendPicture(path, caption);
+  return TAddPictureResult::Added;
+}
+
+void TSlideProject::AddFiles(const std::vector<std::string>& entries) {
+  Logged("Files count : " + std::to_string(PictureCount()), 1);
+  Logged(std::to_string(entries.size()) + " files to be added", 1);
+  for (const std::string& e : entries) AddPicture(e);
+  Logged("Files count : " + std::to_string(PictureCount()), 1);
+}
+
+void TSlideProject::AppendPicture(const std::string& path, const std::string& caption) {
+  captions_.Add(caption);
+  pictures_.Add(path);
+}
+
+void TSlideProject::InsertPicture(int index, const std::string& path, const std::string& caption) {
+  if (index < 0 || index > PictureCount()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+  captions_.Insert(index, caption);
+  pictures_.Insert(index, path);
+}
+
+void TSlideProject::DeletePicture(int index) {
+  if (index < 0 || index >= PictureCount()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+  captions_.Delete(index);
+  pictures_.Delete(index);
+}
+
+void TSlideProject::MovePicture(int from, int to) {
+  if (from < 0 || from >= PictureCount() || to < 0 || to >= PictureCount())
+    throw std::out_of_range("List index out of bounds (" + std::to_string(from < 0 || from >= PictureCount() ? from : to) + ")");
+  captions_.Move(from, to);
+  pictures_.Move(from, to);
+}
+
+void TSlideProject::ExchangePictures(int a, int b) {
+  if (a < 0 || a >= PictureCount() || b < 0 || b >= PictureCount())
+    throw std::out_of_range("List index out of bounds (" + std::to_string(a < 0 || a >= PictureCount() ? a : b) + ")");
+  captions_.Exchange(a, b);
+  pictures_.Exchange(a, b);
+}
+
+void TSlideProject::ClearPictures() {
+  captions_.Clear();
+  pictures_.Clear();
+}
+
+void TSlideProject::SetCaption(int index, const std::string& caption) { captions_.Put(index, caption); }
+
+// ---------------------------------------------------------------- options
+
+void TSlideProject::SetSoundtrack(const std::string& path, double durationDays) {
+  soundPath_ = path;
+  soundDuration_ = static_cast<int32_t>(NearestClamped(durationDays * 86400.0, 0, INT32_MAX));
+  matchAudioEnabled_ = soundDuration_ > 0 && controlsEnabled_ && !singleFrame_;
+}
+
+void TSlideProject::ClearSoundtrack() {
+  soundPath_.clear();
+  soundDuration_ = 0;
+  matchAudioEnabled_ = false;
+}
+
+void TSlideProject::SetMsPerPicture(int64_t ms) {
+  msPerPicture_ = static_cast<int32_t>(std::clamp<int64_t>(ms, kMinMsPerPicture, kMaxMsPerPicture));
+}
+
+void TSlideProject::SetFramesPerSecond(int64_t fps) {
+  framesPerSecond_ = static_cast<int32_t>(std::clamp<int64_t>(fps, kMinFramesPerSecond, kMaxFramesPerSecond));
+}
+
+void TSlideProject::SetResolution(const std::string& entry) {
+  const auto& list = Resolutions();
+  if (!entry.empty() && std::find(list.begin(), list.end(), entry) == list.end())
+    throw std::invalid_argument("unknown resolution \"" + entry + "\"");
+  resolution_ = entry;
+}
+
+void TSlideProject::SetDynamic(bool on) {
+  if (on == dynamic_) return;  // only a change moves the frame rate, like a check box click
+  dynamic_ = on;
+  framesPerSecond_ = on ? 25 : 15;
+}
+
+void TSlideProject::ToggleGreyscale() {
+  greyscale_ = !greyscale_;
+  if (greyscale_) sepia_ = false;
+}
+
+void TSlideProject::ToggleSepia() {
+  sepia_ = !sepia_;
+  if (sepia_) greyscale_ = false;
+}
+
+void TSlideProject::SetEffects(bool greyscale, bool sepia) {
+  greyscale_ = greyscale;
+  sepia_ = sepia && !greyscale;
+}
+
+void TSlideProject::SetSingleFrame(bool on) {
+  singleFrame_ = on;
+  // Leaving the mode unlocks Match audio even without a soundtrack, as the
+  // Expert dialog always has.
+  matchAudioEnabled_ = !on;
+}
+
+void TSlideProject::EnableControls(bool enabled) {
+  controlsEnabled_ = enabled;
+  matchAudioEnabled_ = enabled && soundDuration_ > 0;
+  if (enabled) singleFrame_ = false;
+}
+
+// ---------------------------------------------------------------- commands
+
+void TSlideProject::MatchAudio() {
+  const int n = PictureCount();
+  if (n == 0) return;
+  const double d = soundDuration_;
+  const double ms = crossFade_ ? d * 1000.0 / (n * 1.3) : d * 1000.0 / n;
+  SetMsPerPicture(NearestClamped(ms, kMinMsPerPicture, kMaxMsPerPicture));
+  if (msPerPicture_ == kMinMsPerPicture) Show(kMatchAudioMessage);
+}
+
+void TSlideProject::ResetProject() {
+  ClearSoundtrack();
+  ClearPictures();
+  SetDynamic(false);
+  crossFade_ = true;
+  osd_ = true;
+  outputPath_.clear();
+  msPerPicture_ = 3000;
+  framesPerSecond_ = 15;
+  greyscale_ = false;
+  sepia_ = false;
+  resolution_ = Resolutions()[Resolutions().size() - 2];
+  EnableControls(true);
+  Busy = false;
+}
+
+TJobSettings TSlideProject::MakeJobSettings() {
+  TJobSettings job;
+  job.MsPerPicture = msPerPicture_;
+  job.FramesPerSecond = framesPerSecond_;
+  job.FramePeriod = 1000 / std::max<int32_t>(1, job.FramesPerSecond);
+  ParseResolution(resolution_, job.Width, job.Height);
+  job.FourCC = FourCC();
+  job.OutputPath = outputPath_;
+
+  // Checked boxes count even in Single Frame mode; they stay unchecked after.
+  const int64_t budget = static_cast<int64_t>(job.FramesPerSecond) * job.MsPerPicture;
+  if (budget < kMinFramesPerPicture * 1000 && (dynamic_ || crossFade_ || osd_)) {
+    SetDynamic(false);  // the control shows 15 fps now; the job keeps what it read
+    crossFade_ = false;
+    osd_ = false;
+    Show(kBudgetMessage);
+  }
+  job.Dynamic = dynamic_ && !singleFrame_;
+  job.CrossFade = crossFade_ && !singleFrame_;
+  job.Osd = osd_ && !singleFrame_;
+  job.SingleFrame = singleFrame_;
+  job.Greyscale = greyscale_;
+  job.Sepia = sepia_;
+  job.Pictures = &pictures_;
+  job.Captions = &captions_;
+  return job;
+}
+
+}  // namespace sdm

@@ -1,0 +1,199 @@
+#pragma once
+// TSlideProject: everything the user has set up for one video (pictures and
+// captions, soundtrack, output, options) with the rules that tie the options
+// together, and TJobSettings, the record one encoding job is started from.
+// Plain data without a window: the main window binds each field to a control,
+// the command line and the tests drive it directly.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/StringList.h"
+
+namespace sdm {
+
+class IUserInteraction;
+
+// The record of one encoding job, made by the Go command from the project.
+struct TJobSettings {
+  int32_t Width = 640;
+  int32_t Height = 480;
+  int32_t FramesPerSecond = 15;
+  int32_t FramePeriod = 66;  // milliseconds, 1000 div FramesPerSecond
+  int32_t MsPerPicture = 3000;
+  std::string FourCC;  // up to 4 characters, empty without a codec
+  std::string OutputPath;
+  bool Dynamic = false;
+  bool CrossFade = false;
+  bool Osd = false;
+  bool SingleFrame = false;
+  bool Greyscale = false;
+  bool Sepia = false;
+  // The project's own lists, shared and not copied: the window keeps every
+  // control that edits them disabled while the job runs.
+  const TStringList* Pictures = nullptr;
+  const TStringList* Captions = nullptr;
+};
+
+// Outcome of adding one picture.
+enum class TAddPictureResult { Added, NotFound, NotSupported };
+
+// Width and height from a resolution text such as "720x576": the integers
+// before and after the first "x"; a part that is not an integer keeps its
+// default, 640 or 480, and a text without "x" gives 640 × 480.
+void ParseResolution(const std::string& text, int32_t& width, int32_t& height);
+
+// The file name of a path: the part after the last '/', extension kept.
+std::string PictureFileName(const std::string& path);
+
+// True when the path ends in ".bmp", ".jpg" or ".jpeg", in any case.
+bool IsSupportedPictureName(const std::string& path);
+
+class TSlideProject {
+public:
+  static constexpr int32_t kMinMsPerPicture = 100;
+  static constexpr int32_t kMaxMsPerPicture = 60000;
+  static constexpr int32_t kMsPerPictureStep = 100;
+  static constexpr int32_t kMinFramesPerSecond = 1;
+  static constexpr int32_t kMaxFramesPerSecond = 60;
+  static constexpr int kMaxTypedCaptionLength = 50;  // the Organize dialog's edit field
+  static constexpr int32_t kMinFramesPerPicture = 30;  // below this the visual options cannot work
+
+  static const char* const kBudgetMessage;
+  static const char* const kMatchAudioMessage;
+
+  // The frame sizes offered, in the order of the list.
+  static const std::vector<std::string>& Resolutions();
+
+  // A project in the state New leaves it in.
+  TSlideProject();
+  TSlideProject(const TSlideProject&) = delete;
+  TSlideProject& operator=(const TSlideProject&) = delete;
+
+  // Hooks to the rest of the program. Translator turns an English message into
+  // the current language (identity until the text storage is plugged in).
+  // Log receives the lines of AddPicture/AddFiles with their level (1 Info,
+  // 2 Error). Interaction is where messages go (null: the process-wide one).
+  std::function<std::string(const std::string&)> Translator = [](const std::string& s) { return s; };
+  std::function<void(const std::string& message, int level)> Log;
+  IUserInteraction* Interaction = nullptr;
+
+  // --- The two lists, index-aligned: change them only through these methods.
+  const TStringList& PictureList() const { return pictures_; }
+  const TStringList& CaptionList() const { return captions_; }
+  // For subscribing to changes (the frame servers do); do not edit through it.
+  TStringList& PictureList() { return pictures_; }
+  int PictureCount() const { return pictures_.Count(); }
+
+  // Adds one picture from "path" or "path<TAB>caption" when the file exists
+  // and is a BMP or JPEG by its name; logs why a picture is left out.
+  TAddPictureResult AddPicture(const std::string& text);
+  // AddPicture for every entry, with the "Files count" log lines around.
+  void AddFiles(const std::vector<std::string>& entries);
+  // Appends without any check (the caller has checked the file).
+  void AppendPicture(const std::string& path, const std::string& caption);
+  void InsertPicture(int index, const std::string& path, const std::string& caption);
+  void DeletePicture(int index);
+  void MovePicture(int from, int to);
+  void ExchangePictures(int a, int b);
+  void ClearPictures();
+  void SetCaption(int index, const std::string& caption);
+
+  // --- Soundtrack.
+  const std::string& SoundPath() const { return soundPath_; }
+  int32_t SoundDuration() const { return soundDuration_; }  // whole seconds
+  // Takes a soundtrack the audio facade opened, with its play time in days.
+  void SetSoundtrack(const std::string& path, double durationDays);
+  void ClearSoundtrack();
+
+  // --- Output.
+  const std::string& OutputPath() const { return outputPath_; }
+  void SetOutputPath(const std::string& path) { outputPath_ = path; }
+
+  // --- Timing, clamped into their ranges.
+  int32_t MsPerPicture() const { return msPerPicture_; }
+  void SetMsPerPicture(int64_t ms);
+  int32_t FramesPerSecond() const { return framesPerSecond_; }
+  void SetFramesPerSecond(int64_t fps);
+
+  // --- Frame size: one entry of Resolutions(), or empty when none is chosen.
+  const std::string& Resolution() const { return resolution_; }
+  void SetResolution(const std::string& entry);  // std::invalid_argument for other texts
+
+  // --- Codec: the chosen entry of the codec list ("XVID description"), or
+  // empty. New leaves it alone.
+  const std::string& CodecEntry() const { return codecEntry_; }
+  void SetCodecEntry(const std::string& entry) { codecEntry_ = entry; }
+  // The first four characters of the entry, case kept.
+  std::string FourCC() const { return codecEntry_.substr(0, 4); }
+
+  // --- Visual options. Changing Dynamic sets the frame rate to 25 (on) or 15.
+  bool Dynamic() const { return dynamic_; }
+  void SetDynamic(bool on);
+  bool CrossFade() const { return crossFade_; }
+  void SetCrossFade(bool on) { crossFade_ = on; }
+  bool Osd() const { return osd_; }
+  void SetOsd(bool on) { osd_ = on; }
+
+  // --- Colour effects, never both on.
+  bool Greyscale() const { return greyscale_; }
+  bool Sepia() const { return sepia_; }
+  void ToggleGreyscale();  // the menu click: reverse, and switch Sepia off when now on
+  void ToggleSepia();
+  // Sets both at once (a project file's effect line); Sepia loses when both
+  // are asked for, so they never end up on together.
+  void SetEffects(bool greyscale, bool sepia);
+
+  // --- Single Frame mode: while on, the visual options, the time per picture
+  // and Match audio are locked and the job ignores the visual options.
+  bool SingleFrame() const { return singleFrame_; }
+  void SetSingleFrame(bool on);
+  bool OptionsLocked() const { return singleFrame_ || !controlsEnabled_; }
+  bool MatchAudioEnabled() const { return matchAudioEnabled_; }
+
+  // The window's editing controls around a job: disabled while it runs;
+  // enabling them again ends Single Frame mode.
+  bool ControlsEnabled() const { return controlsEnabled_; }
+  void EnableControls(bool enabled);
+  // Set by job control while a job runs.
+  bool Busy = false;
+
+  // Match audio: the time per picture that makes the pictures fill the
+  // soundtrack. Does nothing without pictures; tells the user when the result
+  // is the shortest time allowed.
+  void MatchAudio();
+
+  // New: everything but the codec back to its defaults.
+  void ResetProject();
+
+  // The Go command's record, after the frame budget rule: when a picture would
+  // last fewer than 30 frames, Dynamic, CrossFade and Osd are switched off
+  // here in the project, with a message; the job keeps the frame rate it had
+  // read before.
+  TJobSettings MakeJobSettings();
+
+private:
+  void Show(const std::string& englishText);
+  void Logged(const std::string& message, int level);
+
+  TStringList pictures_;
+  TStringList captions_;
+  std::string soundPath_;
+  int32_t soundDuration_ = 0;
+  std::string outputPath_;
+  int32_t msPerPicture_ = 3000;
+  int32_t framesPerSecond_ = 15;
+  std::string resolution_ = "720x480";
+  std::string codecEntry_;
+  bool dynamic_ = false;
+  bool crossFade_ = true;
+  bool osd_ = true;
+  bool singleFrame_ = false;
+  bool greyscale_ = false;
+  bool sepia_ = false;
+  bool controlsEnabled_ = true;
+  bool matchAudioEnabled_ = false;
+};
+
+}  // namespace sdm
