@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <random>
 
+#include "project/U_SlideProject.h"
 #include "support/Errors.h"
 
 namespace sdm {
@@ -164,6 +165,30 @@ void ApplyProjectLines(std::vector<std::string> lines, const TProjectLoadActions
   lines.erase(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(first));
   if (actions.ClearPictures) actions.ClearPictures();
   if (actions.AddFiles) actions.AddFiles(lines);
+}
+
+std::string SaveProject(const TSlideProject& project, const std::string& chosenName) {
+  TProjectFileData data;
+  data.Greyscale = project.Greyscale();
+  data.Sepia = project.Sepia();
+  data.SoundPath = project.SoundPath();
+  data.OutputPath = project.OutputPath();
+  data.Pictures = project.PictureList().Items();
+  data.Captions = project.CaptionList().Items();
+  const std::string fileName = ProjectFileName(chosenName);
+  WriteProjectLines(fileName, ProjectLines(data));
+  return fileName;
+}
+
+void LoadProject(TSlideProject& project, const std::string& fileName, const TProjectLoadActions& actions) {
+  // Read first: a file that cannot be read leaves the project as it was.
+  std::vector<std::string> lines = ReadProjectLines(fileName);
+  TProjectLoadActions a = actions;
+  if (!a.ClearPictures) a.ClearPictures = [&project] { project.ClearPictures(); };
+  if (!a.AddFiles) a.AddFiles = [&project](const std::vector<std::string>& l) { project.AddFiles(l); };
+  ApplyProjectLines(
+      std::move(lines), a, [&project](bool grey, bool sepia) { project.SetEffects(grey, sepia); },
+      [&project](const std::string& out) { project.SetOutputPath(out); });
 }
 
 }  // namespace sdm
