@@ -79,8 +79,11 @@ public:
     FindPixelData();
     CheckPictureSize(fileName_, info_.width, info_.height);
     if (info_.compression == BI_RLE8 || info_.compression == BI_RLE4) {
+      // A few bytes of RLE can declare a vast picture: walk the whole stream
+      // once without writing, so broken data fails before anything is allocated.
+      DecodeRle(nullptr);
       out.SetSize(static_cast<int>(info_.width), static_cast<int>(info_.height));
-      DecodeRle(out);
+      DecodeRle(&out);
     } else {
       CheckUncompressedSize();
       out.SetSize(static_cast<int>(info_.width), static_cast<int>(info_.height));
@@ -241,7 +244,7 @@ private:
   // RLE8 and RLE4: pairs of (count, value) with escapes for end of line, end
   // of picture, a jump, and absolute runs padded to 16 bits. Pixels the data
   // never reaches stay black; runs that overshoot the row are clipped.
-  void DecodeRle(TBitmap32& out) {
+  void DecodeRle(TBitmap32* out) {
     const bool four = info_.compression == BI_RLE4;
     const int64_t w = info_.width;
     const int64_t h = info_.height;
@@ -249,7 +252,7 @@ private:
     int64_t y = 0;  // stored row, from the bottom unless the picture is top-down
     size_t p = pixels_;
     auto put = [&](unsigned index) {
-      if (x < w && y < h) out.Row(ScreenRow(y))[x] = palette_[index & 0xFF];
+      if (out && x < w && y < h) out->Row(ScreenRow(y))[x] = palette_[index & 0xFF];
       ++x;
     };
     while (y < h) {

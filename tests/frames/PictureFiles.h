@@ -1,0 +1,125 @@
+#pragma once
+// Builders of picture files for the tests: BMP files of every header and pixel
+// layout written byte by byte here (independently of our reader), and JPEG
+// files made by libjpeg's own compressor.
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace sdm::test {
+
+inline void Put16(std::vector<uint8_t>& b, uint32_t v) {
+  b.push_back(static_cast<uint8_t>(v));
+  b.push_back(static_cast<uint8_t>(v >> 8));
+}
+inline void Put32(std::vector<uint8_t>& b, uint32_t v) {
+  Put16(b, v & 0xFFFF);
+  Put16(b, v >> 16);
+}
+
+struct BmpLayout {
+  int headerSize = 40;  // 12 (core), 40, 108 (V4), 124 (V5)
+  int bitCount = 24;
+  uint32_t compression = 0;
+  bool topDown = false;
+  std::vector<uint32_t> palette;  // 0xRRGGBB
+  std::vector<uint32_t> masks;    // red, green, blue: after a 40-byte header, inside V4/V5
+};
+
+// A BMP file around already encoded pixel data (rows in stored order).
+inline std::vector<uint8_t> MakeBmp(int width, int height, const BmpLayout& l, const std::vector<uint8_t>& pixels) {
+  std::vector<uint8_t> h;
+  const bool core = l.headerSize == 12;
+  Put32(h, static_cast<uint32_t>(l.headerSize));
+  if (core) {
+    Put16(h, static_cast<uint32_t>(width));
+    Put16(h, static_cast<uint32_t>(height));
+    Put16(h, 1);
+    Put16(h, static_cast<uint32_t>(l.bitCount));
+  } else {
+    Put32(h, static_cast<uint32_t>(width));
+    Put32(h, static_cast<uint32_t>(l.topDown ? -height : height));
+    Put16(h, 1);
+    Put16(h, static_cast<uint32_t>(l.bitCount));
+    Put32(h, l.compression);
+    Put32(h, static_cast<uint32_t>(pixels.size()));
+    Put32(h, 2835);
+    Put32(h, 2835);
+    Put32(h, static_cast<uint32_t>(l.palette.size()));
+    Put32(h, 0);
+    if (l.headerSize > 40) {
+      for (size_t i = 0; i < 4; ++i) Put32(h, i < l.masks.size() ? l.masks[i] : 0);
+      while (h.size() < static_cast<size_t>(l.headerSize)) h.push_back(0);
+    } else {
+      for (uint32_t m : l.masks) Put32(h, m);
+    }
+  }
+  for (uint32_t c : l.palette) {
+    h.push_back(static_cast<uint8_t>(c));
+    h.push_back(static_cast<uint8_t>(c >> 8));
+    h.push_back(static_cast<uint8_t>(c >> 16));
+    if (!core) h.push_back(0);
+  }
+  std::vector<uint8_t> f = {'B', 'M'};
+  Put32(f, static_cast<uint32_t>(14 + h.size() + pixels.size()));
+  Put32(f, 0);
+  Put32(f, static_cast<uint32_t>(14 + h.size()));
+  f.insert(f.end(), h.begin(), h.end());
+  f.insert(f.end(), pixels.begin(), pixels.end());
+  return f;
+}
+
+// Encodes 8-bit samples (components per pixel as the colour space needs) with
+// libjpeg. Adobe's marker is written for CMYK, as libjpeg always does.
+inline std::vector<uint8_t> MakeJpeg(int width, int height, int components, J_COLOR_SPACE space,
+                                     const std::vector<uint8_t>& samples, bool progressive = false,
+                                     int quality = 100) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = static_cast<JDIMENSION>(width);
+  c.image_height = static_cast<JDIMENSION>(height);
+  c.input_components = components;
+  c.in_color_space = space;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, quality, TRUE);
+  if (space == JCS_RGB) {  // no chroma subsampling: flat colours come back closely
+    for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+  }
+  if (progressive) jpeg_simple_progression(&c);
+  jpeg_start_compress(&c, TRUE);
+  const size_t stride = static_cast<size_t>(width) * components;
+  while (c.next_scanline < c.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(samples.data() + c.next_scanline * stride);
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+  std::vector<uint8_t> file(out, out + size);
+  jpeg_destroy_compress(&c);
+  std::free(out);
+  return file;
+}
+
+// Flat-coloured RGB samples with a colour per 8 × 8 block row, so the blocks
+// survive compression nearly unchanged.
+inline std::vector<uint8_t> BlockRgb(int width, int height, const std::vector<uint32_t>& rowColours) {
+  std::vector<uint8_t> s;
+  s.reserve(static_cast<size_t>(width) * height * 3);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const uint32_t c = rowColours[static_cast<size_t>(y / 8) % rowColours.size()];
+      s.push_back(static_cast<uint8_t>(c >> 16));
+      s.push_back(static_cast<uint8_t>(c >> 8));
+      s.push_back(static_cast<uint8_t>(c));
+    }
+  return s;
+}
+
+}  // namespace sdm::test
