@@ -1,0 +1,385 @@
+#include "project/U_JobControl.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "avi/U_BmpToAvi.h"
+#include "frames/U_VideoMakerThd.h"
+#include "localization/C_TextStorage.h"
+#include "project/U_SlideProject.h"
+#include "support/Errors.h"
+#include "support/U_Log.h"
+#include "support/U_MsgDlg.h"
+#include "support/U_SDMFct.h"
+#include "support/U_SysUtils.h"
+#include "support/UserInteraction.h"
+
+#if __has_include("avi/U_MuxThd.h")
+#include "avi/U_MuxThd.h"
+#define SDM_HAVE_MUXER 1
+#else
+#define SDM_HAVE_MUXER 0
+#endif
+
+namespace sdm {
+
+namespace {
+
+const char* YesNo(bool b) { return b ? "Yes" : "No"; }
+
+bool PathExists(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
+}
+
+}  // namespace
+
+TJobControl::TJobControl(TSlideProject& project, TBmpToAvi& avi, IUiThread& ui, TKLog* log,
+                         const TTextStorage* text, IJobView* view)
+    : project_(project), avi_(avi), ui_(ui), log_(log), text_(text), view_(view ? view : &nullView_) {
+  EnableControls(true);
+}
+
+TJobControl::~TJobControl() {
+  // The workers report to us; they must be gone before we are.
+  if (running_ && ui_.IsUiThread()) {
+    Cancel();
+    while (running_) ui_.ProcessPending(10);
+  }
+}
+
+// ---------------------------------------------------------------- helpers
+
+void TJobControl::Show(const std::string& englishText) {
+  UserInteraction().ShowMessage(text_ ? text_->Translate(englishText) : englishText);
+}
+
+void TJobControl::Log(const std::string& line, int level) {
+  if (log_) log_->AddLine(line, level);
+}
+
+void TJobControl::SetProgress(int position, int max) {
+  pbMax_ = max;
+  pbPosition_ = position;
+  view_->ProgressChanged(position, max);
+}
+
+void TJobControl::SetStatus(const std::string& text) {
+  status_ = text;
+  view_->StatusChanged(text);
+}
+
+void TJobControl::SetProgressLabel(const std::string& text) {
+  progLabel_ = text;
+  view_->ProgressLabelChanged(text);
+}
+
+void TJobControl::SetPreview(const TDib24* frame) {
+  previewVisible_ = frame != nullptr;
+  view_->PreviewChanged(frame);
+}
+
+void TJobControl::Ended(TJobEnd end) {
+  lastEnd_ = end;
+  running_ = false;
+  jobThread_ = nullptr;
+}
+
+void TJobControl::EnableControls(bool enabled) {
+  const bool codecs = enabled && !codecListEmpty_;
+  controls_ = {
+      {"sound_btn", enabled},       {"resetaudio_btn", enabled},
+      {"sound_txt", enabled},       {"sort_btn", enabled},
+      {"addphotos_btn", enabled},   {"imgreset_btn", enabled},
+      {"load_btn", enabled},        {"save_btn", enabled},
+      {"jump_btn", enabled},        {"dynamics_chk", enabled},
+      {"FPS_txt", enabled},         {"matchaudio_btn", enabled && project_.SoundDuration() > 0},
+      {"osd_chk", enabled},         {"time_txt", enabled},
+      {"xfade_chk", enabled},       {"exp_btn", enabled},
+      {"codecconfig_btn", codecs},  {"codecabout_btn", codecs},
+      {"codecs_cmb", enabled},      {"res_cmb", enabled},
+      {"go_btn", enabled},          {"out_btn", enabled},
+      {"out_txt", enabled},         {"cancel_btn", !enabled},
+      {"File1", enabled},           {"Pictures1", enabled},
+      {"Sound1", enabled},          {"Effects1", enabled},
+  };
+  // Enabling the controls ends Single Frame mode.
+  project_.EnableControls(enabled);
+  view_->ControlsChanged();
+}
+
+bool TJobControl::ControlEnabled(const std::string& name) const {
+  for (const auto& [n, e] : controls_)
+    if (n == name) return e;
+  return false;
+}
+
+std::string TJobControl::FreeTempName(const std::string& outputPath) {
+  const std::string folder = ExtractFilePath(outputPath);
+  std::string name = folder + kTempName;
+  for (int i = 1; PathExists(name); ++i) name = folder + "temp-" + std::to_string(i) + ".avi";
+  return name;
+}
+
+// ---------------------------------------------------------------- Go
+
+bool TJobControl::Go() {
+  if (running_) return false;  // one job at a time; Go is disabled meanwhile
+
+  if (project_.PictureCount() == 0) {
+    Show("Empty picture list");
+    view_->OpenAddFilesDialog();  // pictures added there wait for the next Go
+    return false;
+  }
+  if (project_.OutputPath().empty()) {
+    Show("Invalid output file");
+    view_->OpenOutputDialog();
+    return false;
+  }
+  if (project_.CodecEntry().empty()) {
+    Show("Please select a codec first");
+    return false;
+  }
+  const std::string output = project_.OutputPath();
+  if (FileIsNonEmpty(output)) {
+    // This question is asked in English in every language.
+    if (AskYesNo("Output file already exists, and will be overwritten. Continue anyway ?") != mrYes) return false;
+    std::error_code ec;
+    std::filesystem::remove(output, ec);
+    if (FileIsNonEmpty(output)) {
+      Show("Unable to delete file");
+      Log("Unable to delete file : " + output);
+      return false;
+    }
+  }
+
+  const TJobSettings job = project_.MakeJobSettings();
+  EnableControls(false);
+
+  Log("Start Encoding");
+  Log("Resolution : " + std::to_string(job.Width) + "x" + std::to_string(job.Height));
+  Log("FPS : " + std::to_string(job.FramesPerSecond));
+  Log("Time per Picture : " + std::to_string(job.MsPerPicture) + " ms");
+  Log("FCC : " + job.FourCC);
+  Log(std::string("OSD : ") + YesNo(job.Osd));
+  Log(std::string("Dynamic Pictures : ") + YesNo(job.Dynamic));
+  Log(std::string("XFade : ") + YesNo(job.CrossFade));
+  Log(std::string("Single Frame mode : ") + YesNo(job.SingleFrame));
+
+  std::unique_ptr<TVideoMakerThd> thread;
+  try {
+    avi_.Width = job.Width;
+    avi_.Height = job.Height;
+    avi_.FramePeriod = job.FramePeriod;
+    avi_.FileName = job.OutputPath;
+    avi_.SetFourCC(job.FourCC);
+    SetSetting("LastFCC", job.FourCC);
+    avi_.Open();
+
+    // The job's own lists: whatever happens to the project's lists while it
+    // runs, the frames come from what was there when Go was pressed.
+    jobPictures_ = *job.Pictures;
+    jobCaptions_ = *job.Captions;
+    thread = std::make_unique<TVideoMakerThd>(ui_);
+  } catch (...) {
+    EnableControls(true);
+    throw;
+  }
+  thread->FreeOnTerminate = true;
+  thread->OnTerminate = [this](TThread& t) { OnVideoDone(t); };
+  thread->OnUpdateProgress = [this](TVideoMakerThd& t) { OnVideoProgress(t); };
+  thread->Avi = &avi_;
+  thread->MsPerPicture = job.MsPerPicture;
+  thread->Pictures = &jobPictures_;
+  thread->Captions = &jobCaptions_;
+  thread->Dynamic = job.Dynamic;
+  thread->CrossFade = job.CrossFade;
+  thread->Osd = job.Osd;
+  thread->SingleFrame = job.SingleFrame;
+  thread->Greyscale = job.Greyscale;
+  thread->Sepia = job.Sepia;
+
+  outputPath_ = job.OutputPath;
+  tempVideo_.clear();
+  lastError_.clear();
+  lastEnd_ = TJobEnd::None;
+  busy_ = true;
+  running_ = true;
+  project_.Busy = true;
+  TVideoMakerThd* t = thread.release();  // frees itself when it ends
+  jobThread_ = t;
+  t->Start();
+  SetStatus(text_ ? text_->Translate("Processing Video") : "Processing Video");
+  return true;
+}
+
+void TJobControl::Cancel() {
+  if (!jobThread_ || jobThread_->Finished()) return;
+  jobThread_->Terminate();
+  for (auto& [name, enabled] : controls_)
+    if (name == "cancel_btn") enabled = false;
+  view_->ControlsChanged();
+}
+
+// ---------------------------------------------------------------- video phase
+
+void TJobControl::OnVideoProgress(TVideoMakerThd& thread) {
+  SetProgress(thread.Position, thread.Total);
+  if (thread.Preview) SetPreview(thread.Preview.get());
+}
+
+void TJobControl::OnVideoDone(TThread& thread) {
+  busy_ = false;
+  project_.Busy = false;
+  jobThread_ = nullptr;  // it frees itself once this handler returns
+  auto& video = static_cast<TVideoMakerThd&>(thread);
+
+  // A failure is known by the thread's error, not only by where the progress
+  // bar stopped: a first frame that fails leaves the bar at 0 too.
+  if (video.HasFatalError() || pbPosition_ != 0) {
+    lastError_ = video.FatalError();
+    if (video.HasFatalError()) Log(video.FatalError(), llError);
+    Show("An error has occured. Please reset the application.");
+    Log("Video processing failed");
+    SetProgress(0, pbMax_);
+    EnableControls(true);
+    SetProgressLabel("");
+    Ended(TJobEnd::VideoFailed);
+    return;
+  }
+  if (video.Aborted) {
+    Show("Aborted by user.");
+    Log("Video processing aborted by user");
+    EnableControls(true);
+    SetStatus("");
+    Ended(TJobEnd::VideoAborted);
+    return;
+  }
+  const int64_t size = FileSizeOf(outputPath_);
+  const std::string sound = project_.SoundPath();  // the soundtrack as it is now
+  if (size > 0 && !sound.empty() && FileExistsLong(sound)) {
+    StartMuxer();
+  } else if (size > 0) {
+    UserInteraction().JobFinished(outputPath_);
+    Log("Processing Terminated");
+    EnableControls(true);
+    SetStatus("");
+    SetProgressLabel("");
+    Ended(TJobEnd::Finished);
+  } else {
+    Show("An error occured while processing video. Please choose another codec or different settings and retry.");
+    Log("Video processing failed");
+    EnableControls(true);
+    SetStatus("");
+    SetProgressLabel("");
+    Ended(TJobEnd::VideoEmpty);
+  }
+}
+
+// ---------------------------------------------------------------- audio phase
+
+void TJobControl::OnMuxProgress(int position, int max, const std::string& text) {
+  SetProgress(position, max);
+  SetProgressLabel(text);
+}
+
+void TJobControl::StartMuxer() {
+  // Never delete a "temp.avi" this job did not write: take a free name.
+  const std::string temp = FreeTempName(outputPath_);
+  std::error_code ec;
+  std::filesystem::rename(outputPath_, temp, ec);
+  if (ec) {
+    lastError_ = "Unable to rename file " + outputPath_ + " to " + temp + " : " + ec.message();
+    Log(lastError_, llError);
+    Show((text_ ? text_->Translate("Unable to rename file") : std::string("Unable to rename file")) + " : " + temp);
+    EnableControls(true);
+    SetStatus("");
+    SetProgressLabel("");
+    Ended(TJobEnd::RenameFailed);
+    return;
+  }
+  tempVideo_ = temp;
+  SetPreview(nullptr);
+#if SDM_HAVE_MUXER
+  auto mux = std::make_unique<TMuxThd>(ui_);
+  mux->FreeOnTerminate = true;
+  mux->VideoFile = temp;
+  mux->AudioFile = project_.SoundPath();
+  mux->OutputFile = outputPath_;
+  mux->OnProgress = [this](int position, int max, const std::string& text) { OnMuxProgress(position, max, text); };
+  mux->OnTerminate = [this](TThread& t) { OnMuxDone(t); };
+  busy_ = true;
+  project_.Busy = true;
+  TMuxThd* m = mux.release();  // frees itself when it ends
+  jobThread_ = m;
+  m->Start();
+  SetStatus(text_ ? text_->Translate("Processing Audio") : "Processing Audio");
+  Log("Processing Audio");
+#else
+  lastError_ = "This build cannot add a soundtrack";
+  Log(lastError_, llError);
+  std::filesystem::rename(temp, outputPath_, ec);
+  if (!ec) tempVideo_.clear();
+  Show(lastError_);
+  EnableControls(true);
+  SetStatus("");
+  SetProgressLabel("");
+  Ended(TJobEnd::MuxFailed);
+#endif
+}
+
+void TJobControl::OnMuxDone(TThread& thread) {
+  busy_ = false;
+  project_.Busy = false;
+  jobThread_ = nullptr;
+#if SDM_HAVE_MUXER
+  auto& mux = static_cast<TMuxThd&>(thread);
+  if (mux.Aborted) {
+    // The silent video and what the muxer wrote both stay on disk.
+    Show("Aborted by user.");
+    Log("Audio processing aborted by user");
+    EnableControls(true);
+    SetStatus("");
+    SetProgressLabel("");
+    Ended(TJobEnd::MuxAborted);
+    return;
+  }
+  if (MUX_FAILED(mux)) {
+    // The silent video is the only complete result: it goes back to the
+    // output path in place of the muxer's unfinished file, or, if that cannot
+    // be done, stays where it is.
+    lastError_ = MUX_ERROR(mux);
+    Log(lastError_, llError);
+    Log("Audio processing failed");
+    std::error_code ec;
+    std::filesystem::rename(tempVideo_, outputPath_, ec);
+    std::string where = ec ? tempVideo_ : outputPath_;
+    if (!ec) tempVideo_.clear();
+    Show((text_ ? text_->Translate("The soundtrack could not be added. The video without sound is kept as")
+                : std::string("The soundtrack could not be added. The video without sound is kept as")) +
+         " " + where + "\n" + lastError_);
+    OnMuxProgress(0, 0, "");
+    EnableControls(true);
+    SetStatus("");
+    SetProgressLabel("");
+    Ended(TJobEnd::MuxFailed);
+    return;
+  }
+  std::error_code ec;
+  std::filesystem::remove(tempVideo_, ec);
+  tempVideo_.clear();
+  OnMuxProgress(0, 0, "");
+  jobThread_ = nullptr;
+  EnableControls(true);
+  SetStatus("");
+  SetProgressLabel("");
+  UserInteraction().JobFinished(outputPath_);
+  Log("Processing Terminated");
+  Ended(TJobEnd::Finished);
+#else
+  (void)thread;
+#endif
+}
+
+}  // namespace sdm
