@@ -95,7 +95,8 @@ private:
   [[noreturn]] void Fail(const std::string& reason) const { throw EError(PictureError(fileName_, reason)); }
 
   void ReadHeader() {
-    if (!in_.Has(0, 18) || in_.U8(0) != 'B' || in_.U8(1) != 'M') Fail("not a BMP file");
+    if (in_.U8(0) != 'B' || in_.U8(1) != 'M') Fail("not a BMP file");
+    if (!in_.Has(0, 18)) Fail("truncated BMP header");
     info_.headerSize = in_.U32(14);
     const uint32_t hs = info_.headerSize;
     if (hs == 12) {

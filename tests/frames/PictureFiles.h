@@ -76,7 +76,8 @@ inline std::vector<uint8_t> MakeBmp(int width, int height, const BmpLayout& l, c
 // libjpeg. Adobe's marker is written for CMYK, as libjpeg always does.
 inline std::vector<uint8_t> MakeJpeg(int width, int height, int components, J_COLOR_SPACE space,
                                      const std::vector<uint8_t>& samples, bool progressive = false,
-                                     int quality = 100) {
+                                     int quality = 100, J_COLOR_SPACE stored = JCS_UNKNOWN,
+                                     bool adobeMarker = true) {
   jpeg_compress_struct c;
   jpeg_error_mgr err;
   c.err = jpeg_std_error(&err);
@@ -93,6 +94,8 @@ inline std::vector<uint8_t> MakeJpeg(int width, int height, int components, J_CO
   if (space == JCS_RGB) {  // no chroma subsampling: flat colours come back closely
     for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
   }
+  if (stored != JCS_UNKNOWN) jpeg_set_colorspace(&c, stored);
+  if (!adobeMarker) c.write_Adobe_marker = FALSE;
   if (progressive) jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);
   const size_t stride = static_cast<size_t>(width) * components;
