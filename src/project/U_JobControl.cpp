@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "avi/U_BmpToAvi.h"
+#include "avi/U_MuxThd.h"
 #include "frames/U_VideoMakerThd.h"
 #include "localization/C_TextStorage.h"
 #include "project/U_SlideProject.h"
@@ -15,12 +16,6 @@
 #include "support/U_SysUtils.h"
 #include "support/UserInteraction.h"
 
-#if __has_include("avi/U_MuxThd.h")
-#include "avi/U_MuxThd.h"
-#define SDM_HAVE_MUXER 1
-#else
-#define SDM_HAVE_MUXER 0
-#endif
 
 namespace sdm {
 
@@ -301,7 +296,6 @@ void TJobControl::StartMuxer() {
   }
   tempVideo_ = temp;
   SetPreview(nullptr);
-#if SDM_HAVE_MUXER
   auto mux = std::make_unique<TMuxThd>(ui_);
   mux->FreeOnTerminate = true;
   mux->VideoFile = temp;
@@ -316,24 +310,12 @@ void TJobControl::StartMuxer() {
   m->Start();
   SetStatus(text_ ? text_->Translate("Processing Audio") : "Processing Audio");
   Log("Processing Audio");
-#else
-  lastError_ = "This build cannot add a soundtrack";
-  Log(lastError_, llError);
-  std::filesystem::rename(temp, outputPath_, ec);
-  if (!ec) tempVideo_.clear();
-  Show(lastError_);
-  EnableControls(true);
-  SetStatus("");
-  SetProgressLabel("");
-  Ended(TJobEnd::MuxFailed);
-#endif
 }
 
 void TJobControl::OnMuxDone(TThread& thread) {
   busy_ = false;
   project_.Busy = false;
   jobThread_ = nullptr;
-#if SDM_HAVE_MUXER
   auto& mux = static_cast<TMuxThd&>(thread);
   if (mux.Aborted) {
     // The silent video and what the muxer wrote both stay on disk.
@@ -345,11 +327,11 @@ void TJobControl::OnMuxDone(TThread& thread) {
     Ended(TJobEnd::MuxAborted);
     return;
   }
-  if (MUX_FAILED(mux)) {
+  if (mux.Outcome() != TMuxOutcome::Done) {
     // The silent video is the only complete result: it goes back to the
     // output path in place of the muxer's unfinished file, or, if that cannot
     // be done, stays where it is.
-    lastError_ = MUX_ERROR(mux);
+    lastError_ = mux.ErrorText().empty() ? std::string("The soundtrack was not added") : mux.ErrorText();
     Log(lastError_, llError);
     Log("Audio processing failed");
     std::error_code ec;
@@ -377,9 +359,6 @@ void TJobControl::OnMuxDone(TThread& thread) {
   UserInteraction().JobFinished(outputPath_);
   Log("Processing Terminated");
   Ended(TJobEnd::Finished);
-#else
-  (void)thread;
-#endif
 }
 
 }  // namespace sdm
