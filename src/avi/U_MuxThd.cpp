@@ -1,0 +1,251 @@
+#include "avi/U_MuxThd.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "avi/U_MP3FrameExtract.h"
+#include "platform/avifile/AviFile.h"
+#include "support/Errors.h"
+
+#define SDM_UNIT "U_MuxThd"
+
+namespace sdm {
+
+namespace {
+
+// The result code check of every AVI library call: the message ends in "$",
+// the code follows as 8 hexadecimal digits.
+#define SDM_CHECK_AVI(call, text)                                                         \
+  do {                                                                                    \
+    const HRESULT hr_ = (call);                                                           \
+    if (hr_ != AVIERR_OK) throw EAssertionFailed(std::string(text) + HexCode(static_cast<uint32_t>(hr_)).substr(1), \
+                                                 SDM_UNIT, __LINE__);                     \
+  } while (0)
+
+// The 30-byte MPEGLAYER3WAVEFORMAT, laid out little-endian as stored.
+std::vector<uint8_t> Mp3WaveFormat(int channels, int sampleRate, int bitRate, int samplesPerFrame) {
+  std::vector<uint8_t> f;
+  auto put16 = [&](uint32_t v) {
+    f.push_back(static_cast<uint8_t>(v));
+    f.push_back(static_cast<uint8_t>(v >> 8));
+  };
+  auto put32 = [&](uint32_t v) {
+    put16(v & 0xFFFF);
+    put16(v >> 16);
+  };
+  put16(0x0055);                                // wFormatTag: MPEG layer 3
+  put16(static_cast<uint32_t>(channels));       // nChannels
+  put32(static_cast<uint32_t>(sampleRate));     // nSamplesPerSec
+  put32(static_cast<uint32_t>(bitRate / 8));    // nAvgBytesPerSec
+  put16(static_cast<uint32_t>(samplesPerFrame));  // nBlockAlign: one frame per chunk
+  put16(0);                                     // wBitsPerSample
+  put16(12);                                    // cbSize: the bytes that follow
+  put16(1);                                     // wID: MPEGLAYER3_ID_MPEG
+  put32(2);                                     // fdwFlags: MPEGLAYER3_FLAG_PADDING_OFF
+  put16(522);                                   // nBlockSize
+  put16(1);                                     // nFramesPerBlock
+  put16(1393);                                  // nCodecDelay
+  return f;
+}
+
+// Handles of one run. A run that fails still gives every handle back, so no
+// descriptor or half-open writer outlives the thread.
+struct TMuxHandles {
+  PAVIFILE source = nullptr;
+  PAVIFILE output = nullptr;
+  PAVISTREAM sourceVideo = nullptr;
+  PAVISTREAM outVideo = nullptr;
+  PAVISTREAM outAudio = nullptr;
+  bool avifileInit = false;
+  ~TMuxHandles() {
+    AVIStreamRelease(outAudio);
+    AVIStreamRelease(sourceVideo);
+    AVIStreamRelease(outVideo);
+    AVIFileRelease(source);
+    AVIFileRelease(output);
+    if (avifileInit) AVIFileExit();
+  }
+};
+
+struct TSoundFile {
+  int fd = -1;
+  ~TSoundFile() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+// The same file reached by two names: writing the output must never
+// truncate the silent video or the soundtrack it is made from.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (std::filesystem::equivalent(a, b, ec)) return true;
+  return !ec ? false : std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
+}
+
+// Formats longer than this are not video formats but damage.
+constexpr long kMaxFormatSize = 1 << 20;
+
+}  // namespace
+
+TMuxOutcome TMuxThd::Outcome() const {
+  if (HasFatalError()) return TMuxOutcome::Failed;
+  if (!completed_.load()) return TMuxOutcome::Running;
+  return Aborted ? TMuxOutcome::Cancelled : TMuxOutcome::Done;
+}
+
+void TMuxThd::SetMessage(const std::string& text) {
+  Message = text;
+  Position = 0;
+  Total = 0;
+  if (OnMessage) Synchronize([this] { OnMessage(Message); });
+}
+
+void TMuxThd::ReportProgress() {
+  if (OnProgress) Synchronize([this] { OnProgress(Position, Total, Message); });
+}
+
+void TMuxThd::Execute() {
+  Aborted = false;
+  SetMessage("Audio : " + AudioFile);
+  SetMessage("Video : " + VideoFile);
+  SetMessage("Output : " + OutputFile);
+  if (SameFile(OutputFile, VideoFile) || SameFile(OutputFile, AudioFile))
+    throw EError("The output file \"" + OutputFile + "\" must differ from the video and the soundtrack.");
+  SetMessage("Loading MP3 file");
+
+  TMP3FrameExtract frames(AudioFile);
+  frames.OnProgress = [this](TMP3FrameExtract&, uint8_t percent) {
+    Position = percent;
+    Total = 100;
+    ReportProgress();
+  };
+  frames.OnAbortQuery = [this] { return Terminated(); };
+  frames.Scan();
+  // Without a frame there is no rate to announce: the stream would be
+  // unplayable, so refuse before anything is written.
+  if (!frames.FirstHeader())
+    throw EError("No MPEG audio frame found in \"" + AudioFile + "\": the soundtrack must be an MP3 file.");
+  // MPEG-2.5 reads as MPEG-2 at twice its rate with frames cut in halves;
+  // copying it would make a corrupt audio stream.
+  if (frames.FirstHeader()->IsMpeg25())
+    throw EError("\"" + AudioFile + "\" is MPEG-2.5 audio (8 to 12 kHz), which cannot be added to a video.");
+  const int count = frames.Count();
+  char loaded[80];
+  std::snprintf(loaded, sizeof loaded, "MP3 file succesfully loaded (%d frames)", count);
+  SetMessage(loaded);
+
+  TMuxHandles h;
+  AVIFileInit();
+  h.avifileInit = true;
+  SDM_CHECK_AVI(AVIFileOpen(&h.source, VideoFile, OF_READ), "FileOpen failed. Err: $");
+  SDM_CHECK_AVI(AVIFileOpen(&h.output, OutputFile, OF_WRITE | OF_CREATE), "FileOpen failed. Err: $");
+
+  AVIFILEINFO fileInfo;
+  SDM_CHECK_AVI(AVIFileInfo(h.source, &fileInfo, sizeof fileInfo), "FileInfo failed. Err: $");
+  const long length = static_cast<long>(fileInfo.dwLength);
+  SDM_CHECK_AVI(AVIFileGetStream(h.source, &h.sourceVideo, streamtypeVIDEO, 0), "GetStream failed. Err: $");
+  AVISTREAMINFO videoInfo;
+  SDM_CHECK_AVI(AVIStreamInfo(h.sourceVideo, &videoInfo, sizeof videoInfo), "StreamInfo failed. Err: $");
+  SDM_CHECK_AVI(AVIFileCreateStream(h.output, &h.outVideo, &videoInfo), "CreateStream failed. Err: $");
+
+  // Our own silent videos carry the 40-byte bitmap header; a video of
+  // another writer may have a palette or codec data after it, which must
+  // travel with the stream or the copy would not decode.
+  long formatSize = 0;
+  SDM_CHECK_AVI(AVIStreamReadFormat(h.sourceVideo, 0, nullptr, &formatSize), "StreamReadFormat failed. Err: $");
+  if (formatSize < 40 || formatSize > kMaxFormatSize) formatSize = 40;
+  std::vector<uint8_t> format(static_cast<size_t>(formatSize));
+  SDM_CHECK_AVI(AVIStreamReadFormat(h.sourceVideo, 0, format.data(), &formatSize), "StreamReadFormat failed. Err: $");
+  SDM_CHECK_AVI(AVIStreamSetFormat(h.outVideo, 0, format.data(), formatSize), "StreamSetFormat failed. Err: $");
+
+  // One chunk per frame: a chunk stands for the samples of one frame, 1152
+  // for MPEG-1 and 576 for MPEG-2 layer III, or players would time a low
+  // sampling rate soundtrack at half speed.
+  const int samplesPerFrame = frames.FirstHeader()->SamplesPerFrame();
+  AVISTREAMINFO audioInfo;
+  audioInfo.fccType = streamtypeAUDIO;
+  audioInfo.dwScale = static_cast<DWORD>(samplesPerFrame);
+  audioInfo.dwRate = static_cast<DWORD>(frames.SampleRate());
+  SDM_CHECK_AVI(AVIFileCreateStream(h.output, &h.outAudio, &audioInfo), "CreateStream failed. Err: $");
+  const auto waveFormat = Mp3WaveFormat(frames.Channels(), frames.SampleRate(), frames.BitRate(), samplesPerFrame);
+  SDM_CHECK_AVI(AVIStreamSetFormat(h.outAudio, 0, waveFormat.data(), static_cast<long>(waveFormat.size())),
+                "StreamSetFormat failed. Err: $");
+
+  SetMessage("Adding Video Stream");
+  Position = 0;
+  Total = static_cast<int32_t>(length);
+  ReportProgress();
+  std::vector<uint8_t> sample;
+  for (long i = 1; i < length && !Terminated(); ++i) {
+    long bytes = 0, samples = 0;
+    SDM_CHECK_AVI(AVIStreamRead(h.sourceVideo, i, 1, nullptr, 0, &bytes, &samples), "StreamRead failed. Err: $");
+    sample.resize(static_cast<size_t>(bytes));
+    if (bytes > 0)
+      SDM_CHECK_AVI(AVIStreamRead(h.sourceVideo, i, 1, sample.data(), bytes, &bytes, &samples),
+                    "StreamRead failed. Err: $");
+    const bool key = AVIStreamFindSample(h.sourceVideo, i, FIND_KEY) == i;
+    SDM_CHECK_AVI(AVIStreamWrite(h.outVideo, i, 1, sample.data(), bytes, key ? AVIIF_KEYFRAME : 0),
+                  "StreamWrite failed. Err: $");
+    Position = static_cast<int32_t>(i);
+    ReportProgress();
+  }
+
+  SetMessage("Adding Audio Stream");
+  TSoundFile sound{::open(AudioFile.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (sound.fd < 0) throw EError("Cannot open the soundtrack \"" + AudioFile + "\": " + std::strerror(errno));
+  Position = 0;
+  Total = count - 1;
+  ReportProgress();
+  std::vector<uint8_t> chunk;
+  for (int j = 0; j <= count - 2 && !Terminated(); ++j) {
+    const int64_t offset = frames.FramePosition(j);
+    chunk.resize(static_cast<size_t>(frames.FrameSize(j)));
+    size_t done = 0;
+    while (done < chunk.size()) {
+      const ssize_t got = ::pread(sound.fd, chunk.data() + done, chunk.size() - done,
+                                  static_cast<off_t>(offset) + static_cast<off_t>(done));
+      if (got < 0 && errno == EINTR) continue;
+      // The soundtrack changed since it was scanned: stop rather than write
+      // a frame that is not there.
+      if (got <= 0)
+        throw EError("Cannot read the soundtrack \"" + AudioFile + "\": " +
+                     (got < 0 ? std::strerror(errno) : "the file has become shorter"));
+      done += static_cast<size_t>(got);
+    }
+    SDM_CHECK_AVI(AVIStreamWrite(h.outAudio, j + 1, 1, chunk.data(), static_cast<long>(chunk.size()), 0),
+                  "StreamWrite failed. Err: $");
+    Position = j + 1;
+    ReportProgress();
+  }
+
+  // Releasing the last handle of the output writes its headers and indexes;
+  // a full disk shows only here, and must not end as "Done".
+  ::close(sound.fd);
+  sound.fd = -1;
+  HRESULT released = AVIStreamRelease(h.outAudio);
+  h.outAudio = nullptr;
+  AVIStreamRelease(h.sourceVideo);
+  h.sourceVideo = nullptr;
+  if (HRESULT r = AVIStreamRelease(h.outVideo); released == AVIERR_OK) released = r;
+  h.outVideo = nullptr;
+  AVIFileRelease(h.source);
+  h.source = nullptr;
+  if (HRESULT r = AVIFileRelease(h.output); released == AVIERR_OK) released = r;
+  h.output = nullptr;
+  SDM_CHECK_AVI(released, "FileRelease failed. Err: $");
+
+  // One look at the request, so "Done" and Aborted never disagree.
+  const bool cancelled = Terminated();
+  if (!cancelled) SetMessage("Done");
+  Aborted = cancelled;
+  completed_.store(true);
+}
+
+}  // namespace sdm

@@ -1,0 +1,56 @@
+#pragma once
+// TMuxThd: the second half of an encoding job with a soundtrack. It copies the
+// video stream of the silent video sample for sample into the final file and
+// adds the soundtrack's MPEG audio frames unchanged, one frame per chunk.
+// Nothing is decoded or re-encoded.
+//
+// The owner creates it, sets the fields and OnTerminate, and calls Start. The
+// thread reports through OnProgress/OnMessage on the UI thread and waits for
+// them. It never changes or deletes VideoFile, whatever happens.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "support/Thread.h"
+
+namespace sdm {
+
+// How a run ended, for the termination handler: only Done means the output
+// file is complete and the silent video may be let go.
+enum class TMuxOutcome { Running, Done, Cancelled, Failed };
+
+class TMuxThd : public TThread {
+public:
+  explicit TMuxThd(IUiThread& ui) : TThread(ui) {}
+
+  // Set by the owner before Start.
+  std::string VideoFile;   // the silent video ("temp.avi" beside the output)
+  std::string AudioFile;   // the MP3 soundtrack
+  std::string OutputFile;  // the final file with both streams
+  std::function<void(int32_t position, int32_t maximum, const std::string& text)> OnProgress;
+  std::function<void(const std::string& text)> OnMessage;
+
+  // Written by the thread; read them on the UI thread (in the callbacks or
+  // the termination handler).
+  std::string Message;
+  int32_t Position = 0;
+  int32_t Total = 0;
+  bool Aborted = false;  // set last: the user cancelled
+
+  // Failed when Execute raised (the text is ErrorText()), Cancelled when it
+  // was asked to stop, Done when the output file was completed.
+  TMuxOutcome Outcome() const;
+  const std::string& ErrorText() const { return FatalError(); }
+
+protected:
+  void Execute() override;
+
+private:
+  void SetMessage(const std::string& text);
+  void ReportProgress();
+
+  std::atomic<bool> completed_{false};
+};
+
+}  // namespace sdm
