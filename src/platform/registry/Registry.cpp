@@ -60,8 +60,7 @@ struct Node {
   }
 };
 
-// Which version of the file the memory copy reflects. A rename by any process
-// changes the inode, a rewrite in place the size or time.
+// Which version of the file was last read.
 struct FileIdentity {
   bool exists = false;
   dev_t dev = 0;
@@ -336,9 +335,13 @@ void Load(Hive& h, const std::string& path, const std::string& rootName) {
   h.identity = IdentityOf(path);
 }
 
+// The hive as the file holds it now. Hives are a few hundred bytes, so the
+// file is read at every access: another process's change is always seen,
+// whatever the file system's time-stamp granularity. Only a file already found
+// unusable is not read (and reported) again until it changes.
 Hive& Current(const std::string& path, const std::string& rootName) {
   Hive& h = g_hives[path];
-  if (!h.loaded || IdentityOf(path) != h.identity) Load(h, path, rootName);
+  if (!(h.loaded && h.unreadable && IdentityOf(path) == h.identity)) Load(h, path, rootName);
   return h;
 }
 
@@ -390,8 +393,7 @@ private:
 };
 
 // Runs f(root node) on the current content of the hive and writes the result
-// when f reports a change. On a failed write the memory copy is dropped, so the
-// next access sees the file as it is.
+// when f reports a change.
 template <class F>
 bool Modify(TRootKey root, F f) {
   const std::string path = RegistryHivePath(root), rootName = RootKeyName(root);
@@ -400,13 +402,9 @@ bool Modify(TRootKey root, F f) {
   Hive& h = Current(path, rootName);
   if (h.unreadable) return false;
   bool changed = false;
-  if (!f(h.root, changed)) {
-    if (changed) h.loaded = false;
-    return false;
-  }
+  if (!f(h.root, changed)) return false;
   if (!changed) return true;
   if (Save(h, path, rootName)) return true;
-  h.loaded = false;
   g_problems.push_back("Registry file " + path + " cannot be written");
   return false;
 }
