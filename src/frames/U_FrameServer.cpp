@@ -1,0 +1,275 @@
+#include "frames/U_FrameServer.h"
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+
+#include "frames/U_ImageFile.h"
+#include "support/Errors.h"
+
+#define SDM_UNIT "U_FrameServer"
+
+namespace sdm {
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+double SecondsSince(TClock::time_point start) {
+  return std::chrono::duration<double>(TClock::now() - start).count();
+}
+
+int Nearest(double x) { return static_cast<int>(std::nearbyint(x)); }
+
+[[noreturn]] void ListIndexError(int index) {
+  throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// On-video text
+
+TOsdText::TOsdText() : font_(FontFamily, ScratchPixelHeight) {}
+
+int TOsdText::StripTop(int height) {
+  const int y0 = std::min(static_cast<int>(std::floor(height * 0.93)), height - 28);
+  return std::max(y0, 0);
+}
+
+void TOsdText::DarkenStrip(TBitmap32& bitmap) {
+  static const auto kDark = [] {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0; c < 256; ++c) t[c] = static_cast<uint8_t>(Nearest(c * 0.6));
+    return t;
+  }();
+  for (int y = StripTop(bitmap.Height()); y < bitmap.Height(); ++y) {
+    TColor32* row = bitmap.Row(y);
+    for (int x = 0; x < bitmap.Width(); ++x) {
+      const TColor32 c = row[x];
+      row[x] = Color32(kDark[RedOf(c)], kDark[GreenOf(c)], kDark[BlueOf(c)], 255);
+    }
+  }
+}
+
+const TGrayCanvas& TOsdText::Opacity(const std::string& text) {
+  for (const auto& c : cache_)
+    if (c.text == text) return c.opacity;
+
+  // The scratch is measured with a space appended and 2 pixels added each
+  // way, which leaves room for glyphs that overhang their advance.
+  const TTextSize extent = font_.TextExtent(text + " ");
+  scratch_.SetSize(extent.cx + 2, extent.cy + 2);
+  font_.TextOut(scratch_, 0, 0, text, 255);
+
+  TGrayCanvas opacity(scratch_.Width() / 2, scratch_.Height() / 2);
+  for (int y = 0; y < opacity.Height(); ++y) {
+    const uint8_t* r0 = scratch_.Row(2 * y);
+    const uint8_t* r1 = scratch_.Row(2 * y + 1);
+    for (int x = 0; x < opacity.Width(); ++x) {
+      const int sum = r0[2 * x] + r0[2 * x + 1] + r1[2 * x] + r1[2 * x + 1];
+      opacity.SetPixel(x, y, static_cast<uint8_t>(sum / 4));
+    }
+  }
+
+  constexpr size_t kSlots = 4;
+  if (cache_.size() < kSlots) {
+    cache_.push_back({text, std::move(opacity)});
+    return cache_.back().opacity;
+  }
+  TCached& slot = cache_[nextSlot_];
+  nextSlot_ = (nextSlot_ + 1) % kSlots;
+  slot = {text, std::move(opacity)};
+  return slot.opacity;
+}
+
+void TOsdText::Draw(TBitmap32& bitmap, int x, int y, const std::string& text) {
+  if (text.empty()) return;
+  const TGrayCanvas& opacity = Opacity(text);
+  for (int j = 0; j < opacity.Height(); ++j) {
+    const int fy = y + j;
+    if (fy < 0 || fy >= bitmap.Height()) continue;
+    TColor32* row = bitmap.Row(fy);
+    const uint8_t* a = opacity.Row(j);
+    for (int i = 0; i < opacity.Width(); ++i) {
+      const int fx = x + i;
+      const int alpha = a[i];
+      if (alpha == 0 || fx < 0 || fx >= bitmap.Width()) continue;
+      const TColor32 c = row[fx];
+      const auto mix = [alpha](int v) {
+        return static_cast<uint8_t>(alpha + Nearest((255.0 - alpha) * v / 255.0));
+      };
+      row[fx] = Color32(mix(RedOf(c)), mix(GreenOf(c)), mix(BlueOf(c)), AlphaOf(c));
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Frame server
+
+TFrameServer::TFrameServer(TStringList& pictures, const TStringList* captions, int framesPerPicture,
+                           int frameHeight, int frameWidth, bool dynamic, bool crossFade, bool osd, bool greyscale,
+                           bool sepia)
+    : pictures_(pictures),
+      captions_(captions),
+      framesPerPicture_(framesPerPicture),
+      fadeFrames_(crossFade && framesPerPicture > 0 ? (framesPerPicture / 20) * 6 : 0),
+      frameHeight_(frameHeight),
+      frameWidth_(frameWidth),
+      dynamic_(dynamic),
+      crossFade_(crossFade),
+      osd_(osd),
+      greyscale_(greyscale),
+      sepia_(sepia),
+      fader_(fromFrame_, toFrame_, fadeFrames_) {
+  if (framesPerPicture < 1) throw std::invalid_argument("Frames per picture must be at least 1");
+  if (frameHeight < 1 || frameWidth < 1) throw std::invalid_argument("Frame size must be at least 1 x 1");
+  if (framesPerPicture >= 2) {
+    stepY_ = frameHeight / 4.0 / (framesPerPicture - 1);
+    stepX_ = frameWidth / 4.0 / (framesPerPicture - 1);
+  }
+  subscription_ = pictures_.Subscribe([this] { PicturesChanged(); });
+}
+
+TFrameServer::~TFrameServer() { pictures_.Unsubscribe(subscription_); }
+
+std::unique_ptr<TFrameServer> TFrameServer::CreateThumbnailServer(TStringList& pictures,
+                                                                  const TStringList* captions) {
+  return std::make_unique<TFrameServer>(pictures, captions, 1, ThumbnailHeight, ThumbnailWidth, false, false, false,
+                                        false, false);
+}
+
+int TFrameServer::FrameCount() const {
+  const long long n = pictures_.Count();
+  const long long count = n * framesPerPicture_ + (n - 1) * fadeFrames_;
+  if (count > INT_MAX) throw EError("The slideshow has too many frames");
+  return static_cast<int>(count);
+}
+
+void TFrameServer::PicturesChanged() {
+  loadedIndex_ = -1;
+  // The held end views may show pictures that are no longer at their index;
+  // rendering them again on the next fade frame costs little.
+  fadeIndex_ = -1;
+}
+
+void TFrameServer::GetFrame(TBitmap32& bitmap, int i) {
+  if (i < 0 || i >= FrameCount())
+    throw std::out_of_range("Frame index " + std::to_string(i) + " out of range");
+  const int period = framesPerPicture_ + fadeFrames_;
+  const int p = i / period;
+  const int r = i % period;
+  int shown = p;
+  if (r < framesPerPicture_) {
+    RenderPicture(p, r, bitmap);
+  } else {
+    RenderTransition(p, r - framesPerPicture_, bitmap);
+    // Fade frames already carry the incoming picture's text.
+    shown = p + 1;
+  }
+  if (osd_) DrawOsdFor(bitmap, shown);
+}
+
+void TFrameServer::LoadPicture(int p) {
+  if (p == loadedIndex_) return;
+  picture_.reset();
+  loadedIndex_ = -1;
+  if (p < 0 || p >= pictures_.Count()) ListIndexError(p);
+
+  int width = frameWidth_;
+  int height = frameHeight_;
+  if (dynamic_) {
+    width = (4 * frameWidth_) / 3;
+    height = (4 * frameHeight_) / 3;
+  }
+  auto start = TClock::now();
+  auto picture = std::make_unique<TImageFile>(pictures_[p]);
+  stats_.DecodeSeconds += SecondsSince(start);
+  start = TClock::now();
+  picture->Fit(width, height);
+  stats_.FitSeconds += SecondsSince(start);
+  start = TClock::now();
+  if (greyscale_) picture->Greyscale();
+  if (sepia_) picture->Sepia();  // on the already grey pixels when both are set
+  stats_.EffectSeconds += SecondsSince(start);
+  SDM_ASSERT(picture->Width() == width && picture->Height() == height, "Fitted picture has the wrong size");
+
+  picture_ = std::move(picture);
+  loadedIndex_ = p;
+  ++stats_.Loads;
+}
+
+void TFrameServer::WindowOrigin(int p, int s, int& left, int& top) const {
+  left = top = 0;
+  if (!dynamic_) return;
+  const int u = s;
+  const int v = framesPerPicture_ - 1 - s;
+  // The pan direction follows the position in the list, four directions in turn.
+  switch (p % 4) {
+    case 0: left = Nearest(u * stepX_); top = Nearest(u * stepY_); break;  // top-left to lower right
+    case 1: left = Nearest(u * stepX_); top = Nearest(v * stepY_); break;  // lower left to upper right
+    case 2: left = Nearest(v * stepX_); top = Nearest(v * stepY_); break;  // lower right to top-left
+    default: left = Nearest(v * stepX_); top = Nearest(u * stepY_); break; // upper right to lower left
+  }
+}
+
+void TFrameServer::RenderPicture(int p, int s, TBitmap32& bitmap) {
+  LoadPicture(p);
+  int left = 0;
+  int top = 0;
+  WindowOrigin(p, s, left, top);
+  SDM_ASSERT(left >= 0 && top >= 0 && left + frameWidth_ <= picture_->Width() &&
+                 top + frameHeight_ <= picture_->Height(),
+             "Frame window outside the picture");
+  const auto start = TClock::now();
+  picture_->CopyWindow(top, left, frameHeight_, frameWidth_, bitmap);
+  stats_.WindowSeconds += SecondsSince(start);
+}
+
+void TFrameServer::RenderTransition(int p, int k, TBitmap32& bitmap) {
+  if (p != fadeIndex_) {
+    // Forget the held views first: if a picture fails to load, half-redrawn
+    // views must not pass for the old transition on a later request.
+    fadeIndex_ = -1;
+    RenderPicture(p, framesPerPicture_ - 1, fromFrame_);  // where the outgoing picture's motion ended
+    RenderPicture(p + 1, 0, toFrame_);                    // where the incoming one's begins
+    fadeIndex_ = p;
+    ++stats_.Transitions;
+  }
+  const auto start = TClock::now();
+  fader_.Blend(k, bitmap);
+  stats_.BlendSeconds += SecondsSince(start);
+}
+
+std::string TFrameServer::CaptionOf(int index) const {
+  if (captions_) {
+    if (index < 0 || index >= captions_->Count()) ListIndexError(index);
+    return (*captions_)[index];
+  }
+  if (index < 0 || index >= pictures_.Count()) ListIndexError(index);
+  const std::string& path = pictures_[index];
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void TFrameServer::DrawOsd(TBitmap32& bitmap) { DrawOsdFor(bitmap, loadedIndex_); }
+
+void TFrameServer::DrawOsdFor(TBitmap32& bitmap, int index) {
+  const auto start = TClock::now();
+  TOsdText::DarkenStrip(bitmap);
+  if (index >= 0) {
+    if (!osdText_) osdText_ = std::make_unique<TOsdText>();
+    char number[64];
+    std::snprintf(number, sizeof number, "Picture : %d / %d", index + 1, pictures_.Count());
+    const int y = bitmap.Height() - 20;
+    osdText_->Draw(bitmap, 10, y, number);
+    osdText_->Draw(bitmap, bitmap.Width() / 2 - 50, y, CaptionOf(index));
+  }
+  stats_.TextSeconds += SecondsSince(start);
+}
+
+}  // namespace sdm
