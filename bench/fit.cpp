@@ -1,0 +1,89 @@
+// Loading and fitting one 12-megapixel photo (4000 × 3000) into a 720 × 576
+// frame, the work the frame server does for every picture of a slideshow.
+// The JPEG is made here with libjpeg so the figures need no data files.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <vector>
+
+#include <jpeglib.h>
+
+#include "frames/U_ImageFile.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// A photo-like picture: smooth gradients with fine detail, 4:2:0, quality 90,
+// much like a camera's output.
+void WriteTestJpeg(const std::string& name, int w, int h) {
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  FILE* f = std::fopen(name.c_str(), "wb");
+  if (!f) {
+    std::perror(name.c_str());
+    std::exit(1);
+  }
+  jpeg_stdio_dest(&c, f);
+  c.image_width = w;
+  c.image_height = h;
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, 90, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      const double detail = 20 * std::sin(x * 0.37) * std::cos(y * 0.23);
+      row[3 * x] = static_cast<uint8_t>(std::clamp(255.0 * x / w + detail, 0.0, 255.0));
+      row[3 * x + 1] = static_cast<uint8_t>(std::clamp(255.0 * y / h - detail, 0.0, 255.0));
+      row[3 * x + 2] = static_cast<uint8_t>(std::clamp(128 + 100 * std::sin((x + y) * 0.002) + detail, 0.0, 255.0));
+    }
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&c, &r, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  std::fclose(f);
+}
+
+}  // namespace
+
+int main() {
+  const std::string name = (std::filesystem::temp_directory_path() / "slidomat-bench-12mp.jpg").string();
+  WriteTestJpeg(name, 4000, 3000);
+  std::printf("picture: 4000 x 3000 JPEG, %.1f MB\n", std::filesystem::file_size(name) / 1e6);
+
+  const int runs = 5;
+  double bestDecode = 1e9, bestFit = 1e9, bestGrey = 1e9, bestSepia = 1e9, sumDecode = 0, sumFit = 0;
+  for (int i = 0; i < runs; ++i) {
+    auto t0 = Clock::now();
+    sdm::TImageFile picture(name);
+    auto t1 = Clock::now();
+    picture.Fit(720, 576);
+    auto t2 = Clock::now();
+    picture.Greyscale();
+    auto t3 = Clock::now();
+    picture.Sepia();
+    auto t4 = Clock::now();
+    bestDecode = std::min(bestDecode, Ms(t1 - t0));
+    bestFit = std::min(bestFit, Ms(t2 - t1));
+    bestGrey = std::min(bestGrey, Ms(t3 - t2));
+    bestSepia = std::min(bestSepia, Ms(t4 - t3));
+    sumDecode += Ms(t1 - t0);
+    sumFit += Ms(t2 - t1);
+  }
+  std::printf("decode   best %8.2f ms   mean %8.2f ms\n", bestDecode, sumDecode / runs);
+  std::printf("fit      best %8.2f ms   mean %8.2f ms   (into 720 x 576)\n", bestFit, sumFit / runs);
+  std::printf("greyscale on the fitted frame  best %6.2f ms\n", bestGrey);
+  std::printf("sepia on the fitted frame      best %6.2f ms\n", bestSepia);
+  std::filesystem::remove(name);
+  return 0;
+}

@@ -1,0 +1,342 @@
+#include "project/U_SlideProject.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "support/UserInteraction.h"
+#include "testsupport/TestSupport.h"
+
+namespace sdm {
+namespace {
+
+// Records every message the project shows.
+class TRecordingInteraction : public IUserInteraction {
+public:
+  int MessageBox(const std::string&, const std::string& text, int, int) override {
+    messages.push_back(text);
+    return mrOk;
+  }
+  std::vector<std::string> messages;
+};
+
+struct ProjectFixture : ::testing::Test {
+  ProjectFixture() {
+    project.Interaction = &ui;
+    project.Log = [this](const std::string& m, int level) { log.push_back(std::to_string(level) + " " + m); };
+  }
+  TRecordingInteraction ui;
+  std::vector<std::string> log;
+  TSlideProject project;
+};
+
+using SlideProjectTest = ProjectFixture;
+
+TEST_F(SlideProjectTest, NewRestoresTheDefaultsButKeepsTheCodec) {
+  project.SetCodecEntry("XVID XviD MPEG-4 Codec");
+  project.SetDynamic(true);
+  project.SetCrossFade(false);
+  project.SetOsd(false);
+  project.SetMsPerPicture(1200);
+  project.SetResolution("320x240");
+  project.SetOutputPath("/v/out.avi");
+  project.SetSoundtrack("/m/a.mp3", 60.0 / 86400);
+  project.ToggleSepia();
+  project.SetSingleFrame(true);
+  project.AppendPicture("/p/a.jpg", "a.jpg");
+
+  project.ResetProject();
+  EXPECT_EQ(project.CodecEntry(), "XVID XviD MPEG-4 Codec");
+  EXPECT_EQ(project.Resolution(), "720x480");
+  EXPECT_EQ(project.MsPerPicture(), 3000);
+  EXPECT_EQ(project.FramesPerSecond(), 15);
+  EXPECT_FALSE(project.Dynamic());
+  EXPECT_TRUE(project.CrossFade());
+  EXPECT_TRUE(project.Osd());
+  EXPECT_FALSE(project.SingleFrame());
+  EXPECT_FALSE(project.Greyscale());
+  EXPECT_FALSE(project.Sepia());
+  EXPECT_EQ(project.PictureCount(), 0);
+  EXPECT_EQ(project.CaptionList().Count(), 0);
+  EXPECT_EQ(project.SoundPath(), "");
+  EXPECT_EQ(project.SoundDuration(), 0);
+  EXPECT_EQ(project.OutputPath(), "");
+  EXPECT_FALSE(project.MatchAudioEnabled());
+  EXPECT_TRUE(project.ControlsEnabled());
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(SlideProjectTest, TimingValuesAreClampedAndTheFramePeriodDropsTheRemainder) {
+  project.SetMsPerPicture(50);
+  EXPECT_EQ(project.MsPerPicture(), 100);
+  project.SetMsPerPicture(70000);
+  EXPECT_EQ(project.MsPerPicture(), 60000);
+  project.SetMsPerPicture(-5'000'000'000LL);
+  EXPECT_EQ(project.MsPerPicture(), 100);
+  project.SetFramesPerSecond(0);
+  EXPECT_EQ(project.FramesPerSecond(), 1);
+  project.SetFramesPerSecond(61);
+  EXPECT_EQ(project.FramesPerSecond(), 60);
+
+  project.SetMsPerPicture(60000);  // long enough that the visual options stay
+  for (auto [fps, period] : {std::pair{15, 66}, {25, 40}, {30, 33}, {60, 16}, {1, 1000}}) {
+    project.SetFramesPerSecond(fps);
+    const TJobSettings job = project.MakeJobSettings();
+    EXPECT_EQ(job.FramesPerSecond, fps);
+    EXPECT_EQ(job.FramePeriod, period) << fps;
+  }
+}
+
+TEST(ResolutionRuleTest, NumbersAroundTheFirstLowerCaseX) {
+  struct Case {
+    const char* text;
+    int w, h;
+  } cases[] = {{"720x576", 720, 576}, {"320x240", 320, 240}, {"", 640, 480},       {"720576", 640, 480},
+               {"abcx576", 640, 576}, {"720x", 720, 480},    {"320X240", 640, 480}, {"1x2x3", 1, 480},
+               {"x", 640, 480}};
+  for (const Case& c : cases) {
+    int32_t w = 0, h = 0;
+    ParseResolution(c.text, w, h);
+    EXPECT_EQ(w, c.w) << c.text;
+    EXPECT_EQ(h, c.h) << c.text;
+  }
+}
+
+TEST_F(SlideProjectTest, JobRecordTakesSizeFourCCAndTheProjectsOwnLists) {
+  project.SetResolution("720x576");
+  project.SetCodecEntry("dx50 DivX codec");
+  project.SetOutputPath("/v/o.avi");
+  project.ToggleGreyscale();
+  project.AppendPicture("/p/a.jpg", "A");
+  TJobSettings job = project.MakeJobSettings();
+  EXPECT_EQ(job.Width, 720);
+  EXPECT_EQ(job.Height, 576);
+  EXPECT_EQ(job.FourCC, "dx50");  // case kept
+  EXPECT_EQ(job.OutputPath, "/v/o.avi");
+  EXPECT_EQ(job.MsPerPicture, 3000);
+  EXPECT_TRUE(job.Greyscale);
+  EXPECT_FALSE(job.Sepia);
+  EXPECT_TRUE(job.CrossFade);
+  EXPECT_TRUE(job.Osd);
+  EXPECT_FALSE(job.Dynamic);
+  EXPECT_EQ(job.Pictures, &project.PictureList());
+  EXPECT_EQ(job.Captions, &project.CaptionList());
+
+  project.SetCodecEntry("");
+  EXPECT_EQ(project.MakeJobSettings().FourCC, "");
+  project.SetResolution("");
+  EXPECT_EQ(project.MakeJobSettings().Width, 640);
+  EXPECT_THROW(project.SetResolution("800x600"), std::invalid_argument);
+}
+
+TEST_F(SlideProjectTest, FrameBudgetSwitchesTheVisualOptionsOffBelowThirtyFrames) {
+  struct Case {
+    int fps, ms;
+    bool keeps;
+  } cases[] = {{15, 3000, true}, {15, 1900, false}, {25, 1200, true}, {30, 1000, true}, {30, 900, false}};
+  for (const Case& c : cases) {
+    project.ResetProject();
+    ui.messages.clear();
+    project.SetFramesPerSecond(c.fps);
+    project.SetMsPerPicture(c.ms);
+    const TJobSettings job = project.MakeJobSettings();
+    EXPECT_EQ(job.CrossFade, c.keeps) << c.fps << " x " << c.ms;
+    EXPECT_EQ(job.Osd, c.keeps);
+    EXPECT_EQ(project.CrossFade(), c.keeps);
+    EXPECT_EQ(project.Osd(), c.keeps);
+    EXPECT_EQ(ui.messages.size(), c.keeps ? 0u : 1u);
+    if (!c.keeps) {
+      EXPECT_EQ(ui.messages[0], "Visual options disabled due to incompatible temporal settings");
+    }
+  }
+  // All three already off: nothing to switch, nothing to say.
+  ui.messages.clear();
+  project.MakeJobSettings();
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(SlideProjectTest, DynamicSetsTheFrameRateAndAStartingJobKeepsTheRateItRead) {
+  project.SetDynamic(true);
+  EXPECT_EQ(project.FramesPerSecond(), 25);
+  project.SetFramesPerSecond(30);
+  project.SetDynamic(true);  // no change, no new rate
+  EXPECT_EQ(project.FramesPerSecond(), 30);
+  project.SetDynamic(false);
+  EXPECT_EQ(project.FramesPerSecond(), 15);
+
+  project.SetDynamic(true);
+  project.SetMsPerPicture(1000);  // 25 × 1000 = 25000 frames·ms: too short
+  const TJobSettings job = project.MakeJobSettings();
+  EXPECT_EQ(job.FramesPerSecond, 25);
+  EXPECT_EQ(job.FramePeriod, 40);
+  EXPECT_FALSE(job.Dynamic);
+  EXPECT_FALSE(project.Dynamic());
+  EXPECT_EQ(project.FramesPerSecond(), 15);
+  EXPECT_EQ(ui.messages.size(), 1u);
+}
+
+TEST_F(SlideProjectTest, SingleFrameModeLocksOptionsTheJobIgnoresThem) {
+  project.SetSingleFrame(true);
+  EXPECT_TRUE(project.OptionsLocked());
+  EXPECT_FALSE(project.MatchAudioEnabled());
+  TJobSettings job = project.MakeJobSettings();
+  EXPECT_TRUE(job.SingleFrame);
+  EXPECT_FALSE(job.CrossFade);
+  EXPECT_FALSE(job.Osd);
+  EXPECT_TRUE(project.CrossFade());  // the check marks stay
+  EXPECT_TRUE(project.Osd());
+
+  // The budget rule still looks at the checked boxes, which stay unchecked.
+  project.SetMsPerPicture(1000);
+  job = project.MakeJobSettings();
+  EXPECT_EQ(ui.messages.size(), 1u);
+  project.EnableControls(true);  // the end of a job
+  EXPECT_FALSE(project.SingleFrame());
+  EXPECT_FALSE(project.CrossFade());
+  EXPECT_FALSE(project.Osd());
+
+  // Leaving the mode from the Expert dialog enables Match audio even without
+  // a soundtrack; enabling the controls leaves it off without one.
+  project.SetSingleFrame(true);
+  project.SetSingleFrame(false);
+  EXPECT_TRUE(project.MatchAudioEnabled());
+  project.EnableControls(false);
+  EXPECT_TRUE(project.OptionsLocked());
+  project.EnableControls(true);
+  EXPECT_FALSE(project.MatchAudioEnabled());
+}
+
+TEST_F(SlideProjectTest, GreyscaleAndSepiaAreExclusiveToggles) {
+  project.ToggleGreyscale();
+  EXPECT_TRUE(project.Greyscale());
+  project.ToggleSepia();
+  EXPECT_TRUE(project.Sepia());
+  EXPECT_FALSE(project.Greyscale());
+  project.ToggleSepia();
+  EXPECT_FALSE(project.Sepia());
+  EXPECT_FALSE(project.Greyscale());
+  project.SetEffects(true, true);
+  EXPECT_TRUE(project.Greyscale());
+  EXPECT_FALSE(project.Sepia());
+  project.SetEffects(false, true);
+  EXPECT_TRUE(project.Sepia());
+  EXPECT_FALSE(project.Greyscale());
+}
+
+TEST_F(SlideProjectTest, MatchAudioFillsTheSoundtrack) {
+  project.SetSoundtrack("/m/a.mp3", 180.0 / 86400);
+  EXPECT_EQ(project.SoundDuration(), 180);
+  EXPECT_TRUE(project.MatchAudioEnabled());
+  project.MatchAudio();  // no pictures: nothing happens
+  EXPECT_EQ(project.MsPerPicture(), 3000);
+
+  for (int i = 0; i < 20; ++i) project.AppendPicture("/p/" + std::to_string(i) + ".jpg", "");
+  project.MatchAudio();
+  EXPECT_EQ(project.MsPerPicture(), 6923);  // 180000 / 26 = 6923.08
+  project.SetCrossFade(false);
+  project.MatchAudio();
+  EXPECT_EQ(project.MsPerPicture(), 9000);
+  EXPECT_TRUE(ui.messages.empty());
+
+  // Ten pictures and one second: exactly 100, still the minimum, so said.
+  project.ClearPictures();
+  for (int i = 0; i < 10; ++i) project.AppendPicture("/p/x.jpg", "x");
+  project.SetSoundtrack("/m/b.mp3", 1.0 / 86400);
+  project.MatchAudio();
+  EXPECT_EQ(project.MsPerPicture(), 100);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0], "Soundtrack too short or too many picture loaded. Using minimal picture duration.");
+
+  // 200 pictures in 10 seconds with cross-fades: 38 ms, clamped to 100.
+  project.ClearPictures();
+  for (int i = 0; i < 200; ++i) project.AppendPicture("/p/x.jpg", "x");
+  project.SetCrossFade(true);
+  project.SetSoundtrack("/m/c.mp3", 10.0 / 86400);
+  project.MatchAudio();
+  EXPECT_EQ(project.MsPerPicture(), 100);
+  EXPECT_EQ(ui.messages.size(), 2u);
+
+  // A soundtrack of years cannot overflow: the time clamps to the maximum.
+  project.ClearPictures();
+  project.AppendPicture("/p/x.jpg", "x");
+  project.SetSoundtrack("/m/long.mp3", 1e7);
+  EXPECT_EQ(project.SoundDuration(), INT32_MAX);
+  project.MatchAudio();
+  EXPECT_EQ(project.MsPerPicture(), 60000);
+}
+
+TEST_F(SlideProjectTest, SoundDurationRoundsHalvesToEven) {
+  for (auto [seconds, expected] : {std::pair{0.5, 0}, {1.5, 2}, {2.5, 2}, {179.6, 180}}) {
+    project.SetSoundtrack("/m/a.mp3", seconds / 86400.0);
+    EXPECT_EQ(project.SoundDuration(), expected) << seconds;
+    EXPECT_EQ(project.MatchAudioEnabled(), expected > 0);
+  }
+  project.ClearSoundtrack();
+  EXPECT_EQ(project.SoundPath(), "");
+  EXPECT_FALSE(project.MatchAudioEnabled());
+}
+
+TEST_F(SlideProjectTest, AddPictureChecksTheFileAndItsExtension) {
+  test::TempDir dir;
+  for (const char* n : {"a.JPG", "b.Jpeg", "c.bmp", "d.gif", "e.png"}) test::WriteText(dir.file(n), "");
+  project.AddFiles({dir.file("a.JPG"), dir.file("b.Jpeg") + "\tHarbour\tat dusk", dir.file("c.bmp"),
+                    dir.file("d.gif"), dir.file("e.png"), dir.file("missing.jpg"), dir.path().string() + "/", ""});
+  ASSERT_EQ(project.PictureCount(), 3);
+  EXPECT_EQ(project.PictureList()[0], dir.file("a.JPG"));
+  EXPECT_EQ(project.CaptionList()[0], "a.JPG");
+  EXPECT_EQ(project.PictureList()[1], dir.file("b.Jpeg"));
+  EXPECT_EQ(project.CaptionList()[1], "Harbour\tat dusk");  // only the first TAB separates
+  EXPECT_EQ(project.CaptionList()[2], "c.bmp");
+  const std::vector<std::string> expected = {
+      "1 Files count : 0",
+      "1 8 files to be added",
+      "2 File not supported : " + dir.file("d.gif"),
+      "2 File not supported : " + dir.file("e.png"),
+      "2 File not found : " + dir.file("missing.jpg"),
+      "2 File not found : " + dir.path().string() + "/",
+      "2 File not found : ",
+      "1 Files count : 3"};
+  EXPECT_EQ(log, expected);
+}
+
+TEST_F(SlideProjectTest, ListEditsKeepCaptionsWithTheirPictures) {
+  for (const char* n : {"a", "b", "c", "d"}) project.AppendPicture(std::string("/p/") + n + ".jpg", n);
+  // A subscriber to the picture list (a frame server) must already find the
+  // matching caption when it hears of a change.
+  int mismatches = 0, notices = 0;
+  project.PictureList().Subscribe([&] {
+    ++notices;
+    const auto& p = project.PictureList();
+    const auto& c = project.CaptionList();
+    if (p.Count() != c.Count()) ++mismatches;
+    for (int i = 0; i < std::min(p.Count(), c.Count()); ++i)
+      if (p[i] != "/p/" + c[i] + ".jpg") ++mismatches;
+  });
+  project.MovePicture(0, 3);      // b c d a
+  project.ExchangePictures(0, 1);  // c b d a
+  project.InsertPicture(2, "/p/e.jpg", "e");  // c b e d a
+  project.DeletePicture(0);        // b e d a
+  project.SetCaption(1, "e");
+  EXPECT_EQ(mismatches, 0);
+  EXPECT_EQ(notices, 4);
+  const std::vector<std::string> order = {"b", "e", "d", "a"};
+  EXPECT_EQ(project.CaptionList().Items(), order);
+  EXPECT_THROW(project.DeletePicture(4), std::out_of_range);
+  EXPECT_THROW(project.MovePicture(0, 4), std::out_of_range);
+  EXPECT_THROW(project.InsertPicture(5, "/p/x.jpg", "x"), std::out_of_range);
+  EXPECT_EQ(project.CaptionList().Count(), project.PictureCount());
+  project.ClearPictures();
+  EXPECT_EQ(project.CaptionList().Count(), 0);
+  EXPECT_EQ(mismatches, 0);
+}
+
+TEST_F(SlideProjectTest, MessagesGoThroughTheTranslator) {
+  project.Translator = [](const std::string& s) { return "[de] " + s; };
+  project.SetMsPerPicture(100);
+  project.MakeJobSettings();
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0], "[de] Visual options disabled due to incompatible temporal settings");
+}
+
+}  // namespace
+}  // namespace sdm
