@@ -1,0 +1,113 @@
+#include "audio/U_SpannedFileStream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#define SDM_UNIT "U_SpannedFileStream"
+
+namespace sdm {
+
+namespace {
+
+std::string Format(const char* pattern, const std::string& name) {
+  std::string text = pattern;
+  auto at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, name);
+  return text;
+}
+
+// The runtime's file-mode word mapped onto open(2). Access 3 and sharing
+// values above 0x40 are refused, as the Windows call refuses them. Linux has
+// no mandatory share modes; the sharing bits are checked but not enforced.
+int OpenWithMode(const std::string& path, uint16_t mode) {
+  if (path.empty()) return -1;
+  int access = mode & 3;
+  int share = mode & 0xF0;
+  if (access == 3 || share > 0x40) return -1;
+  int flags = O_CLOEXEC | (access == 0 ? O_RDONLY : access == 1 ? O_WRONLY : O_RDWR);
+  int fd = ::open(path.c_str(), flags);
+  if (fd < 0) return -1;
+  // A folder opens fine with open(2) but is no file to read audio from.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+TWFileStream::TWFileStream(const std::string& fileName, uint16_t mode) : TWFileStream(fileName, 0u, mode) {}
+
+TWFileStream::TWFileStream(const std::string& fileName, uint32_t rights, uint16_t mode) : fileName_(fileName) {
+  SDM_ASSERT(rights == 0, "Wrong rights");
+  if (mode == fmCreate) {
+    handle_ = fileName.empty() ? -1 : ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (handle_ < 0) throw EFCreateError(Format("Impossible de créer le fichier %s", fileName));
+  } else {
+    handle_ = OpenWithMode(fileName, mode);
+    if (handle_ < 0) throw EFOpenError(Format("Impossible d'ouvrir le fichier %s", fileName));
+  }
+}
+
+TWFileStream::~TWFileStream() {
+  if (handle_ >= 0) ::close(handle_);
+}
+
+int64_t TWFileStream::Read(void* buffer, int64_t count) {
+  if (count <= 0) return 0;
+  auto* p = static_cast<uint8_t*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    ssize_t n = ::read(handle_, p + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  return done;
+}
+
+int64_t TWFileStream::Write(const void* buffer, int64_t count) {
+  if (count <= 0) return 0;
+  auto* p = static_cast<const uint8_t*>(buffer);
+  int64_t done = 0;
+  while (done < count) {
+    ssize_t n = ::write(handle_, p + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
+  return done;
+}
+
+void TWFileStream::ReadBuffer(void* buffer, int64_t count) {
+  if (Read(buffer, count) != count) throw EStreamError("Stream read error");
+}
+
+void TWFileStream::WriteBuffer(const void* buffer, int64_t count) {
+  if (Write(buffer, count) != count) throw EStreamError("Stream write error");
+}
+
+int64_t TWFileStream::Seek(int64_t offset, int origin) {
+  int whence = origin == 1 ? SEEK_CUR : origin == 2 ? SEEK_END : SEEK_SET;
+  off_t r = ::lseek(handle_, static_cast<off_t>(offset), whence);
+  return r < 0 ? -1 : static_cast<int64_t>(r);
+}
+
+int64_t TWFileStream::Size() {
+  struct stat st {};
+  if (::fstat(handle_, &st) != 0) return 0;
+  return static_cast<int64_t>(st.st_size);
+}
+
+void TWFileStream::SetSize(int64_t newSize) {
+  if (newSize < 0 || Seek(newSize, 0) != newSize || ::ftruncate(handle_, static_cast<off_t>(newSize)) != 0)
+    throw EStreamError(std::strerror(errno));
+}
+
+}  // namespace sdm

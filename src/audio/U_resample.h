@@ -1,0 +1,63 @@
+#pragma once
+// TRsmpFilter: presents a reader's PCM as 16-bit samples at a target rate and
+// channel count: widens 8-bit sources, converts the rate with TResampler and
+// turns mono into stereo or stereo into mono.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "audio/U_AudioBase.h"
+#include "audio/rs_filters.h"
+
+namespace sdm {
+
+class TRsmpFilter : public TAbstractAudioFile {
+public:
+  // source is not owned and must outlive the filter.
+  TRsmpFilter(TAbstractAudioFile* source, uint32_t targetRate, uint32_t targetChannels);
+  ~TRsmpFilter() override;
+
+  uint32_t GetBitRate() override { return Source->GetBitRate(); }
+  uint32_t GetChannels() override { return TargetChannels; }
+  int64_t GetFileSize() override { return Source->GetFileSize(); }
+  int64_t GetPosition() override { return ToOutput(Source->GetPosition()); }
+  int64_t GetPcmSize() override { return ToOutput(Source->GetPcmSize()); }
+  uint32_t GetSampleRate() override { return TargetRate; }
+  uint32_t GetBitsPerSample() override { return 16; }
+  uint8_t GetFormatKind() override { return Source->GetFormatKind(); }
+  void Seek(int64_t position) override;
+  bool CanRead() override { return true; }
+  // Raises EError for a source this filter cannot convert (channels other
+  // than 1 or 2, sample widths other than 8 or 16 bits, absurd rates).
+  bool ReadPcm(void* buffer, int32_t& count) override;
+
+  std::unique_ptr<TResampler> Resampler;
+  TAbstractAudioFile* Source;
+  int32_t InBlockBytes = 4096;
+  int32_t OutBlockBytes = 0;
+  uint32_t TargetRate;
+  int32_t CarryBytes = 0;
+  int32_t OutRemaining = 0;
+  int32_t OutOffset = 0;
+  uint32_t TargetChannels;
+  uint32_t TargetBits = 16;
+  bool NeedResample = false;
+  bool NeedChannelChange = false;
+  bool ToStereo = false;
+
+private:
+  int64_t ToOutput(int64_t sourceBytes);
+  bool ReadWidened(uint8_t* buffer, int32_t& count);
+  bool ReadResampled(uint8_t* buffer, int32_t& count);
+  bool ReadConverted(uint8_t* buffer, int32_t& count);
+
+  bool supported_ = true;
+  bool eightBit_ = false;
+  uint32_t sourceChannels_ = 0;
+  std::vector<uint8_t> inBuffer_;
+  std::vector<uint8_t> outBuffer_;
+  std::vector<uint8_t> temp_;   // 8-bit samples before widening
+  std::vector<uint8_t> temp2_;  // samples before channel conversion
+};
+
+}  // namespace sdm
