@@ -80,8 +80,8 @@ TImageFile::TImageFile(const std::string& fileName, int width, int height) : TIm
 }
 
 void TImageFile::Fit(int width, int height) {
-  if (width < 0 || height < 0) throw EError("Fit: negative frame size");
   if (static_cast<int64_t>(width) * height == 0) return;
+  if (width < 0 || height < 0) throw EError("Cannot fit a picture into a negative frame size");
   const int w = bitmap_.Width();
   const int h = bitmap_.Height();
   // The readers never produce an empty picture; this guards the divisions.
