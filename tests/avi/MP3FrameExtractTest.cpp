@@ -205,9 +205,9 @@ TEST(MP3FrameExtractTest, UnreadableFilesFailWithTheirName) {
   EXPECT_THROW(folder.Scan(), EError);
 }
 
-// Frame boundaries checked against ffprobe's packets: lame puts an
-// information frame first, which ffprobe does not count as a packet, so our
-// end k is the end of ffprobe's packet k - 1.
+// Frame boundaries checked against ffprobe's packets: where lame put an
+// information frame first, ffprobe does not count it as a packet, so our end
+// k is then the end of ffprobe's packet k - 1.
 TEST(MP3FrameExtractTest, FrameEndsOfLameFilesMatchFfprobePackets) {
   TempDir dir;
   struct Case {
@@ -226,10 +226,13 @@ TEST(MP3FrameExtractTest, FrameEndsOfLameFilesMatchFfprobePackets) {
     x.Scan();
     const auto packets = test::ProbePackets(mp3, "a:0");
     ASSERT_GT(packets.size(), 20u);
-    ASSERT_EQ(x.FrameEnds().size(), packets.size() + 1);
-    for (size_t k = 1; k < x.FrameEnds().size(); ++k)
-      ASSERT_EQ(x.FrameEnds()[k], packets[k - 1].pos + packets[k - 1].size) << "frame " << k;
-    EXPECT_EQ(x.FrameEnds()[0], packets[0].pos);
+    const size_t info = static_cast<size_t>(test::LeadingInfoFrames(packets));
+    ASSERT_EQ(x.FrameEnds().size(), packets.size() + info);
+    for (size_t k = info; k < x.FrameEnds().size(); ++k)
+      ASSERT_EQ(x.FrameEnds()[k], packets[k - info].pos + packets[k - info].size) << "frame " << k;
+    if (info) {
+      EXPECT_EQ(x.FrameEnds()[0], packets[0].pos);
+    }
     EXPECT_EQ(x.SampleRate(), c.rate);
     EXPECT_EQ(x.Channels(), c.channels);
     EXPECT_EQ(x.FirstHeader()->SamplesPerFrame(), c.samplesPerFrame);
