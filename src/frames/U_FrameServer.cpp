@@ -128,6 +128,11 @@ TFrameServer::TFrameServer(TStringList& pictures, const TStringList* captions, i
       fader_(fromFrame_, toFrame_, fadeFrames_) {
   if (framesPerPicture < 1) throw std::invalid_argument("Frames per picture must be at least 1");
   if (frameHeight < 1 || frameWidth < 1) throw std::invalid_argument("Frame size must be at least 1 x 1");
+  // The loaded picture is as large as the frame, or 16/9 of it for dynamic
+  // pictures; keep that within what a picture may be.
+  const int64_t side = dynamic ? 4 : 3;
+  if ((side * frameWidth / 3) * (side * frameHeight / 3) > kMaxPicturePixels)
+    throw std::invalid_argument("Frame size too large");
   if (framesPerPicture >= 2) {
     stepY_ = frameHeight / 4.0 / (framesPerPicture - 1);
     stepX_ = frameWidth / 4.0 / (framesPerPicture - 1);

@@ -79,7 +79,8 @@ public:
 
   // Neither list is owned; both must outlive the server. captions may be null
   // (the caption is then the picture's file name). Throws std::invalid_argument
-  // for fewer than 1 frame per picture or a frame side below 1.
+  // for fewer than 1 frame per picture, a frame side below 1, or a frame
+  // (enlarged for dynamic pictures) beyond kMaxPicturePixels.
   TFrameServer(TStringList& pictures, const TStringList* captions, int framesPerPicture, int frameHeight,
                int frameWidth, bool dynamic, bool crossFade, bool osd, bool greyscale, bool sepia);
   ~TFrameServer();
