@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <algorithm>
+#include <cctype>
+
 
 #include "support/U_SysUtils.h"
 #include "testsupport/TestSupport.h"
@@ -15,10 +17,13 @@ using sdm::test::WriteText;
 namespace {
 // The project version as the top CMakeLists.txt states it, read independently.
 std::string ProjectVersion() {
-  std::smatch m;
   const std::string cmake = ReadText(std::string(SDM_SOURCE_DIR) + "/CMakeLists.txt");
-  if (!std::regex_search(cmake, m, std::regex(R"(project\(Slidomat VERSION ([0-9.]+))"))) return "?";
-  std::string v = m[1];
+  const std::string key = "project(Slidomat VERSION ";
+  const size_t at = cmake.find(key);
+  if (at == std::string::npos) return "?";
+  std::string v;
+  for (size_t i = at + key.size(); i < cmake.size() && (std::isdigit(static_cast<unsigned char>(cmake[i])) || cmake[i] == '.'); ++i)
+    v += cmake[i];
   while (std::count(v.begin(), v.end(), '.') < 3) v += ".0";
   return v;
 }
