@@ -1,0 +1,61 @@
+// The settings command: what one run of the program stores, the next one reads.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "support/U_SysUtils.h"
+#include "testsupport/TestSupport.h"
+
+using sdm::test::ReadText;
+using sdm::test::RunCli;
+using sdm::test::TempDir;
+using sdm::test::WriteText;
+
+namespace {
+class SettingsCli : public ::testing::Test {
+protected:
+  void SetUp() override { setenv("SLIDOMAT_REGISTRY_DIR", dir.path().c_str(), 1); }
+  void TearDown() override { unsetenv("SLIDOMAT_REGISTRY_DIR"); }
+  TempDir dir;
+};
+}  // namespace
+
+TEST_F(SettingsCli, AValueSurvivesARestart) {
+  auto r = RunCli({"settings", "get", "LastFCC"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "\n");
+  ASSERT_EQ(RunCli({"settings", "set", "LastFCC", "MJPG"}).status, 0);
+  ASSERT_EQ(RunCli({"settings", "set", "OutPath", "/home/ann/Videos/My Films/"}).status, 0);
+  r = RunCli({"settings", "get", "lastfcc"});
+  EXPECT_EQ(r.out, "MJPG\n");
+  r = RunCli({"settings", "list"});
+  EXPECT_EQ(r.out, "LastFCC=MJPG\nOutPath=/home/ann/Videos/My Films/\n");
+  EXPECT_NE(ReadText(dir.file("HKEY_CURRENT_USER.reg")).find("\"LastFCC\"=\"MJPG\""), std::string::npos);
+}
+
+TEST_F(SettingsCli, BadUsageAndUnwritableHive) {
+  EXPECT_EQ(RunCli({"settings"}).status, 2);
+  EXPECT_EQ(RunCli({"settings", "get"}).status, 2);
+  EXPECT_EQ(RunCli({"settings", "set", "OnlyName"}).status, 2);
+  EXPECT_EQ(RunCli({"settings", "remove", "x"}).status, 2);
+  // The hive's folder is taken by a file: the write fails and says so.
+  WriteText(dir.file("blocked"), "");
+  setenv("SLIDOMAT_REGISTRY_DIR", dir.file("blocked").c_str(), 1);
+  auto r = RunCli({"settings", "set", "LastFCC", "MJPG"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Cannot write the setting \"LastFCC\""), std::string::npos) << r.err;
+}
+
+TEST_F(SettingsCli, AGarbledHiveIsReportedAndKept) {
+  WriteText(dir.file("HKEY_CURRENT_USER.reg"), "garbage\n");
+  auto r = RunCli({"settings", "get", "LastFCC"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.err.find("kept as"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadText(dir.file("HKEY_CURRENT_USER.reg.garbled")), "garbage\n");
+}
+
+TEST(ProgramVersion, TheCommandLineProgramCarriesTheVersionRecord) {
+  const std::string v = sdm::GetFileVersionString(SDM_CLI);
+  EXPECT_EQ(v, sdm::GetFileVersionString(sdm::ProgramFilePath()));
+  EXPECT_EQ(std::count(v.begin(), v.end(), '.'), 3) << v;
+}
