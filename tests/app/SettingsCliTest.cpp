@@ -1,6 +1,7 @@
 // The settings command: what one run of the program stores, the next one reads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "support/U_SysUtils.h"
