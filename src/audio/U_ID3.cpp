@@ -270,8 +270,13 @@ std::string FrameValue(int kind, const uint8_t* p, size_t n) {
       }
       if (enc == 3) return BytesToText(body, TrimZeros(body, len));
       return Latin1ToUtf8(body, TrimZeros(body, len));
-    case fkUserText:
     case fkUserUrl: {
+      // The URL itself is always 8-bit text, whatever the description's
+      // encoding; reading it as UTF-16 would garble every such frame.
+      size_t v = SkipDescription(p, n, 1, enc != 0);
+      return BytesToText(p + v, TrimZeros(p + v, n - v));
+    }
+    case fkUserText: {
       size_t v = SkipDescription(p, n, 1, enc != 0);
       if (enc == 0) return Latin1ToUtf8(p + v, TrimZeros(p + v, n - v));
       return Utf16Text(p + v, n - v, true);

@@ -1,0 +1,253 @@
+// The facade's choice of reader, its play time, and the WAV reader's walk
+// over RIFF chunks, including files that lie about their sizes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "AudioTestUtil.h"
+#include "audio/U_AudioFile.h"
+#include "audio/U_Dynamic.h"
+#include "audio/U_resample.h"
+#include "audio/U_wav.h"
+#include "testsupport/TestSupport.h"
+
+using namespace sdm;
+using namespace sdm::test;
+
+TEST(AudioFacade, FileMasksMatchTheWholeNameWithoutRegardToCase) {
+  EXPECT_EQ(FormatKindFromName("Song.MP3"), akMpeg);
+  EXPECT_EQ(FormatKindFromName("a.mp1"), akMpeg);
+  EXPECT_EQ(FormatKindFromName("a.mp2"), akMpeg);
+  EXPECT_EQ(FormatKindFromName("a.mp4"), akNone);
+  EXPECT_EQ(FormatKindFromName("noextension"), akNone);
+  EXPECT_EQ(FormatKindFromName("x.wav.mp3"), akMpeg);  // "*.wav" must match the whole name
+  EXPECT_EQ(FormatKindFromName("clip.ASF"), akWma);
+  EXPECT_EQ(FormatKindFromName("/music/dir.wav/track.Ogg"), akOgg);  // '*' spans folders
+  EXPECT_EQ(FormatKindFromName("t.flac"), akFlac);
+  EXPECT_EQ(FormatKindFromName("t.wavx"), akNone);
+  EXPECT_TRUE(MatchesMask("abc", "a?c"));
+  EXPECT_FALSE(MatchesMask("a.mp", "*.mp[123]"));
+}
+
+TEST(AudioFacade, UnknownKindOpensNothingAndHasNoDuration) {
+  TAudioFile f;
+  f.SetFileName("clip.mp4");
+  EXPECT_FALSE(f.HasKnownFormat());
+  EXPECT_FALSE(f.Open());
+  EXPECT_EQ(f.GetDuration(), 0.0);
+  EXPECT_FALSE(f.IsOpen);
+  EXPECT_TRUE(f.Close());
+}
+
+TEST(AudioFacade, OneSecondWavAndNameChangesWhileOpen) {
+  TempDir dir;
+  std::string one = dir.file("one.wav"), two = dir.file("two.wav");
+  WriteBytes(one, Bytes(PcmWav(2, 44100, 16, std::string(176400, '\0'))));
+  WriteBytes(two, Bytes(PcmWav(1, 8000, 8, std::string(16000, '\x80'))));
+  TAudioFile f;
+  EXPECT_EQ(f.OutSampleRate, 44100u);
+  EXPECT_EQ(f.OutChannels, 2u);
+  EXPECT_EQ(f.OutBits, 16u);
+  f.SetFileName(one);
+  EXPECT_DOUBLE_EQ(f.GetDuration(), 1.0 / 86400);
+  EXPECT_TRUE(f.IsOpen);
+  f.SetFileName(two);  // ignored while open
+  EXPECT_EQ(f.FileName, one);
+  EXPECT_DOUBLE_EQ(f.GetDuration(), 1.0 / 86400);
+  EXPECT_EQ(f.Output()->GetSampleRate(), 44100u);
+  EXPECT_FALSE(f.Compressor->Enabled);
+  EXPECT_TRUE(f.Compressor->AutoAmount);
+  f.Close();
+  EXPECT_EQ(f.Output(), nullptr);
+  f.SetFileName(two);
+  EXPECT_DOUBLE_EQ(f.GetDuration(), 2.0 / 86400);
+  EXPECT_DOUBLE_EQ(f.Reader->GetPlayTime(), 2.0 / 86400);
+}
+
+TEST(AudioFacade, ReaderErrorsPropagateAndLeaveTheFacadeClosed) {
+  TempDir dir;
+  TAudioFile f;
+  f.SetFileName(dir.file("missing.wav"));
+  try {
+    f.Open();
+    FAIL() << "no error";
+  } catch (const EFOpenError& e) {
+    EXPECT_EQ(std::string(e.what()), "Impossible d'ouvrir le fichier " + dir.file("missing.wav"));
+  }
+  EXPECT_FALSE(f.IsOpen);
+  EXPECT_EQ(f.Reader, nullptr);
+
+  // Kinds whose readers belong to other units report that, never pretend.
+  for (const char* name : {"a.wma", "a.ogg", "a.ape", "a.ac3", "a.mpc", "a.flac"}) {
+    TAudioFile g;
+    g.SetFileName(dir.file(name));
+    EXPECT_THROW(g.Open(), EReaderMissing) << name;
+    EXPECT_FALSE(g.IsOpen);
+  }
+#if !__has_include("audio/U_MpegAudio.h")
+  TAudioFile m;
+  m.SetFileName(dir.file("a.mp3"));
+  EXPECT_THROW(m.Open(), EReaderMissing);
+#endif
+}
+
+TEST(AudioFacade, RegisteredReaderServesItsKind) {
+  struct Fake : TAbstractAudioFile {
+    using TAbstractAudioFile::TAbstractAudioFile;
+    uint32_t GetChannels() override { return 2; }
+    uint32_t GetSampleRate() override { return 48000; }
+    uint32_t GetBitsPerSample() override { return 16; }
+    int64_t GetPcmSize() override { return 48000 * 4 * 3; }
+    bool ReadPcm(void*, int32_t& c) override { return (c = 0), false; }
+  };
+  RegisterAudioReader(akFlac, [](const std::string& n) { return std::make_unique<Fake>(n); });
+  TAudioFile f;
+  f.SetFileName("x.flac");
+  EXPECT_NEAR(f.GetDuration() * 86400, 3.0, 1e-9);
+  f.Close();
+  RegisterAudioReader(akFlac, {});
+  EXPECT_THROW(f.Open(), EReaderMissing);
+}
+
+TEST(AudioBase, TagLookupsIntegersAndDates) {
+  struct R : TAbstractAudioFile {
+    using TAbstractAudioFile::TAbstractAudioFile;
+    bool ReadPcm(void*, int32_t& c) override { return (c = 0), false; }
+  } r("x");
+  r.Tags = {"TITLE=First", "title=Second", "TRACK=12", "BAD=12a", "DAY=2024-02-29", "DMY=01/03/2000", "NODATE=soon"};
+  EXPECT_EQ(r.TagValue("Title"), "First");
+  EXPECT_EQ(r.TagValue("missing"), "");
+  EXPECT_EQ(r.GetTagInt("track"), 12);
+  EXPECT_EQ(r.GetTagInt("bad"), 0);
+  EXPECT_EQ(r.GetTagInt("missing"), 0);
+  EXPECT_DOUBLE_EQ(r.GetTagDate("day"), 45351.0);  // days since 1899-12-30
+  EXPECT_DOUBLE_EQ(r.GetTagDate("dmy"), 36586.0);
+  EXPECT_THROW(r.GetTagDate("nodate"), EConvertError);
+  EXPECT_EQ(r.GetPlayTime(), 0.0);  // no format: no play time, no NaN
+}
+
+TEST(AudioBase, EmptyKindSetsLeaveTheFileUntouched) {
+  TempDir dir;
+  std::string path = dir.file("t.wav");
+  auto bytes = Bytes(PcmWav(1, 8000, 16, std::string(100, '\x01')));
+  WriteBytes(path, bytes);
+  TWavAudioFile w(path);
+  EXPECT_TRUE(w.WriteTags(0));
+  EXPECT_TRUE(w.RemoveTags(0));
+  EXPECT_EQ(ReadBytes(path), bytes);
+}
+
+TEST(FileStream, ModesAndErrors) {
+  TempDir dir;
+  std::string path = dir.file("s.bin");
+  EXPECT_THROW(TWFileStream(path, 1u, TWFileStream::ModeRead), EAssertionFailed);
+  EXPECT_THROW(TWFileStream(path, TWFileStream::ModeRead), EFOpenError);
+  {
+    TWFileStream c(path, TWFileStream::fmCreate);
+    EXPECT_EQ(c.Write("abcdef", 6), 6);
+    c.SetSize(3);
+    EXPECT_EQ(c.Size(), 3);
+  }
+  EXPECT_THROW(TWFileStream(path, 0x03), EFOpenError);  // access 3 is refused
+  EXPECT_THROW(TWFileStream(path, 0x50), EFOpenError);  // so is sharing above 0x40
+  EXPECT_THROW(TWFileStream(dir.path().string(), TWFileStream::ModeRead), EFOpenError);
+  TWFileStream r(path, TWFileStream::ModeRead);
+  char buf[8] = {};
+  EXPECT_EQ(r.Read(buf, 8), 3);
+  EXPECT_EQ(std::string(buf), "abc");
+  EXPECT_EQ(r.Seek(-1, 2), 2);
+  EXPECT_THROW(TWFileStream(dir.file("no/dir/x"), TWFileStream::fmCreate), EFCreateError);
+}
+
+namespace {
+
+std::string OpenError(const std::string& content) {
+  TempDir dir;
+  std::string path = dir.file("w.wav");
+  WriteBytes(path, Bytes(content));
+  try {
+    TWavAudioFile w(path);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
+}
+
+}  // namespace
+
+TEST(WavReader, ChunkWalkAndItsMessages) {
+  const std::string fmt16 = Chunk("fmt ", FmtBody(1, 2, 44100, 16));
+  const std::string data = Chunk("data", std::string(8, '\x11'));
+  EXPECT_EQ(OpenError(Riff(fmt16 + data)), "");
+  EXPECT_EQ(OpenError(Riff(Chunk("fmt ", FmtBody(0xFFFE, 2, 44100, 16, true)) + data)),
+            "Bad .wav format. Only PCM data is supported");
+  EXPECT_EQ(OpenError(Riff(fmt16 + Chunk("LIST", "INFOISFT" + std::string(8, 'x')) + data)), "");
+  EXPECT_EQ(OpenError(Riff(data + fmt16)), "Bad .wav format. Can't find FMT chunk");
+  EXPECT_EQ(OpenError("RIFX" + Riff(fmt16 + data).substr(4)), "Bad .wav format. RIFF chunk not found");
+  EXPECT_EQ(OpenError(Chunk("LIST", "WAVE" + fmt16 + data)), "Bad .wav format. 1st chunk is not an RIFF chunk");
+  EXPECT_EQ(OpenError(Riff(fmt16)), "Bad .wav format. Can't find audio data");
+  EXPECT_EQ(OpenError(""), "Bad .wav format. RIFF chunk not found");
+}
+
+TEST(WavReader, LyingSizesNeitherHangNorReadPastTheFile) {
+  const std::string fmt16 = Chunk("fmt ", FmtBody(1, 1, 8000, 16));
+  // A chunk claiming 4 GiB, a zero-size LIST, a truncated header at the end.
+  std::string huge = "junk";
+  PutLE(huge, 0xFFFFFFF0u, 4);
+  EXPECT_EQ(OpenError(Riff(fmt16 + huge + "xx")), "Bad .wav format. Can't find audio data");
+  std::string zeroList = "LIST";
+  PutLE(zeroList, 0, 4);
+  EXPECT_EQ(OpenError(Riff(zeroList + "INFO" + fmt16 + Chunk("data", "ab"))), "");
+  EXPECT_EQ(OpenError(Riff(fmt16 + "da")), "Bad .wav format. Can't find audio data");
+  std::string bigFmt = "fmt ";
+  PutLE(bigFmt, 0x7FFFFFFF, 4);
+  EXPECT_EQ(OpenError(Riff(bigFmt + FmtBody(1, 1, 8000, 16))), "Bad .wav format. Can't find audio data");
+}
+
+TEST(WavReader, FormatSeekAndReadingPastTheEnd) {
+  TempDir dir;
+  std::string path = dir.file("r.wav");
+  // 16-byte fmt (no extra-size field), data of 2000 bytes, then a trailing chunk.
+  std::string pcm;
+  for (int i = 0; i < 2000; ++i) pcm += static_cast<char>(i & 0xFF);
+  WriteBytes(path, Bytes(Riff(Chunk("fmt ", FmtBody(1, 2, 22050, 16)) + Chunk("data", pcm) + Chunk("LIST", "INFO"))));
+  TWavAudioFile w(path);
+  EXPECT_EQ(w.Format.ExtraSize, 0);
+  EXPECT_EQ(w.GetChannels(), 2u);
+  EXPECT_EQ(w.GetSampleRate(), 22050u);
+  EXPECT_EQ(w.GetPcmSize(), 2000);
+  EXPECT_EQ(w.GetBitRate(), 2u * 22050 * 16);
+  EXPECT_EQ(w.GetFormatKind(), akWav);
+  w.Seek(1001);
+  EXPECT_EQ(w.GetPosition(), 1000);
+  uint8_t buf[1100];
+  int32_t n = 1100;
+  EXPECT_TRUE(w.ReadPcm(buf, n));
+  EXPECT_EQ(n, 1000 + 12);  // reading runs on through the chunk after the data
+  EXPECT_EQ(buf[0], 1000 & 0xFF);
+  EXPECT_EQ(buf[1011], 'O');
+  EXPECT_EQ(buf[1012], 0);  // the rest zero-filled
+  EXPECT_EQ(buf[1099], 0);
+  n = 10;
+  EXPECT_FALSE(w.ReadPcm(buf, n));
+  EXPECT_EQ(n, 0);
+}
+
+TEST(WavReader, Id3v2TagBeforeTheRiffChunk) {
+  TempDir dir;
+  std::string path = dir.file("t.wav");
+  std::string frame = "TIT2";
+  std::string body = std::string("\x00", 1) + "Hello";
+  frame += std::string("\0\0\0", 3) + static_cast<char>(body.size()) + std::string(2, '\0') + body;
+  std::string tag = "ID3";
+  tag += '\x03';
+  tag += std::string(5, '\0');  // revision, flags, three size bytes
+  tag += static_cast<char>(frame.size());
+  tag += frame;
+  WriteBytes(path, Bytes(tag + PcmWav(1, 8000, 8, "abcd")));
+  TWavAudioFile w(path);
+  EXPECT_EQ(w.TagValue("title"), "Hello");
+  EXPECT_EQ(w.Id3v2Size, static_cast<int64_t>(tag.size()));
+  EXPECT_EQ(w.TagKinds, static_cast<uint32_t>(tkId3v2));
+  EXPECT_EQ(w.GetPcmSize(), 4);
+}
