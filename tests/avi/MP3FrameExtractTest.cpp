@@ -203,6 +203,12 @@ TEST(MP3FrameExtractTest, UnreadableFilesFailWithTheirName) {
   }
   TMP3FrameExtract folder(dir.path().string());
   EXPECT_THROW(folder.Scan(), EError);
+  // A sparse 3 GiB file is refused before anything is allocated for it.
+  const std::string huge = dir.file("huge.mp3");
+  test::WriteBytes(huge, {0xFF, 0xFB, 0x90, 0x64});
+  std::filesystem::resize_file(huge, 3ull << 30);
+  TMP3FrameExtract tooLarge(huge);
+  EXPECT_THROW(tooLarge.Scan(), EError);
 }
 
 // Frame boundaries checked against ffprobe's packets: where lame put an
