@@ -93,7 +93,7 @@ std::string Probe(const std::string& path, const std::string& entries) {
 std::vector<uint8_t> DecodeRaw(const std::string& path, const TempDir& dir) {
   const std::string out = dir.file("decoded.raw");
   auto r = RunCommand({"ffmpeg", "-v", "error", "-y", "-i", path, "-map", "0:v:0", "-f", "rawvideo", "-pix_fmt",
-                       "bgr24", "-vsync", "passthrough", out});
+                       "bgr24", "-fps_mode", "passthrough", out});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   return ReadBytes(out);
