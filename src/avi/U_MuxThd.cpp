@@ -22,11 +22,12 @@ namespace {
 
 // The result code check of every AVI library call: the message ends in "$",
 // the code follows as 8 hexadecimal digits.
-#define SDM_CHECK_AVI(call, text)                                                         \
-  do {                                                                                    \
-    const HRESULT hr_ = (call);                                                           \
-    if (hr_ != AVIERR_OK) throw EAssertionFailed(std::string(text) + HexCode(static_cast<uint32_t>(hr_)).substr(1), \
-                                                 SDM_UNIT, __LINE__);                     \
+#define SDM_CHECK_AVI(call, text)                                                 \
+  do {                                                                            \
+    const HRESULT hr_ = (call);                                                   \
+    if (hr_ != AVIERR_OK)                                                         \
+      throw EAssertionFailed(std::string(text) + HexCode(static_cast<uint32_t>(hr_)).substr(1), SDM_UNIT, \
+                             __LINE__);                                           \
   } while (0)
 
 // The 30-byte MPEGLAYER3WAVEFORMAT, laid out little-endian as stored.
