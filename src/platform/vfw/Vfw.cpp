@@ -196,6 +196,11 @@ AVCodecContext* MakeContext(const TIcInstance& ic, LONG w, LONG h) {
     av_opt_set(c->priv_data, "preset", "veryfast", 0);
     av_opt_set(c->priv_data, "tune", "zerolatency", 0);
     av_opt_set_double(c->priv_data, "crf", 16.0 + (10000 - quality) * 30.0 / 10000.0, 0);
+  } else if (enc == "zmbv") {
+    c->keyint_min = c->gop_size;  // zmbv takes its key interval from here
+  } else if (enc == "msvideo1") {
+    // msvideo1 counts the frames after a key frame up to this value.
+    c->keyint_min = std::max(1, c->gop_size - 1);
   } else if (enc == "ffv1") {
     c->gop_size = std::min(c->gop_size, 300);
   }
@@ -284,6 +289,15 @@ LRESULT Begin(TIcInstance& ic, const BITMAPINFOHEADER* in, const BITMAPINFOHEADE
   return ICERR_OK;
 }
 
+// Sends the converted frame and takes its packet into ic.pkt.
+LRESULT EncodeOne(TIcInstance& ic, bool key) {
+  ic.frame->pts = ic.pts++;
+  ic.frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+  if (avcodec_send_frame(ic.ctx, ic.frame) < 0) return ICERR_INTERNAL;
+  // Configured without delay, an encoder that holds a frame back is broken.
+  return avcodec_receive_packet(ic.ctx, ic.pkt) < 0 ? ICERR_INTERNAL : ICERR_OK;
+}
+
 LRESULT Compress(TIcInstance& ic, const ICCOMPRESS& a) {
   if (!ic.begun) return ICERR_ERROR;
   if (!a.lpbiInput || !a.lpInput || !a.lpbiOutput || !a.lpOutput) return ICERR_BADPARAM;
@@ -305,12 +319,17 @@ LRESULT Compress(TIcInstance& ic, const ICCOMPRESS& a) {
     const uint8_t* src[4] = {bits + static_cast<size_t>(stride) * (in.biHeight - 1), nullptr, nullptr, nullptr};
     const int srcStride[4] = {-static_cast<int>(stride), 0, 0, 0};
     sws_scale(ic.sws, src, srcStride, 0, in.biHeight, ic.frame->data, ic.frame->linesize);
-    ic.frame->pts = ic.pts++;
-    ic.frame->pict_type = (a.dwFlags & ICCOMPRESS_KEYFRAME) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-    if (avcodec_send_frame(ic.ctx, ic.frame) < 0) return ICERR_INTERNAL;
-    const int r = avcodec_receive_packet(ic.ctx, ic.pkt);
-    // Configured without delay, an encoder that holds a frame back is broken.
-    if (r < 0) return ICERR_INTERNAL;
+    const bool force = (a.dwFlags & ICCOMPRESS_KEYFRAME) != 0;
+    if (LRESULT r = EncodeOne(ic, force); r != ICERR_OK) return r;
+    if (force && !(ic.pkt->flags & AV_PKT_FLAG_KEY)) {
+      // Some encoders ignore a requested key frame; a fresh encoder starts
+      // with one.
+      av_packet_unref(ic.pkt);
+      avcodec_free_context(&ic.ctx);
+      ic.ctx = MakeContext(ic, in.biWidth, in.biHeight);
+      if (!ic.ctx || avcodec_open2(ic.ctx, ic.codec, nullptr) < 0) return ICERR_INTERNAL;
+      if (LRESULT r = EncodeOne(ic, true); r != ICERR_OK) return r;
+    }
     if (static_cast<uint32_t>(ic.pkt->size) > maxSize) {
       av_packet_unref(ic.pkt);
       return ICERR_BADSIZE;
