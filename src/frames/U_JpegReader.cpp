@@ -39,10 +39,13 @@ void OnError(j_common_ptr cinfo) {
 }
 
 void OnMessage(j_common_ptr cinfo, int level) {
-  // Data that simply stops is a truncated file, not a picture with a grey
-  // bottom: refuse it. Other warnings (stray bytes before a marker, which
-  // many cameras write) are harmless.
-  if (level < 0 && cinfo->err->msg_code == JWRN_JPEG_EOF) OnError(cinfo);
+  // Data that stops (at the end of the file, or at a marker before the scan
+  // is complete) is a truncated file, not a picture with a grey bottom:
+  // refuse it, before a file of a few bytes that declares a vast picture has
+  // us fill it. Other warnings (stray bytes before a marker, which many
+  // cameras write) are harmless.
+  const int code = cinfo->err->msg_code;
+  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER)) OnError(cinfo);
 }
 
 void OnProgress(j_common_ptr cinfo) {

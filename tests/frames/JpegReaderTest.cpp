@@ -137,6 +137,10 @@ std::vector<uint8_t> WithDeclaredSize(std::vector<uint8_t> f, int w, int h) {
 TEST(JpegReaderTest, TruncatedGarbledAndOversizedFilesGiveAnErrorNamingTheFile) {
   const std::vector<uint8_t> good = MakeJpeg(64, 64, 3, JCS_RGB, BlockRgb(64, 64, kRows));
   const std::vector<uint8_t> progressive = MakeJpeg(64, 64, 3, JCS_RGB, BlockRgb(64, 64, kRows), true);
+  // Cut in the middle of the picture data, but closed with an end marker.
+  std::vector<uint8_t> cutWithEnd(good.begin(), good.begin() + good.size() * 2 / 3);
+  cutWithEnd.push_back(0xFF);
+  cutWithEnd.push_back(0xD9);
   const std::vector<std::string> errors = {
       ErrorOf(std::vector<uint8_t>(good.begin(), good.begin() + good.size() / 2)),
       ErrorOf(std::vector<uint8_t>(progressive.begin(), progressive.begin() + progressive.size() / 2)),
@@ -145,6 +149,8 @@ TEST(JpegReaderTest, TruncatedGarbledAndOversizedFilesGiveAnErrorNamingTheFile) 
       ErrorOf(WithDeclaredSize(good, 60000, 60000)),  // beyond any picture we take
       ErrorOf(WithDeclaredSize(good, 9000, 9000)),    // a few hundred bytes cannot hold this
       ErrorOf(WithDeclaredSize(good, 0, 64)),
+      ErrorOf(WithDeclaredSize(progressive, 9000, 9000)),  // its scans end long before the picture
+      ErrorOf(cutWithEnd),
   };
   for (size_t i = 0; i < errors.size(); ++i)
     EXPECT_NE(errors[i].find("\"/photos/broken.jpg\""), std::string::npos) << i << ": " << errors[i];
