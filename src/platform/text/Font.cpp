@@ -76,17 +76,23 @@ TFontFile FindFontFile(const std::string& family) {
   std::lock_guard<std::mutex> lock(mutex);
   if (auto it = found.find(family); it != found.end()) return it->second;
 
-  FcPattern* pattern = FcPatternCreate();
-  if (!pattern) throw std::runtime_error("Font not found: " + family);
+  // A configuration of our own, freed after the lookup, rather than
+  // fontconfig's global one, which would live on unreleased to the end.
+  FcConfig* config = FcInitLoadConfigAndFonts();
+  FcPattern* pattern = config ? FcPatternCreate() : nullptr;
+  if (!pattern) {
+    if (config) FcConfigDestroy(config);
+    throw std::runtime_error("Font not found: " + family);
+  }
   FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
   FcPatternAddInteger(pattern, FC_WEIGHT, FC_WEIGHT_REGULAR);
   FcPatternAddInteger(pattern, FC_SLANT, FC_SLANT_ROMAN);
   FcPatternAddInteger(pattern, FC_WIDTH, FC_WIDTH_NORMAL);
   FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcConfigSubstitute(config, pattern, FcMatchPattern);
   FcDefaultSubstitute(pattern);
   FcResult result = FcResultNoMatch;
-  FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+  FcPattern* match = FcFontMatch(config, pattern, &result);
   FcPatternDestroy(pattern);
   TFontFile f;
   if (match) {
@@ -99,6 +105,7 @@ TFontFile FindFontFile(const std::string& family) {
     FcPatternGetInteger(match, FC_INDEX, 0, &f.index);
     FcPatternDestroy(match);
   }
+  FcConfigDestroy(config);
   if (f.file.empty()) throw std::runtime_error("Font not found: " + family);
   found[family] = f;
   return f;
