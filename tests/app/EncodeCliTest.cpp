@@ -1,0 +1,102 @@
+// The codecs and encode commands: the list as the writer makes it, frames
+// from BMP files into a file ffprobe reads, and errors that keep what exists.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "testsupport/TestSupport.h"
+
+using sdm::test::ReadBytes;
+using sdm::test::RunCli;
+using sdm::test::RunCommand;
+using sdm::test::TempDir;
+using sdm::test::WriteBytes;
+
+namespace {
+
+// A 24-bit BMP of w × h whose pixels depend on n; rows bottom-up, padded.
+std::vector<uint8_t> Bmp(int w, int h, int n) {
+  const uint32_t stride = (static_cast<uint32_t>(w) * 3 + 3) & ~3u, image = stride * static_cast<uint32_t>(h);
+  std::vector<uint8_t> b(54 + image, 0);
+  auto p32 = [&](size_t at, uint32_t v) { for (int k = 0; k < 4; ++k) b[at + k] = (v >> (8 * k)) & 0xFF; };
+  b[0] = 'B';
+  b[1] = 'M';
+  p32(2, static_cast<uint32_t>(b.size()));
+  p32(10, 54);
+  p32(14, 40);
+  p32(18, static_cast<uint32_t>(w));
+  p32(22, static_cast<uint32_t>(h));
+  b[26] = 1;
+  b[28] = 24;
+  p32(34, image);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w * 3; ++x) b[54 + y * stride + x] = static_cast<uint8_t>(x * 3 + y * 7 + n * 40);
+  return b;
+}
+
+}  // namespace
+
+TEST(EncodeCli, CodecsPrintsOneLinePerCompressor) {
+  setenv("SLIDOMAT_CODECS", "FFV1,DIB ", 1);
+  auto r = RunCli({"codecs"});
+  unsetenv("SLIDOMAT_CODECS");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "FFV1 FFV1 Lossless Video\nDIB  Uncompressed RGB 24-bit\n");
+}
+
+TEST(EncodeCli, EncodesBmpFramesIntoAnAviFfmpegReads) {
+  TempDir dir;
+  std::vector<std::string> args = {"encode", "--codec", "FFV1", "--fps", "10", "-o", dir.file("out.avi")};
+  for (int k = 0; k < 4; ++k) {
+    // 62 × 3 bytes per row needs padding: the reader must drop it.
+    WriteBytes(dir.file("f" + std::to_string(k) + ".bmp"), Bmp(62, 40, k));
+    args.push_back(dir.file("f" + std::to_string(k) + ".bmp"));
+  }
+  auto r = RunCli(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunCommand({"ffprobe", "-v", "warning", "-show_entries", "stream=codec_name,width,height,r_frame_rate,nb_frames",
+                  "-of", "default=nw=1", dir.file("out.avi")});
+  EXPECT_EQ(r.err, "");
+  // Four frames after the two empty positions the writer leaves.
+  EXPECT_EQ(r.out, "codec_name=ffv1\nwidth=62\nheight=40\nr_frame_rate=10/1\nnb_frames=6\n");
+  r = RunCommand({"ffmpeg", "-v", "warning", "-i", dir.file("out.avi"), "-f", "rawvideo", "-pix_fmt", "bgr24",
+                  "-fps_mode", "passthrough", dir.file("raw")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<uint8_t> raw = ReadBytes(dir.file("raw"));
+  ASSERT_EQ(raw.size(), 4u * 62 * 40 * 3);
+  // Top row of frame 2 is the BMP's last stored row.
+  const std::vector<uint8_t> bmp = Bmp(62, 40, 2);
+  const size_t stride = 188;
+  EXPECT_TRUE(std::equal(raw.begin() + 2 * 62 * 40 * 3, raw.begin() + 2 * 62 * 40 * 3 + 186,
+                         bmp.begin() + 54 + 39 * stride));
+}
+
+TEST(EncodeCli, ErrorsAreReportedAndLoseNothing) {
+  TempDir dir;
+  const std::string out = dir.file("keep.avi");
+  sdm::test::WriteText(out, "precious");
+  WriteBytes(dir.file("a.bmp"), Bmp(64, 48, 0));
+  WriteBytes(dir.file("b.bmp"), Bmp(32, 48, 0));
+  WriteBytes(dir.file("bad.bmp"), {'B', 'M', 1, 2, 3});
+
+  auto r = RunCli({"encode", "--codec", "FFV1", "-o", out, dir.file("a.bmp"), dir.file("b.bmp")});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("32x48"), std::string::npos) << r.err;
+  r = RunCli({"encode", "--codec", "FFV1", "-o", out, dir.file("a.bmp"), dir.file("bad.bmp")});
+  EXPECT_NE(r.status, 0);
+  EXPECT_FALSE(r.err.empty());
+  r = RunCli({"encode", "--codec", "QQQQ", "-o", out, dir.file("a.bmp")});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("No compressor for QQQQ available"), std::string::npos) << r.err;
+  EXPECT_EQ(sdm::test::ReadText(out), "precious");
+
+  r = RunCli({"encode", "--codec", "FFV1", "-o", dir.file("x/y/z.avi"), dir.file("a.bmp")});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.err.find("FileOpen failed. Err: $8004406F"), std::string::npos) << r.err;
+  r = RunCli({"encode", "--codec", "FFV1", "--fps", "0", "-o", out, dir.file("a.bmp")});
+  EXPECT_NE(r.status, 0);
+  r = RunCli({"encode", "-o", out, dir.file("a.bmp")});
+  EXPECT_NE(r.status, 0);
+}
