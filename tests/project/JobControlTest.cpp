@@ -1,0 +1,397 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+
+#include "avi/SoundtrackFixtures.h"
+#include "avi/U_BmpToAvi.h"
+#include "project/U_JobControl.h"
+#include "project/U_SlideProject.h"
+#include "support/Errors.h"
+#include "support/U_Log.h"
+#include "support/U_SDMFct.h"
+#include "support/UserInteraction.h"
+#include "testsupport/TestSupport.h"
+
+using namespace sdm;
+using namespace sdm::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class Recorder : public IUserInteraction {
+public:
+  std::vector<std::string> messages, questions, finished;
+  int answer = mrNo;
+  int MessageBox(const std::string&, const std::string& text, int buttons, int) override {
+    if (buttons == mbOk) {
+      messages.push_back(text);
+      return mrOk;
+    }
+    questions.push_back(text);
+    return answer;
+  }
+  void JobFinished(const std::string& path) override { finished.push_back(path); }
+};
+
+class View : public IJobView {
+public:
+  int addFilesDialogs = 0, outputDialogs = 0, frames = 0;
+  std::vector<std::string> statuses, labels;
+  std::function<void()> onFrame;        // after each preview
+  std::function<void()> onMuxProgress;  // after each muxer report
+  void PreviewChanged(const TDib24* f) override {
+    if (!f) return;
+    ++frames;
+    if (onFrame) onFrame();
+  }
+  void StatusChanged(const std::string& t) override { statuses.push_back(t); }
+  void ProgressLabelChanged(const std::string& t) override {
+    labels.push_back(t);
+    if (!t.empty() && onMuxProgress) onMuxProgress();
+  }
+  void OpenAddFilesDialog() override { ++addFilesDialogs; }
+  void OpenOutputDialog() override { ++outputDialogs; }
+};
+
+std::string DibEntry(TBmpToAvi& avi) {
+  TStringList codecs;
+  avi.ListCodecs(codecs);
+  for (const auto& l : codecs.Items())
+    if (l.compare(0, 4, "DIB ") == 0) return l;
+  ADD_FAILURE() << "no DIB entry";
+  return "DIB ";
+}
+
+int VideoPackets(const std::string& file) {
+  return static_cast<int>(ProbePackets(file, "v:0").size());
+}
+
+}  // namespace
+
+class JobControl : public ::testing::Test {
+protected:
+  TempDir dir;
+  Recorder ui;
+  View view;
+  TEventLoop loop;
+  TBmpToAvi avi;
+  TSlideProject project;
+  std::unique_ptr<TKLog> log;
+  std::unique_ptr<TJobControl> job;
+  std::string out;
+
+  void SetUp() override {
+    setenv("SLIDOMAT_REGISTRY_DIR", dir.file("hive").c_str(), 1);
+    SetUserInteraction(&ui);
+    project.Interaction = &ui;
+    log = std::make_unique<TKLog>(dir.file("job.log"), false, 10000, false);
+    job = std::make_unique<TJobControl>(project, avi, loop, log.get(), nullptr, &view);
+    out = dir.file("out.avi");
+    project.SetResolution("320x240");
+    project.SetCodecEntry(DibEntry(avi));
+  }
+  void TearDown() override {
+    job.reset();
+    SetUserInteraction(nullptr);
+    unsetenv("SLIDOMAT_REGISTRY_DIR");
+  }
+  void Pictures(int n) {
+    const char* names[] = {"examples/bars.bmp", "examples/portrait.bmp", "examples/landscape.jpg"};
+    for (int i = 0; i < n; ++i) project.AddPicture(SourcePath(names[i % 3]));
+  }
+  // A short job: one frame per picture.
+  void Quick() {
+    project.SetSingleFrame(true);
+    project.SetOutputPath(out);
+  }
+  void RunToEnd() {
+    loop.RunUntil([&] { return !job->Running(); });
+  }
+  // The messages of the log, oldest first, as "Level message".
+  std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    for (const auto& l : log->Lines()) {
+      const auto a = l.find('\t'), b = l.find('\t', a + 1);
+      lines.push_back(l.substr(0, a) + " " + l.substr(b + 1));
+    }
+    std::reverse(lines.begin(), lines.end());
+    return lines;
+  }
+  bool Logged(const std::string& line) {
+    auto l = LogLines();
+    return std::find(l.begin(), l.end(), line) != l.end();
+  }
+};
+
+TEST_F(JobControl, GoChecksStopInTheirOrderWithTheirMessages) {
+  EXPECT_FALSE(job->Go());
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"Empty picture list"});
+  EXPECT_EQ(view.addFilesDialogs, 1);
+
+  Pictures(1);
+  EXPECT_FALSE(job->Go());
+  EXPECT_EQ(ui.messages.back(), "Invalid output file");
+  EXPECT_EQ(view.outputDialogs, 1);
+
+  project.SetOutputPath(out);
+  const std::string codec = project.CodecEntry();
+  project.SetCodecEntry("");
+  EXPECT_FALSE(job->Go());
+  EXPECT_EQ(ui.messages.back(), "Please select a codec first");
+  project.SetCodecEntry(codec);
+
+  // An existing video is asked about; No keeps it as it is.
+  WriteText(out, "an older video");
+  EXPECT_FALSE(job->Go());
+  EXPECT_EQ(ui.questions,
+            std::vector<std::string>{"Output file already exists, and will be overwritten. Continue anyway ?"});
+  EXPECT_EQ(ReadText(out), "an older video");
+  EXPECT_TRUE(log->Lines().empty() || !Logged("Info Start Encoding"));
+  EXPECT_EQ(ui.messages.size(), 3u);
+  EXPECT_FALSE(job->Running());
+  EXPECT_TRUE(job->ControlEnabled("go_btn"));
+
+  // An empty file is not asked about.
+  WriteText(out, "");
+  project.SetSingleFrame(true);
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(ui.questions.size(), 1u);
+  EXPECT_EQ(job->LastEnd(), TJobEnd::Finished);
+}
+
+TEST_F(JobControl, FinishedJobLogsItsSettingsAndEndsIdle) {
+  Pictures(3);
+  project.SetOutputPath(out);
+  project.SetSingleFrame(true);
+  WriteText(out, "old");
+  ui.answer = mrYes;
+  bool sawBusy = false;
+  view.onFrame = [&] {
+    sawBusy = job->Busy() && project.Busy && !job->ControlEnabled("go_btn") && !job->ControlEnabled("load_btn") &&
+              job->ControlEnabled("cancel_btn") && job->StatusText() == "Processing Video";
+  };
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_TRUE(sawBusy);
+  EXPECT_EQ(job->LastEnd(), TJobEnd::Finished);
+  EXPECT_EQ(ui.finished, std::vector<std::string>{out});
+  EXPECT_EQ(ui.messages, std::vector<std::string>{});
+  const std::vector<std::string> expected{
+      "Info Start Encoding",        "Info Resolution : 320x240", "Info FPS : 15",
+      "Info Time per Picture : 3000 ms", "Info FCC : DIB ",      "Info OSD : No",
+      "Info Dynamic Pictures : No", "Info XFade : No",           "Info Single Frame mode : Yes",
+      "Info Processing Terminated"};
+  auto lines = LogLines();
+  lines.erase(std::remove_if(lines.begin(), lines.end(),
+                             [](const std::string& l) { return l.find("Files count") != std::string::npos ||
+                                                               l.find("files to be added") != std::string::npos; }),
+              lines.end());
+  EXPECT_EQ(lines, expected);
+  EXPECT_EQ(GetSetting("LastFCC"), "DIB ");
+  EXPECT_EQ(VideoPackets(out) >= 3 && VideoPackets(out) <= 5, true);
+  // Idle again: controls enabled, Cancel off, Single Frame mode over.
+  EXPECT_FALSE(job->Busy());
+  EXPECT_TRUE(job->ControlEnabled("go_btn"));
+  EXPECT_FALSE(job->ControlEnabled("cancel_btn"));
+  EXPECT_FALSE(project.SingleFrame());
+  EXPECT_EQ(job->StatusText(), "");
+  EXPECT_TRUE(job->PreviewVisible());  // the last frame stays on show
+}
+
+TEST_F(JobControl, FrameBudgetSwitchesVisualOptionsOffButKeepsTheRateRead) {
+  Pictures(2);
+  project.SetOutputPath(out);
+  project.SetDynamic(true);  // 25 fps
+  project.SetMsPerPicture(1000);
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"Visual options disabled due to incompatible temporal settings"});
+  EXPECT_TRUE(Logged("Info FPS : 25"));
+  EXPECT_TRUE(Logged("Info Dynamic Pictures : No"));
+  EXPECT_TRUE(Logged("Info XFade : No"));
+  EXPECT_EQ(project.FramesPerSecond(), 15);
+  EXPECT_EQ(view.frames, 50);  // 2 pictures × 25 frames, no fades
+}
+
+TEST_F(JobControl, WriterRefusalReturnsToIdleWithTheWritersMessage) {
+  Pictures(1);
+  Quick();
+  project.SetCodecEntry("ZZZZ no such codec");
+  try {
+    job->Go();
+    FAIL() << "no error";
+  } catch (const EError& e) {
+    EXPECT_EQ(std::string(e.what()), "No compressor for ZZZZ available");
+  }
+  EXPECT_FALSE(job->Running());
+  EXPECT_FALSE(job->Busy());
+  EXPECT_TRUE(job->ControlEnabled("go_btn"));
+  EXPECT_FALSE(job->ControlEnabled("cancel_btn"));
+  EXPECT_EQ(GetSetting("LastFCC"), "");
+}
+
+TEST_F(JobControl, CancelDuringTheVideoLeavesAShorterValidVideo) {
+  Pictures(2);
+  project.SetOutputPath(out);
+  project.SetMsPerPicture(2000);  // 30 frames each
+  project.SetCrossFade(false);
+  project.SetOsd(false);
+  view.onFrame = [&] {
+    if (view.frames == 3) {
+      job->Cancel();
+      EXPECT_FALSE(job->ControlEnabled("cancel_btn"));
+    }
+  };
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::VideoAborted);
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"Aborted by user."});
+  EXPECT_TRUE(Logged("Info Video processing aborted by user"));
+  EXPECT_TRUE(ui.finished.empty());
+  const int packets = VideoPackets(out);
+  EXPECT_TRUE(packets == 3 || packets == 5) << packets;
+  EXPECT_TRUE(job->ControlEnabled("go_btn"));
+}
+
+TEST_F(JobControl, FailureAtTheFirstFrameIsAFailureAndTheNextJobRuns) {
+  const std::string pic = dir.file("p.bmp");
+  fs::copy_file(SourcePath("examples/bars.bmp"), pic);
+  project.AddPicture(pic);
+  Quick();
+  fs::remove(pic);  // gone after it was added: the very first frame fails
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::VideoFailed);
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"An error has occured. Please reset the application."});
+  EXPECT_TRUE(ui.finished.empty());
+  EXPECT_TRUE(Logged("Info Video processing failed"));
+  auto lines = LogLines();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+    return l.rfind("Error ", 0) == 0 && l.find("p.bmp") != std::string::npos;
+  }));
+  EXPECT_EQ(job->StatusText(), "Processing Video");  // the failed phase stays named
+  EXPECT_TRUE(job->ControlEnabled("go_btn"));
+
+  fs::copy_file(SourcePath("examples/bars.bmp"), pic);
+  project.SetSingleFrame(true);
+  ui.answer = mrYes;
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::Finished);
+}
+
+TEST_F(JobControl, AVideoThatEndsEmptyAsksForAnotherCodec) {
+  Pictures(2);
+  Quick();
+  view.onFrame = [&] { fs::remove(out); };  // the writer's file vanishes under it
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::VideoEmpty);
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"An error occured while processing video. Please choose another "
+                                                  "codec or different settings and retry."});
+  EXPECT_TRUE(Logged("Info Video processing failed"));
+  EXPECT_TRUE(job->ControlEnabled("go_btn"));
+}
+
+TEST_F(JobControl, TheJobKeepsTheListsItStartedWith) {
+  Pictures(2);
+  Quick();
+  view.onFrame = [&] {
+    if (view.frames == 1) {
+      project.AddPicture(SourcePath("examples/wide.jpg"));
+      project.DeletePicture(0);
+    }
+  };
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::Finished);
+  EXPECT_EQ(view.frames, 2);
+  EXPECT_EQ(job->ProgressMax(), 2);
+}
+
+TEST_F(JobControl, SoundtrackIsMuxedAndAForeignTempFileIsLeftAlone) {
+  const std::string mp3 = MakeMp3(dir, "s.mp3", 44100, 2, 2.0, {"-b", "128"});
+  Pictures(2);
+  Quick();
+  project.SetSoundtrack(mp3, 2.0 / 86400);
+  const std::string foreign = dir.file("temp.avi");
+  WriteText(foreign, "someone else's file");
+  std::vector<std::string> labels;
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::Finished) << job->LastError();
+  EXPECT_EQ(ui.finished, std::vector<std::string>{out});
+  EXPECT_EQ(ReadText(foreign), "someone else's file");
+  EXPECT_FALSE(fs::exists(dir.file("temp-1.avi")));
+  EXPECT_EQ(ProbeValue(out, "a:0", "stream=codec_name"), "mp3");
+  EXPECT_EQ(ProbeValue(out, "v:0", "stream=width"), "320");
+  EXPECT_NE(std::find(view.statuses.begin(), view.statuses.end(), "Processing Audio"), view.statuses.end());
+  EXPECT_NE(std::find(view.labels.begin(), view.labels.end(), "Adding Audio Stream"), view.labels.end());
+  EXPECT_TRUE(Logged("Info Processing Audio"));
+  EXPECT_EQ(LogLines().back(), "Info Processing Terminated");
+  EXPECT_FALSE(job->PreviewVisible());
+  EXPECT_EQ(job->ProgressLabel(), "");
+}
+
+TEST_F(JobControl, AFailedMuxPutsTheSilentVideoBackAtTheOutput) {
+  const std::string bad = dir.file("noise.mp3");
+  WriteText(bad, std::string(5000, 'x'));
+  Pictures(2);
+  Quick();
+  project.SetSoundtrack(bad, 1.0 / 86400);
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::MuxFailed);
+  EXPECT_TRUE(ui.finished.empty());
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_NE(ui.messages[0].find(out), std::string::npos) << ui.messages[0];
+  EXPECT_TRUE(Logged("Info Audio processing failed"));
+  // The output is the complete silent video; no temporary file is left.
+  EXPECT_EQ(ProbeValue(out, "v:0", "stream=width"), "320");
+  EXPECT_EQ(ProbeValue(out, "a", "stream=codec_name"), "");
+  EXPECT_FALSE(fs::exists(dir.file("temp.avi")));
+  EXPECT_TRUE(job->ControlEnabled("go_btn"));
+}
+
+TEST_F(JobControl, CancelDuringTheAudioKeepsTheTemporaryVideo) {
+  const std::string mp3 = MakeMp3(dir, "s.mp3", 44100, 2, 2.0, {"-b", "128"});
+  Pictures(2);
+  Quick();
+  project.SetSoundtrack(mp3, 2.0 / 86400);
+  view.onMuxProgress = [&] { job->Cancel(); };
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::MuxAborted);
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"Aborted by user."});
+  EXPECT_TRUE(Logged("Info Audio processing aborted by user"));
+  EXPECT_TRUE(fs::exists(dir.file("temp.avi")));
+  EXPECT_GE(VideoPackets(dir.file("temp.avi")), 2);
+}
+
+TEST_F(JobControl, ASoundtrackGoneByTheEndOfTheVideoGivesASilentVideo) {
+  const std::string mp3 = MakeMp3(dir, "s.mp3", 44100, 2, 1.0, {"-b", "128"});
+  Pictures(2);
+  Quick();
+  project.SetSoundtrack(mp3, 1.0 / 86400);
+  view.onFrame = [&] { fs::remove(mp3); };
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::Finished);
+  EXPECT_EQ(ui.finished, std::vector<std::string>{out});
+  EXPECT_EQ(ProbeValue(out, "a", "stream=codec_name"), "");
+}
+
+TEST(JobControlNames, FreeTempNameSkipsExistingFiles) {
+  TempDir dir;
+  const std::string out = dir.file("v.avi");
+  EXPECT_EQ(TJobControl::FreeTempName(out), dir.file("temp.avi"));
+  WriteText(dir.file("temp.avi"), "x");
+  WriteText(dir.file("temp-1.avi"), "x");
+  EXPECT_EQ(TJobControl::FreeTempName(out), dir.file("temp-2.avi"));
+  // An output that is itself called temp.avi is never its own temporary.
+  EXPECT_NE(TJobControl::FreeTempName(dir.file("temp.avi")), dir.file("temp.avi"));
+}
