@@ -1,0 +1,36 @@
+#pragma once
+// The Layer III Huffman code tables: 32 tables for pairs of spectral values
+// (big values) and the two count1 tables for quadruples. Each table is kept as
+// code words and lengths by value; decoding trees are built from them once.
+#include <cstdint>
+
+namespace sdm {
+
+struct THuffPairTable {
+  int Size = 0;      // values per coordinate (x and y run 0..Size-1); 0 = no table
+  int Linbits = 0;   // extra bits for a coordinate of 15
+  int TreeId = -1;   // which decoding tree serves the table
+};
+
+// The 32 pair tables by table_select (tables 0, 4 and 14 are not used).
+const THuffPairTable& HuffPairTable(int index);
+
+// A bit source for the decoders: returns the next bit (0 past its end).
+class THuffBitSource {
+public:
+  virtual ~THuffBitSource() = default;
+  virtual int NextBit() = 0;
+};
+
+// Decodes one pair with tree treeId: returns false for a code that is not in
+// the table (the bitstream is damaged).
+bool HuffDecodePair(int treeId, THuffBitSource& bits, int& x, int& y);
+// Decodes one quadruple with count1 table A (quadB false) or B.
+bool HuffDecodeQuad(bool quadB, THuffBitSource& bits, int& v, int& w, int& x, int& y);
+
+// Code word and length of a pair (exposed for tests that build bitstreams).
+void HuffPairCode(int tableIndex, int x, int y, uint32_t& code, int& length);
+// Code word and length of a count1 quadruple.
+void HuffQuadCode(bool quadB, int v, int w, int x, int y, uint32_t& code, int& length);
+
+}  // namespace sdm

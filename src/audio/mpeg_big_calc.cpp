@@ -1,0 +1,86 @@
+#include "audio/mpeg_big_calc.h"
+
+#include <cmath>
+
+namespace sdm {
+
+namespace {
+
+struct THybridTables {
+  float window[4][36];   // block types 0-3 (type 2 uses the first 12)
+  float cos36[36][18];   // cos(pi / 72 (2i + 1 + 18)(2k + 1))
+  float cos12[12][6];    // cos(pi / 24 (2i + 1 + 6)(2k + 1))
+  float cs[8], ca[8];
+  THybridTables() {
+    for (int i = 0; i < 36; ++i) {
+      double longWin = std::sin(M_PI / 36 * (i + 0.5));
+      window[0][i] = static_cast<float>(longWin);
+      // Start block: long rising half, flat, short falling slope, zeros.
+      double start = i < 18 ? longWin : i < 24 ? 1.0 : i < 30 ? std::sin(M_PI / 12 * (i - 18 + 0.5)) : 0.0;
+      // Stop block: the mirror image.
+      double stop = i < 6 ? 0.0 : i < 12 ? std::sin(M_PI / 12 * (i - 6 + 0.5)) : i < 18 ? 1.0 : longWin;
+      window[1][i] = static_cast<float>(start);
+      window[3][i] = static_cast<float>(stop);
+      window[2][i] = i < 12 ? static_cast<float>(std::sin(M_PI / 12 * (i + 0.5))) : 0.0f;
+    }
+    for (int i = 0; i < 36; ++i)
+      for (int k = 0; k < 18; ++k) cos36[i][k] = static_cast<float>(std::cos(M_PI / 72 * (2 * i + 1 + 18) * (2 * k + 1)));
+    for (int i = 0; i < 12; ++i)
+      for (int k = 0; k < 6; ++k) cos12[i][k] = static_cast<float>(std::cos(M_PI / 24 * (2 * i + 1 + 6) * (2 * k + 1)));
+    // Antialias coefficients c[i] of ISO/IEC 11172-3 Table 3-B.9.
+    const double c[8] = {-0.6, -0.535, -0.33, -0.185, -0.095, -0.041, -0.0142, -0.0037};
+    for (int i = 0; i < 8; ++i) {
+      double sq = std::sqrt(1.0 + c[i] * c[i]);
+      cs[i] = static_cast<float>(1.0 / sq);
+      ca[i] = static_cast<float>(c[i] / sq);
+    }
+  }
+};
+
+const THybridTables& Hybrid() {
+  static const THybridTables t;
+  return t;
+}
+
+}  // namespace
+
+void HybridSubband(const float* in, int blockType, float* overlap, float* out) {
+  const THybridTables& t = Hybrid();
+  float y[36];
+  if (blockType == 2) {
+    for (int i = 0; i < 36; ++i) y[i] = 0.0f;
+    for (int w = 0; w < 3; ++w) {
+      for (int i = 0; i < 12; ++i) {
+        float sum = 0.0f;
+        for (int k = 0; k < 6; ++k) sum += in[3 * k + w] * t.cos12[i][k];
+        y[6 + 6 * w + i] += sum * t.window[2][i];
+      }
+    }
+  } else {
+    const float* win = t.window[blockType & 3];
+    for (int i = 0; i < 36; ++i) {
+      float sum = 0.0f;
+      for (int k = 0; k < 18; ++k) sum += in[k] * t.cos36[i][k];
+      y[i] = sum * win[i];
+    }
+  }
+  for (int i = 0; i < 18; ++i) {
+    out[i] = y[i] + overlap[i];
+    overlap[i] = y[18 + i];
+  }
+}
+
+void Antialias(float* xr, int boundaries) {
+  const THybridTables& t = Hybrid();
+  for (int sb = 1; sb <= boundaries && sb < 32; ++sb) {
+    float* lo = xr + 18 * sb - 1;
+    float* hi = xr + 18 * sb;
+    for (int i = 0; i < 8; ++i) {
+      float a = lo[-i], b = hi[i];
+      lo[-i] = a * t.cs[i] - b * t.ca[i];
+      hi[i] = b * t.cs[i] + a * t.ca[i];
+    }
+  }
+}
+
+}  // namespace sdm
