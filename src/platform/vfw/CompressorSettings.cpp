@@ -1,84 +1,45 @@
-// The compressors' own settings, kept in one small text file of the current
-// user's hive folder ($SLIDOMAT_REGISTRY_DIR, else $XDG_CONFIG_HOME/Tarvenit,
-// else ~/.config/Tarvenit): one line per FourCC, "FOURCC<TAB>quality<TAB>key
-// interval". A damaged line is ignored, so a broken file costs the settings
-// of one compressor, never an error. The file is replaced atomically.
-#include <unistd.h>
-
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <map>
+// The compressors' own settings live in the current user's registry hive, one
+// key per compressor as real codecs keep theirs: "Quality" and
+// "KeyFrameInterval" as DWORD values under Software\Tarvenit VfW\<FOURCC>.
+// A missing or damaged value leaves the compressor's default in place, so a
+// broken hive costs settings, never an error.
 #include <mutex>
-#include <sstream>
 
+#include "platform/registry/Registry.h"
 #include "platform/vfw/Vfw.h"
 
 namespace sdm {
 namespace {
 
-namespace fs = std::filesystem;
-
-fs::path SettingsFile() {
-  if (const char* d = std::getenv("SLIDOMAT_REGISTRY_DIR"); d && *d) return fs::path(d) / "compressors.txt";
-  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) return fs::path(x) / "Tarvenit" / "compressors.txt";
-  const char* home = std::getenv("HOME");
-  return fs::path(home && *home ? home : "/tmp") / ".config" / "Tarvenit" / "compressors.txt";
+int Clamp(uint32_t v, int lo, int hi) {
+  return static_cast<int>(v < static_cast<uint32_t>(lo) ? lo : v > static_cast<uint32_t>(hi) ? hi : v);
 }
 
-int Clamp(long v, int lo, int hi) { return static_cast<int>(v < lo ? lo : v > hi ? hi : v); }
+std::string KeyOf(FOURCC fcc) { return "Software\\Tarvenit VfW\\" + FourCCChars(fcc); }
 
-class TFileSettingsStore final : public ICompressorSettingsStore {
+class TRegistrySettingsStore final : public ICompressorSettingsStore {
 public:
   void Load(FOURCC fcc, TCompressorSettings& s) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto all = ReadAll();
-    if (auto it = all.find(FourCCChars(fcc)); it != all.end()) s = it->second;
+    TRegistry reg(HKEY_CURRENT_USER);
+    if (!reg.OpenKeyReadOnly(KeyOf(fcc))) return;
+    if (auto q = reg.ReadInteger("Quality")) s.Quality = Clamp(*q, 0, 10000);
+    if (auto k = reg.ReadInteger("KeyFrameInterval")) s.KeyFrameInterval = Clamp(*k, 1, 10000);
   }
 
   bool Save(FOURCC fcc, const TCompressorSettings& s) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto all = ReadAll();
-    all[FourCCChars(fcc)] = s;
-    const fs::path file = SettingsFile();
-    std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
-    const fs::path tmp = file.string() + ".tmp" + std::to_string(::getpid());
-    {
-      std::ofstream out(tmp, std::ios::trunc);
-      for (const auto& [name, v] : all) out << name << '\t' << v.Quality << '\t' << v.KeyFrameInterval << '\n';
-      out.flush();
-      if (!out) {
-        fs::remove(tmp, ec);
-        return false;
-      }
-    }
-    fs::rename(tmp, file, ec);
-    if (ec) fs::remove(tmp, ec);
-    return !ec;
+    TRegistry reg(HKEY_CURRENT_USER);
+    return reg.OpenKey(KeyOf(fcc), true) && reg.WriteInteger("Quality", static_cast<uint32_t>(s.Quality)) &&
+           reg.WriteInteger("KeyFrameInterval", static_cast<uint32_t>(s.KeyFrameInterval));
   }
 
 private:
-  static std::map<std::string, TCompressorSettings> ReadAll() {
-    std::map<std::string, TCompressorSettings> all;
-    std::ifstream in(SettingsFile());
-    std::string line;
-    while (std::getline(in, line)) {
-      if (line.size() < 6 || line[4] != '\t') continue;
-      std::istringstream rest(line.substr(5));
-      long q = 0, k = 0;
-      char tab = 0;
-      if (!(rest >> q) || !rest.get(tab) || tab != '\t' || !(rest >> k)) continue;
-      all[line.substr(0, 4)] = {Clamp(q, 0, 10000), Clamp(k, 1, 10000)};
-    }
-    return all;
-  }
-
   std::mutex mutex_;
 };
 
-TFileSettingsStore& FileStore() {
-  static TFileSettingsStore store;
+TRegistrySettingsStore& FileStore() {
+  static TRegistrySettingsStore store;
   return store;
 }
 

@@ -143,8 +143,8 @@ struct TCompressorSettings {
   int KeyFrameInterval = 250;  // frames between forced key frames, >= 1
 };
 
-// Where the settings live. The default store keeps one small text file (see
-// DefaultCompressorSettingsStore); tests and the registry layer may replace it.
+// Where the settings live. The default store keeps them in the current user's
+// registry hive, one key per compressor; tests may replace it.
 class ICompressorSettingsStore {
 public:
   virtual ~ICompressorSettingsStore() = default;

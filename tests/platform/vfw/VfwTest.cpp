@@ -11,6 +11,7 @@
 
 #include "platform/Dib24.h"
 #include "platform/vfw/Vfw.h"
+#include "platform/registry/Registry.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;
@@ -211,7 +212,7 @@ TEST(Vfw, SettingsBelongToEachCompressorAndApplyAtTheNextOpen) {
   EXPECT_EQ(ICSendMessage(h, ICM_CONFIGURE, static_cast<DWORD_PTR>(-1), ICMF_CONFIGURE_QUERY), ICERR_OK);
   EXPECT_EQ(ICSendMessage(h, ICM_CONFIGURE, 0, 0), ICERR_OK);
   EXPECT_EQ(ICSendMessage(h, ICM_ABOUT, 0, 0), ICERR_OK);
-  EXPECT_FALSE(std::filesystem::exists(dir.file("compressors.txt")));
+  EXPECT_FALSE(TRegistry(HKEY_CURRENT_USER).KeyExists("Software\\Tarvenit VfW\\FMP4"));
 
   std::string aboutSeen;
   SetCompressorDialogHooks(
@@ -245,8 +246,16 @@ TEST(Vfw, SettingsBelongToEachCompressorAndApplyAtTheNextOpen) {
   ICClose(h);
   SetCompressorDialogHooks(nullptr, nullptr);
 
-  // A damaged file costs only its damaged lines.
-  sdm::test::WriteText(dir.file("compressors.txt"), "garbage\nMJPG\t1234\t5\nFMP4\tx\t1\n\xff\xfe\n");
+  // Settings are read from the hive as another program left them; a value of
+  // the wrong type costs only that value.
+  {
+    TRegistry reg(HKEY_CURRENT_USER);
+    ASSERT_TRUE(reg.OpenKey("Software\\Tarvenit VfW\\MJPG", true));
+    ASSERT_TRUE(reg.WriteInteger("Quality", 1234));
+    ASSERT_TRUE(reg.WriteInteger("KeyFrameInterval", 5));
+    ASSERT_TRUE(reg.OpenKey("Software\\Tarvenit VfW\\FMP4", true));
+    ASSERT_TRUE(reg.WriteString("Quality", "x"));
+  }
   CompressorSettingsStore().Load(mjpg, other);
   EXPECT_EQ(other.Quality, 1234);
   EXPECT_EQ(other.KeyFrameInterval, 5);
