@@ -33,7 +33,9 @@ bool PathExists(const std::string& path) {
 TJobControl::TJobControl(TSlideProject& project, TBmpToAvi& avi, IUiThread& ui, TKLog* log,
                          const TTextStorage* text, IJobView* view)
     : project_(project), avi_(avi), ui_(ui), log_(log), text_(text), view_(view ? view : &nullView_) {
-  EnableControls(true);
+  // Idle: everything enabled but Cancel. The project's own state (Single
+  // Frame mode among it) is left as the caller set it.
+  SetControlStates(true);
 }
 
 TJobControl::~TJobControl() {
@@ -82,6 +84,13 @@ void TJobControl::Ended(TJobEnd end) {
 }
 
 void TJobControl::EnableControls(bool enabled) {
+  SetControlStates(enabled);
+  // Enabling the controls ends Single Frame mode.
+  project_.EnableControls(enabled);
+  view_->ControlsChanged();
+}
+
+void TJobControl::SetControlStates(bool enabled) {
   const bool codecs = enabled && !codecListEmpty_;
   controls_ = {
       {"sound_btn", enabled},       {"resetaudio_btn", enabled},
@@ -99,9 +108,6 @@ void TJobControl::EnableControls(bool enabled) {
       {"File1", enabled},           {"Pictures1", enabled},
       {"Sound1", enabled},          {"Effects1", enabled},
   };
-  // Enabling the controls ends Single Frame mode.
-  project_.EnableControls(enabled);
-  view_->ControlsChanged();
 }
 
 bool TJobControl::ControlEnabled(const std::string& name) const {

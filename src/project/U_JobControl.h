@@ -102,7 +102,10 @@ public:
   const std::vector<std::pair<std::string, bool>>& Controls() const { return controls_; }
   bool ControlEnabled(const std::string& name) const;
   // Whether the codec list has entries (the codec buttons follow it).
-  void SetCodecListEmpty(bool empty) { codecListEmpty_ = empty; }
+  void SetCodecListEmpty(bool empty) {
+    codecListEmpty_ = empty;
+    if (!running_) SetControlStates(true);
+  }
 
   // What the window shows now.
   int ProgressPosition() const { return pbPosition_; }
@@ -132,6 +135,7 @@ private:
   void SetProgressLabel(const std::string& text);
   void SetPreview(const TDib24* frame);
   void Ended(TJobEnd end);
+  void SetControlStates(bool enabled);
 
   void OnVideoProgress(TVideoMakerThd& thread);
   void OnVideoDone(TThread& thread);
