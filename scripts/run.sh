@@ -1,9 +1,29 @@
 #!/usr/bin/env bash
-# Sets up and runs Slidomat's main job on the bundled pictures. Without a
-# window system this is the headless command line; the result lands in out/.
+# Sets up and runs Slidomat's main job on the bundled pictures: a slideshow
+# with cross-fades, captions and a soundtrack, rendered by the headless command
+# line into out/demo.avi.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 mkdir -p out
-build/slidomat-cli fit examples/landscape.jpg 720x576 out/landscape-720x576.bmp
-echo "run: wrote out/landscape-720x576.bmp"
+root=$(pwd)
+
+# The soundtrack is made here: an 18-second tone sweep, encoded to MP3.
+sox -n -r 44100 -c 2 -b 16 out/demo-tone.wav synth 18 sine 220-660 vol 0.4
+lame --quiet -b 128 out/demo-tone.wav out/demo.mp3
+rm -f out/demo-tone.wav
+
+# The demo project. A project file names its pictures by full path, so it is
+# written for this checkout.
+{
+  printf ';Sound=%s\r\n' "$root/out/demo.mp3"
+  printf ';Output=%s\r\n' "$root/out/demo.avi"
+  printf '%s\t%s\r\n' "$root/examples/landscape.jpg" "Over the hills"
+  printf '%s\t%s\r\n' "$root/examples/portrait.jpg" "Standing tall"
+  printf '%s\t%s\r\n' "$root/examples/wide.jpg" "The wide view"
+  printf '%s\t%s\r\n' "$root/examples/bars.bmp" "Colour bars"
+  printf '%s\r\n' "$root/examples/portrait.bmp"
+} > out/demo.sdm
+
+build/slidomat-cli render --resolution 720x576 --fps 25 --ms-per-picture 3000 --yes out/demo.sdm
+echo "run: wrote out/demo.avi from out/demo.sdm"
