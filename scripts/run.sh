@@ -25,5 +25,5 @@ rm -f out/demo-tone.wav
   printf '%s\r\n' "$root/examples/portrait.bmp"
 } > out/demo.sdm
 
-build/slidomat-cli render --resolution 720x576 --fps 25 --ms-per-picture 3000 --yes out/demo.sdm
+build/slidomat-cli render --codec xvid --resolution 720x576 --fps 25 --ms-per-picture 3000 --yes out/demo.sdm
 echo "run: wrote out/demo.avi from out/demo.sdm"
