@@ -16,7 +16,6 @@
 #include "Cli.h"
 #include "audio/U_AudioFile.h"
 #include "avi/U_BmpToAvi.h"
-#include "avi/U_MP3FrameExtract.h"
 #include "localization/C_TextStorage.h"
 #include "project/U_JobControl.h"
 #include "project/U_ProjectFile.h"
@@ -143,23 +142,8 @@ void OpenSoundtrack(sdm::TSlideProject& project, const std::string& path, bool w
     if (warn && !path.empty()) std::cerr << "Not a sound file, soundtrack left unchanged: " << path << "\n";
     return;
   }
-  try {
-    if (audio.Open()) project.SetSoundtrack(path, audio.GetDuration());
-    audio.Close();
-    return;
-  } catch (const sdm::EReaderMissing&) {
-    audio.Close();
-    if (audio.FormatKind != sdm::akMpeg) throw;
-  }
-  // A build without the MPEG reader still measures an MP3 by its frames,
-  // each lasting its samples at its rate.
-  sdm::TMP3FrameExtract frames(path);
-  frames.Scan();
-  if (frames.Count() < 0 || !frames.FirstHeader() || frames.SampleRate() <= 1)
-    throw sdm::EError("No MPEG audio frame found in " + path);
-  const double seconds =
-      static_cast<double>(frames.Count() + 1) * frames.FirstHeader()->SamplesPerFrame() / frames.SampleRate();
-  project.SetSoundtrack(path, seconds / 86400.0);
+  if (audio.Open()) project.SetSoundtrack(path, audio.GetDuration());
+  audio.Close();
 }
 
 // The codec list entry for a FourCC: the line that begins with it (exactly,

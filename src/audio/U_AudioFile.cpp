@@ -8,10 +8,7 @@
 #include "audio/U_resample.h"
 #include "audio/U_wav.h"
 
-#if __has_include("audio/U_MpegAudio.h")
 #include "audio/U_MpegAudio.h"
-#define SDM_HAVE_MPEG_READER 1
-#endif
 
 namespace sdm {
 
@@ -30,10 +27,8 @@ TAudioReaderFactory BuiltInReader(uint8_t kind) {
   switch (kind) {
     case akWav:
       return [](const std::string& n) { return std::make_unique<TWavAudioFile>(n); };
-#ifdef SDM_HAVE_MPEG_READER
     case akMpeg:
       return [](const std::string& n) { return std::make_unique<TMpegAudioFile>(n); };
-#endif
     default:
       return {};
   }

@@ -3,10 +3,7 @@
 // format kind by mask; Open builds the chain reader -> TRsmpFilter ->
 // TCompressor that presents the file as 44100 Hz stereo 16-bit PCM.
 //
-// How readers plug in. Kind 1 (WAV) is built in. Kind 3 (MPEG) is served by
-// TMpegAudioFile as soon as "audio/U_MpegAudio.h" exists: the facade includes
-// it through __has_include and constructs `TMpegAudioFile(const std::string&)`
-// (so that header and its .cpp must land together). Until then, and for every
+// How readers plug in. Kinds 1 (WAV) and 3 (MPEG) are built in. For every
 // other kind whose reader is not built, Open raises EReaderMissing naming the
 // format. RegisterAudioReader overrides or adds a reader for a kind; note that
 // a unit registering itself from a static initializer is only linked when

@@ -46,6 +46,17 @@ const THybridTables& Hybrid() {
 
 void HybridSubband(const float* in, int blockType, float* overlap, float* out) {
   const THybridTables& t = Hybrid();
+  // Subbands above the coded lines are common: an all-zero input only
+  // releases the overlap.
+  bool silent = true;
+  for (int k = 0; k < 18 && silent; ++k) silent = in[k] == 0.0f;
+  if (silent) {
+    for (int i = 0; i < 18; ++i) {
+      out[i] = overlap[i];
+      overlap[i] = 0.0f;
+    }
+    return;
+  }
   float y[36];
   if (blockType == 2) {
     for (int i = 0; i < 36; ++i) y[i] = 0.0f;

@@ -84,11 +84,6 @@ TEST(AudioFacade, ReaderErrorsPropagateAndLeaveTheFacadeClosed) {
     EXPECT_THROW(g.Open(), EReaderMissing) << name;
     EXPECT_FALSE(g.IsOpen);
   }
-#if !__has_include("audio/U_MpegAudio.h")
-  TAudioFile m;
-  m.SetFileName(dir.file("a.mp3"));
-  EXPECT_THROW(m.Open(), EReaderMissing);
-#endif
 }
 
 TEST(AudioFacade, RegisteredReaderServesItsKind) {
