@@ -397,7 +397,9 @@ void TL3Dec::DecodeFrame(int16_t* out) {
   TL3State& s = *s_;
   if (!Loader.FrameLoaded) return;
   const TMpegHeader& h = Loader.CurrentHeader;
-  if (h.LayerCode() != 2) return;
+  // The output was sized for the first frame: a frame of the other version
+  // (one granule instead of two, or the reverse) cannot be placed in it.
+  if (h.LayerCode() != 2 || h.SamplesPerFrame() != SamplesPerFrame) return;
   const bool mpeg1 = h.Mpeg1();
   const int frameNo = Loader.CurrentFrame;
   const int nchFrame = static_cast<int>(h.Channels());
