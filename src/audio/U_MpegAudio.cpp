@@ -211,6 +211,9 @@ bool TMpDec::DecodeFrame(void* buffer) {
   // A frame that could not be loaded or is damaged must not hand stale or
   // uninitialised memory to the caller: it plays as silence.
   std::memset(buffer, 0, decoder_->OutputBytes);
+  // Past the last frame the loader's buffer still holds that frame's bytes;
+  // decoding them again would replay it instead of ending the stream.
+  if (!loader_->FrameLoaded) return true;
   decoder_->DecodeFrame(static_cast<int16_t*>(buffer));
   return true;
 }
@@ -378,7 +381,9 @@ void TMpegAudioFile::Seek(int64_t position) {
     offset = FrameBytes;
   }
   offset = std::clamp<int64_t>(offset, 0, FrameBytes);
-  if (n != loader_->CurrentFrame) {
+  // Once the last frame has been decoded the loader holds no frame, so the
+  // frame must be loaded again even when it is still the current one.
+  if (n != loader_->CurrentFrame || !loader_->FrameLoaded) {
     decoder_->SeekFrame(static_cast<int>(n));
     loader_->LoadFrame(static_cast<int>(n));
   }

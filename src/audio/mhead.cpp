@@ -1,5 +1,6 @@
 #include "audio/mhead.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "audio/U_ID3.h"
@@ -41,6 +42,11 @@ const float kFrameMs[3][4] = {
 };
 
 constexpr uint32_t kMaxFrameLength = 10000;
+
+// The frame index holds 32-bit offsets and lengths: frames are taken only up
+// to 2 GiB into a file. Beyond that an offset would wrap round to the start
+// and the index of a file over 4 GiB would grow for ever.
+constexpr int64_t kOffsetLimit = int64_t{1} << 31;
 
 // Reads a file through a small window so that the byte-wise resync after junk
 // does not cost one system call per byte, while a frame boundary still reads
@@ -199,7 +205,7 @@ bool TMpegHeader::FindFrame(TWFileStream& stream, bool next) {
   HeaderWord = 0;
   FrameLength = 0;
   MainDataSize = 0;
-  const int64_t size = stream.Size();
+  const int64_t size = std::min(stream.Size(), kOffsetLimit);
   TByteScanner scan(stream);
 
   if (p == 0) {
