@@ -125,15 +125,18 @@ inline int ProbePackets(const std::string& path) {
   }
 }
 
-// True when the file's first frame (the file starting with one) is an
-// encoder's Xing/Info summary. lame leaves it out when the frames are too
-// small to hold it.
+// True when the file's first frame (right at the start or after an ID3v2
+// tag) is an encoder's Xing/Info summary. lame leaves it out when the frames
+// are too small to hold it.
 inline bool FirstFrameIsXing(const std::string& path) {
   std::vector<uint8_t> d = ReadBytes(path);
-  if (d.size() < 4) return false;
-  uint32_t w = static_cast<uint32_t>(d[0]) << 24 | d[1] << 16 | d[2] << 8 | d[3];
+  size_t p = 0;
+  if (d.size() >= 10 && d[0] == 'I' && d[1] == 'D' && d[2] == '3')
+    p = 10 + (size_t{d[6]} << 21 | size_t{d[7]} << 14 | size_t{d[8]} << 7 | d[9]);
+  if (d.size() < p + 4) return false;
+  uint32_t w = static_cast<uint32_t>(d[p]) << 24 | d[p + 1] << 16 | d[p + 2] << 8 | d[p + 3];
   if ((w >> 21) != 0x7FF) return false;
-  std::string first(d.begin(), d.begin() + std::min<size_t>(d.size(), StdFrameLength(w)));
+  std::string first(d.begin() + p, d.begin() + std::min<size_t>(d.size(), p + StdFrameLength(w)));
   return first.find("Xing") != std::string::npos || first.find("Info") != std::string::npos;
 }
 
