@@ -164,6 +164,7 @@ TEST(MpegLayer3, DecodesLameFilesLikeMpg123AtEveryRateAndMode) {
     ASSERT_EQ(ours.size(), ref.size());
     EXPECT_GT(Rms(ref), 500.0);
     EXPECT_EQ(FirstMismatch(ours, ref), -1);
+    EXPECT_EQ(f.Decoder().Decoder()->LastError, "");  // a clean file raises no bitstream error
     TFeatures ft = Features(mp3);
     seen.shortBlocks += ft.shortBlocks;
     seen.startStop += ft.startStop;
