@@ -543,6 +543,10 @@ TEST(Layer3Built, LongBlocksWithEveryRegionLayoutMatchMpg123) {
   std::mt19937 layout(7);
   CheckAgainstMpg123(RandomStream(kMpeg1, 0, 3, 11, o), "MPEG-1 44.1 kHz mono", &layout);
   CheckAgainstMpg123(RandomStream(kMpeg1, 1, 0, 12, o), "MPEG-1 48 kHz stereo", &layout);
+  CheckAgainstMpg123(RandomStream(kMpeg1, 0, 2, 14, o), "MPEG-1 dual channel", &layout);
+  CheckAgainstMpg123(RandomStream(kMpeg2, 1, 0, 15, o), "MPEG-2 24 kHz stereo", &layout);
+  CheckAgainstMpg123(RandomStream(kMpeg25, 0, 0, 16, o), "MPEG-2.5 11.025 kHz stereo", &layout);
+  CheckAgainstMpg123(RandomStream(kMpeg25, 1, 3, 17, o), "MPEG-2.5 12 kHz mono", &layout);
   o.MsOneIn = 2;
   CheckAgainstMpg123(RandomStream(kMpeg1, 2, 1, 13, o), "MPEG-1 32 kHz joint stereo, middle/side", &layout);
 }
@@ -559,6 +563,8 @@ TEST(Layer3Built, BlockSwitchingAndMixedBlocksMatchMpg123) {
   o.MsOneIn = 0;
   CheckAgainstMpg123(RandomStream(kMpeg2, 0, 0, 24, o), "MPEG-2 22.05 kHz stereo", &layout);
   CheckAgainstMpg123(RandomStream(kMpeg25, 2, 3, 25, o), "MPEG-2.5 8 kHz mono", &layout);
+  CheckAgainstMpg123(RandomStream(kMpeg25, 0, 0, 26, o), "MPEG-2.5 11.025 kHz stereo", &layout);
+  CheckAgainstMpg123(RandomStream(kMpeg2, 2, 3, 27, o), "MPEG-2 16 kHz mono", &layout);
 }
 
 
