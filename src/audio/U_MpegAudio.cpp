@@ -55,7 +55,11 @@ bool TFrameLoader::OpenFile(const std::string& fileName) {
   }
   IsOpen = true;
   ScanComplete = false;
-  size_t capacity = static_cast<size_t>(size / FirstHeader.FrameLength) + 1;
+  // Room for the whole index up front, but a large file of junk whose first
+  // "frame" is tiny must not reserve a gigabyte: past a day of audio at the
+  // shortest frames the lists simply grow.
+  constexpr size_t kMaxReserved = 1'000'000;
+  size_t capacity = std::min(static_cast<size_t>(size / FirstHeader.FrameLength) + 1, kMaxReserved);
   frameOffsets_.reserve(capacity);
   frameLengths_.reserve(capacity);
   frameEndTimes_.reserve(capacity);
