@@ -56,8 +56,8 @@ bool TFrameLoader::OpenFile(const std::string& fileName) {
   IsOpen = true;
   ScanComplete = false;
   // Room for the whole index up front, but a large file of junk whose first
-  // "frame" is tiny must not reserve a gigabyte: past a day of audio at the
-  // shortest frames the lists simply grow.
+  // "frame" is tiny must not reserve a gigabyte: beyond some hours of audio
+  // the lists simply grow.
   constexpr size_t kMaxReserved = 1'000'000;
   size_t capacity = std::min(static_cast<size_t>(size / FirstHeader.FrameLength) + 1, kMaxReserved);
   frameOffsets_.reserve(capacity);
