@@ -58,19 +58,49 @@ const float kWindowHalf[257] = {
 
 struct TTables {
   float window[512];
-  float cosTab[32][32];  // cos(j (2k + 1) pi / 64)
+  // Butterfly factors of the DCT stage of size n = 32 >> level:
+  // 1 / (2 cos((2i + 1) pi / 2n)) for i < n / 2.
+  float dctScale[5][16];
   TTables() {
     for (int i = 0; i <= 256; ++i) window[i] = kWindowHalf[i];
     for (int i = 1; i < 256; ++i) window[512 - i] = (i % 64 == 0) ? kWindowHalf[i] : -kWindowHalf[i];
-    for (int j = 0; j < 32; ++j)
-      for (int k = 0; k < 32; ++k)
-        cosTab[j][k] = static_cast<float>(std::cos(j * (2 * k + 1) * M_PI / 64.0));
+    for (int level = 0, n = 32; n >= 2; ++level, n /= 2)
+      for (int i = 0; i < n / 2; ++i)
+        dctScale[level][i] = static_cast<float>(0.5 / std::cos((2 * i + 1) * M_PI / (2.0 * n)));
   }
 };
 
 const TTables& Tables() {
   static const TTables t;
   return t;
+}
+
+// out[k] = sum over i of in[i] cos((2i + 1) k pi / 2n), n a power of two from
+// 2 to 32, by B. G. Lee's recursive split: the sums and the scaled
+// differences of mirrored inputs are two DCTs of half the size, giving the
+// even outputs and (added pairwise) the odd ones. About 80 multiplications
+// for n = 32 instead of 1024.
+void Dct(const float* in, float* out, int n, int level, const TTables& t) {
+  const float* c = t.dctScale[level];
+  if (n == 2) {
+    out[0] = in[0] + in[1];
+    out[1] = (in[0] - in[1]) * c[0];
+    return;
+  }
+  const int h = n / 2;
+  float sums[16], diffs[16], even[16], odd[16];
+  for (int i = 0; i < h; ++i) {
+    sums[i] = in[i] + in[n - 1 - i];
+    diffs[i] = (in[i] - in[n - 1 - i]) * c[i];
+  }
+  Dct(sums, even, h, level + 1, t);
+  Dct(diffs, odd, h, level + 1, t);
+  for (int k = 0; k < h - 1; ++k) {
+    out[2 * k] = even[k];
+    out[2 * k + 1] = odd[k] + odd[k + 1];
+  }
+  out[n - 2] = even[h - 1];
+  out[n - 1] = odd[h - 1];
 }
 
 inline int16_t ToSample(float v) {
@@ -99,29 +129,32 @@ void TAudioSynth::Reset() {
 
 // The 64 values of the standard's matrixing follow from a 32-point DCT by
 // symmetry, so only the 32 DCT values of each block are kept.
-void TAudioSynth::Matrix(int ch, const float* in) {
-  const TTables& t = Tables();
-  float* x = &buf_[ch][pos_];
-  for (int j = 0; j < 32; ++j) {
-    float sum = 0.0f;
-    const float* c = t.cosTab[j];
-    for (int k = 0; k < 32; ++k) sum += c[k] * in[k];
-    x[j] = sum;
-  }
-}
+void TAudioSynth::Matrix(int ch, const float* in) { Dct(in, &buf_[ch][pos_], 32, 0, Tables()); }
 
 void TAudioSynth::Window(int ch, int16_t* out, int step) {
   const float* d = Tables().window;
   const float* b = buf_[ch];
-  for (int j = 0; j < 32; ++j) {
+  // The eight even blocks (ages 0, 2, ... 14) and the eight odd ones, with
+  // the case split on j taken out of the inner loop.
+  const float* even[8];
+  const float* odd[8];
+  for (unsigned i = 0; i < 8; ++i) {
+    even[i] = b + ((pos_ + 64u * i) & 511u);
+    odd[i] = b + ((pos_ + 64u * i + 32u) & 511u);
+  }
+  for (int j = 0; j < 16; ++j) {
     float sum = 0.0f;
-    for (int i = 0; i < 8; ++i) {
-      const float* even = b + ((pos_ + 64u * i) & 511u);
-      const float* odd = b + ((pos_ + 64u * i + 32u) & 511u);
-      float ve = j < 16 ? even[16 + j] : (j == 16 ? 0.0f : -even[48 - j]);
-      float vo = j < 16 ? -odd[16 - j] : (j == 16 ? -odd[0] : -odd[j - 16]);
-      sum += d[64 * i + j] * ve + d[64 * i + 32 + j] * vo;
-    }
+    for (int i = 0; i < 8; ++i) sum += d[64 * i + j] * even[i][16 + j] + d[64 * i + 32 + j] * -odd[i][16 - j];
+    out[j * step] = ToSample(sum);
+  }
+  {
+    float sum = 0.0f;
+    for (int i = 0; i < 8; ++i) sum += d[64 * i + 48] * -odd[i][0];
+    out[16 * step] = ToSample(sum);
+  }
+  for (int j = 17; j < 32; ++j) {
+    float sum = 0.0f;
+    for (int i = 0; i < 8; ++i) sum += d[64 * i + j] * -even[i][48 - j] + d[64 * i + 32 + j] * -odd[i][j - 16];
     out[j * step] = ToSample(sum);
   }
 }
