@@ -1,5 +1,6 @@
 #include "audio/L12_decoder.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "audio/U_MpegAudio.h"
