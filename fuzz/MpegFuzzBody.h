@@ -86,7 +86,6 @@ inline void SeekAround(TMpegAudioFile& f, uint32_t frameBytes, TMpegRun& run) {
                              size + 12345,
                              -8,
                              std::numeric_limits<int64_t>::max() / 2,
-                             static_cast<int64_t>(frameBytes) * 10,
                              7};
   for (int64_t t : targets) {
     f.Seek(t);

@@ -207,7 +207,7 @@ write('apev2-at-end.mp3', join(l3[:6]) + items + ape + id3v1)
 # zeros just under it.
 write('zeros-only.mp3', bytes(4096))
 write('zeros-4096-then-frames.mp3', bytes(4096) + join(l3[:4]))
-write('zeros-5000-then-frame.mp3', bytes(5000) + join(l2[:1]))
+write('zeros-3000-then-frame.mp3', bytes(3000) + join(l2[:1]))
 write('zeros-between-frames.mp2', join(f + bytes(100) for f in l2[:5]))
 
 # Made-up Layer III frames: random side information (any table, big-values
@@ -221,11 +221,16 @@ def l3_random(ver, ri, bri, mode, n, crc=False):
         set_main_data_begin(f, 0, ver == 3)
         res.append(f)
     return res
-write('l3-random-sideinfo-stereo.mp3', join(l3_random(3, 0, 9, 1, 10)))
+write('l3-random-sideinfo-stereo.mp3', join(l3_random(3, 0, 9, 1, 6)))
 write('l3-random-sideinfo-mono.mp3', join(l3_random(3, 1, 5, 3, 14)))
 write('l3-random-sideinfo-lsf.mp3', join(l3_random(2, 2, 8, 1, 10)))
 write('l3-random-sideinfo-8k.mp3', join(l3_random(0, 2, 6, 0, 10, crc=True)))
 write('l3-max-frame-32k.mp3', join(l3_random(3, 2, 14, 0, 2)))
+# Five of the largest frames fill the reservoir past the point where it is
+# compacted; the small frames after them make it compact, keeping the most
+# their main-data start can ask for.
+write('l3-reservoir-compaction.mp3', join(l3_random(3, 2, 14, 0, 5)) +
+      join(set_main_data_begin(f, 511) for f in l3_random(3, 2, 1, 0, 2)))
 
 # Made-up Layer I and II frames with random allocations and samples, in every
 # mode; the largest frames the header allows.
