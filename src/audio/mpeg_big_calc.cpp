@@ -57,23 +57,38 @@ void HybridSubband(const float* in, int blockType, float* overlap, float* out) {
     }
     return;
   }
+  // The inverse transform's output is odd-symmetric in its first half and
+  // even-symmetric in its second (x[n/2 - 1 - i] = -x[i], x[n - 1 - i] =
+  // x[n/2 + i] around the middle quarters), so only the middle half is summed.
   float y[36];
   if (blockType == 2) {
     for (int i = 0; i < 36; ++i) y[i] = 0.0f;
     for (int w = 0; w < 3; ++w) {
-      for (int i = 0; i < 12; ++i) {
+      float x[12];
+      for (int i = 3; i < 9; ++i) {
         float sum = 0.0f;
         for (int k = 0; k < 6; ++k) sum += in[3 * k + w] * t.cos12[i][k];
-        y[6 + 6 * w + i] += sum * t.window[2][i];
+        x[i] = sum;
       }
+      for (int i = 0; i < 3; ++i) {
+        x[i] = -x[5 - i];
+        x[11 - i] = x[6 + i];
+      }
+      for (int i = 0; i < 12; ++i) y[6 + 6 * w + i] += x[i] * t.window[2][i];
     }
   } else {
     const float* win = t.window[blockType & 3];
-    for (int i = 0; i < 36; ++i) {
+    float x[36];
+    for (int i = 9; i < 27; ++i) {
       float sum = 0.0f;
       for (int k = 0; k < 18; ++k) sum += in[k] * t.cos36[i][k];
-      y[i] = sum * win[i];
+      x[i] = sum;
     }
+    for (int i = 0; i < 9; ++i) {
+      x[i] = -x[17 - i];
+      x[35 - i] = x[18 + i];
+    }
+    for (int i = 0; i < 36; ++i) y[i] = x[i] * win[i];
   }
   for (int i = 0; i < 18; ++i) {
     out[i] = y[i] + overlap[i];
