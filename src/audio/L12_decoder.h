@@ -10,6 +10,9 @@ public:
   explicit TL1Dec(TFrameLoader& loader) : TBaseDecoder(loader) {}
   bool InitDecoder(int reduction, int freqLimit, int conversion) override;
   void DecodeFrame(int16_t* out) override;
+  // A seek starts the synthesis afresh, so what follows it never mixes in
+  // the audio of wherever the reader was before.
+  void ResetDecoder() override { Synth.Reset(); }
 
 private:
   float sample_[2][12][32] = {};
@@ -20,6 +23,7 @@ public:
   explicit TL2Dec(TFrameLoader& loader) : TBaseDecoder(loader) {}
   bool InitDecoder(int reduction, int freqLimit, int conversion) override;
   void DecodeFrame(int16_t* out) override;
+  void ResetDecoder() override { Synth.Reset(); }
 
 private:
   float sample_[2][36][32] = {};
