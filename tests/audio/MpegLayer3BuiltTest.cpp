@@ -615,6 +615,95 @@ TEST(Layer3Built, CrcProtectedFramesMatchMpg123) {
   }
 }
 
+// Intensity positions worked out by hand: the right channel carries no lines,
+// so every band is intensity-coded and both outputs are the left channel's
+// decoded signal scaled by the position's factors (the filter bank is
+// linear). MPEG-1: ratio tan(pos * pi / 12), left ratio / (1 + ratio), right
+// 1 / (1 + ratio), 7 illegal. MPEG-2 (ISO/IEC 13818-3): io = 2^(-1/4) or
+// 2^(-1/2) by the last bit of scalefac_compress; odd positions scale the left
+// by io^((pos + 1) / 2), even ones the right by io^(pos / 2); the largest
+// value of the band's width is illegal, which for a width of 0 is 0. An
+// illegal position leaves plain stereo: the left as it is, the right silent.
+TEST(Layer3Built, IntensityPositionsScaleTheLeftChannelByTheStandardFactors) {
+  TempDir dir;
+  auto decode = [&](TL3Version v, int modeExt, int rightSfc, int pos) {
+    TL3Stream s;
+    s.Version = v;
+    s.Mode = 1;
+    for (int n = 0; n < 3; ++n) {
+      TL3Frame f;
+      f.ModeExtension = modeExt;
+      for (int gr = 0; gr < s.Granules(); ++gr) {
+        TL3Channel& l = f.Gr[gr][0];
+        l.GlobalGain = 172;
+        l.ScalefacCompress = 0;
+        l.Scalefac.assign(ScalefacWidths(s, 0, modeExt, l).size(), 0);
+        for (int i = 4; i < 200; ++i) l.Lines[i] = (i * 5 % 7) - 3;
+        l.Tables[0] = l.Tables[1] = l.Tables[2] = 15;
+        TL3Channel& r = f.Gr[gr][1];
+        r.ScalefacCompress = rightSfc;
+        r.Scalefac.clear();
+        for (int w : ScalefacWidths(s, 1, modeExt, r)) r.Scalefac.push_back(std::min(pos, (1 << w) - 1));
+      }
+      s.Frames.push_back(f);
+    }
+    const std::string path = dir.file("is.mp3");
+    WriteBytes(path, Bytes(BuildLayer3(s)));
+    TDecoded d = DecodeOurs(path);
+    EXPECT_EQ(d.LastError, "");
+    return d.Pcm;
+  };
+  auto check = [&](const std::vector<int16_t>& plain, const std::vector<int16_t>& is, double kl, double kr,
+                   const std::string& what) {
+    SCOPED_TRACE(what);
+    ASSERT_EQ(plain.size(), is.size());
+    ASSERT_GT(Rms(plain), 300.0);
+    for (int16_t v : plain) ASSERT_LT(std::abs(v), 32767) << "clipped: the scaling would not hold";
+    int worst = 0;
+    for (size_t i = 0; i + 1 < plain.size(); i += 2) {
+      EXPECT_EQ(plain[i + 1], 0);
+      worst = std::max(worst, std::abs(is[i] - static_cast<int>(std::lround(kl * plain[i]))));
+      worst = std::max(worst, std::abs(is[i + 1] - static_cast<int>(std::lround(kr * plain[i]))));
+    }
+    EXPECT_LE(worst, 1);
+  };
+  const double pi = std::acos(-1.0);
+  // MPEG-1, scalefac_compress 13: 3-bit scale factors everywhere.
+  const std::vector<int16_t> plain1 = decode(kMpeg1, 0, 13, 0);
+  for (int pos = 0; pos <= 7; ++pos) {
+    double kl = 1, kr = 0;
+    if (pos < 6) {
+      const double ratio = std::tan(pos * pi / 12);
+      kl = ratio / (1 + ratio), kr = 1 / (1 + ratio);
+    } else if (pos == 7) {
+      kl = 1, kr = 0;  // illegal: plain stereo
+    }
+    check(plain1, decode(kMpeg1, 1, 13, pos), kl, kr, "MPEG-1 position " + std::to_string(pos));
+  }
+  // MPEG-1 with middle/side too: an illegal band is middle/side coded, the
+  // right channel (side) being empty, so both outputs are left / sqrt(2).
+  check(plain1, decode(kMpeg1, 3, 13, 7), std::sqrt(0.5), std::sqrt(0.5), "MPEG-1 illegal position with middle/side");
+
+  // MPEG-2: slen a in all three partitions (table 3: isc = 43a) or none (isc 0).
+  const std::vector<int16_t> plain2 = decode(kMpeg2, 0, 0, 0);
+  for (int scaleBit = 0; scaleBit <= 1; ++scaleBit) {
+    const double io = scaleBit ? std::sqrt(0.5) : std::pow(2.0, -0.25);
+    for (int a = 1; a <= 3; ++a) {
+      const int sfc = (43 * a) << 1 | scaleBit;
+      for (int pos = 0; pos < (1 << a); ++pos) {
+        double kl = 1, kr = 1;
+        if (pos == (1 << a) - 1) kl = 1, kr = 0;  // illegal
+        else if (pos & 1) kl = std::pow(io, (pos + 1) / 2);
+        else kr = std::pow(io, pos / 2);
+        check(plain2, decode(kMpeg2, 1, sfc, pos), kl, kr,
+              "MPEG-2 slen " + std::to_string(a) + " position " + std::to_string(pos) + " scale bit " +
+                  std::to_string(scaleBit));
+      }
+    }
+  }
+  check(plain2, decode(kMpeg2, 1, 0, 0), 1, 0, "MPEG-2 bands without position bits are illegal");
+}
+
 // ---- damaged streams ----------------------------------------------------------
 
 // A file cut out of a longer stream: its first frame's main data start points
