@@ -4,13 +4,15 @@
 # tests/data/mpeg-corpus for a bounded time. Any crash, leak, hang or broken
 # promise of the reader fails the script; the input that caused it is left in
 # build-fuzz/crashes/.
-#   scripts/fuzz.sh [seconds]      (default 60)
+#   scripts/fuzz.sh [seconds [libFuzzer options...]]   (default 60 s)
+# for example scripts/fuzz.sh 600 -max_len=32768 -jobs=2
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=${1:-60}
+[ $# -gt 0 ] && shift
 if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
-  echo "usage: scripts/fuzz.sh [seconds]" >&2
+  echo "usage: scripts/fuzz.sh [seconds [libFuzzer options...]]" >&2
   exit 2
 fi
 
@@ -29,4 +31,4 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 "$build_dir/fuzz/mpeg_fuzz" "$work" tests/data/mpeg-corpus \
   -dict=fuzz/mpeg.dict \
   -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-  -artifact_prefix="$crashes/" -print_final_stats=1
+  -artifact_prefix="$crashes/" -print_final_stats=1 "$@"
