@@ -580,6 +580,13 @@ TEST(Layer3Built, Mpeg1IntensityStereoMatchesMpg123) {
   CheckAgainstMpg123(RandomStream(kMpeg1, 2, 1, 33, o), "with middle/side on every frame", &layout);
   o.IllegalOneIn = 1;
   CheckAgainstMpg123(RandomStream(kMpeg1, 0, 1, 34, o), "middle/side, every position illegal", &layout);
+  // Granules whose right channel is empty after one that was not: here
+  // mpg123 starts intensity elsewhere, ffmpeg agrees with us.
+  TStreamOptions e;
+  e.MsOneIn = 2;
+  e.IntensityOneIn = 1;
+  std::mt19937 layout2(2048);
+  CheckAgainstMpg123(RandomStream(kMpeg1, 0, 1, 2048, e), "empty right channels", &layout2);
 }
 
 TEST(Layer3Built, Mpeg2And25IntensityStereoMatchesMpg123) {
