@@ -16,12 +16,8 @@
 namespace {
 
 const std::string& InputPath() {
-  static const std::string path = [] {
-    std::string p = (std::filesystem::temp_directory_path() / ("sdm_mpeg_fuzz_" + std::to_string(::getpid()) + ".mp3"))
-                        .string();
-    std::atexit([] { std::remove(InputPath().c_str()); });
-    return p;
-  }();
+  static const std::string path =
+      (std::filesystem::temp_directory_path() / ("sdm_mpeg_fuzz_" + std::to_string(::getpid()) + ".mp3")).string();
   return path;
 }
 
@@ -46,6 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   const sdm::fuzz::TMpegRun run = sdm::fuzz::RunMpegFile(path, Seed(data, size));
+  // Removed after every input: libFuzzer ends without running exit handlers.
+  std::remove(path.c_str());
   if (!run.faults.empty()) {
     for (const std::string& f : run.faults) std::fprintf(stderr, "mpeg_fuzz: %s\n", f.c_str());
     std::abort();
