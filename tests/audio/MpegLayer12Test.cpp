@@ -447,6 +447,22 @@ bool HaveReferenceTools(bool needFfmpeg) {
   return HaveTool("mpg123") && (!needFfmpeg || HaveTool("ffmpeg"));
 }
 
+// Random frames of one kind: joint stereo walks through its four bounds,
+// padding comes and goes where the rate needs it, and levels are mostly
+// moderate, so little of mpg123's output is clipped and lost to the
+// comparison; every fourth frame uses the whole range.
+std::vector<std::vector<uint8_t>> RandomFrames(TFrameSpec f, int count, std::mt19937& rng) {
+  std::vector<std::vector<uint8_t>> frames;
+  for (int i = 0; i < count; ++i) {
+    f.modeExt = f.mode == 1 ? i % 4 : 0;
+    f.padding = RateOf(f) % 1000 != 0 && i % 3 == 1;
+    TContent content;
+    content.minScf = i % 4 == 0 ? 0 : 8;
+    frames.push_back(f.layer == 1 ? LayerIFrame(f, rng, content) : LayerIIFrame(f, rng, content));
+  }
+  return frames;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------- Layer II
@@ -565,16 +581,7 @@ TEST(MpegLayer2, RandomFramesWithEveryTableAndBoundDecodeLikeMpg123) {
     f.mode = c.mode;
     f.crc = c.crc;
     tables.insert(TableOf(f));
-    std::vector<std::vector<uint8_t>> frames;
-    for (int i = 0; i < 12; ++i) {
-      f.modeExt = c.mode == 1 ? i % 4 : 0;
-      f.padding = RateOf(f) % 1000 != 0 && i % 3 == 1;
-      // Mostly moderate levels, so little of mpg123's output is clipped and
-      // lost to the comparison; every fourth frame uses the whole range.
-      TContent content;
-      content.minScf = i % 4 == 0 ? 0 : 8;
-      frames.push_back(LayerIIFrame(f, rng, content));
-    }
+    const std::vector<std::vector<uint8_t>> frames = RandomFrames(f, 12, rng);
     const std::string path = WriteFrames(dir, "r" + std::to_string(n++) + ".mp2", frames);
     const std::vector<int16_t> ref = DecodeWithMpg123(path);
     const TOurs ours = DecodeWithOurs(path);
@@ -619,16 +626,7 @@ TEST(MpegLayer1, RandomFramesDecodeLikeMpg123) {
     f.bitRateIndex = c.bitRateIndex;
     f.mode = c.mode;
     f.crc = c.crc;
-    std::vector<std::vector<uint8_t>> frames;
-    for (int i = 0; i < 24; ++i) {
-      f.modeExt = c.mode == 1 ? i % 4 : 0;
-      f.padding = RateOf(f) % 1000 != 0 && i % 3 == 1;
-      // Mostly moderate levels, so little of mpg123's output is clipped and
-      // lost to the comparison; every fourth frame uses the whole range.
-      TContent content;
-      content.minScf = i % 4 == 0 ? 0 : 8;
-      frames.push_back(LayerIFrame(f, rng, content));
-    }
+    const std::vector<std::vector<uint8_t>> frames = RandomFrames(f, 24, rng);
     const std::string path = WriteFrames(dir, "l" + std::to_string(n++) + ".mp1", frames);
     const std::vector<int16_t> ref = DecodeWithMpg123(path);
     const TOurs ours = DecodeWithOurs(path);
