@@ -173,8 +173,6 @@ struct TL3State {
   int nonZero[2] = {};
   float overlap[2][kLines] = {};
   float hybridOut[2][kLines] = {};  // 18 time samples x 32 subbands, subband-major
-
-  int granuleSlot = 0;
 };
 
 
@@ -353,8 +351,9 @@ TL3Dec::TL3Dec(TFrameLoader& loader) : TBaseDecoder(loader), s_(std::make_unique
 
 TL3Dec::~TL3Dec() = default;
 
-bool TL3Dec::InitDecoder(int reduction, int, int) {
-  (void)std::clamp(reduction, 0, 2);  // only full rate is built
+// Only the full-rate, 16-bit configuration is built: reduction, frequency
+// limit and conversion do not change the output.
+bool TL3Dec::InitDecoder(int, int, int) {
   LastError.clear();
   const TMpegHeader& h = Loader.FirstHeader;
   if (h.LayerCode() != 2) {
@@ -373,7 +372,6 @@ void TL3Dec::ResetDecoder() {
   Synth.Reset();
   s_->mainFill = 0;
   std::memset(s_->overlap, 0, sizeof s_->overlap);
-  s_->granuleSlot = 0;
 }
 
 namespace {
@@ -741,7 +739,6 @@ void TL3Dec::DecodeFrame(int16_t* out) {
       }
     }
   }
-  if (!mpeg1) s.granuleSlot ^= 1;
 }
 
 }  // namespace sdm
