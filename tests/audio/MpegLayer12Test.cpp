@@ -447,6 +447,16 @@ bool HaveReferenceTools(bool needFfmpeg) {
   return HaveTool("mpg123") && (!needFfmpeg || HaveTool("ffmpeg"));
 }
 
+// One kind of random frames: version, rate and bit-rate indices, channel
+// mode, CRC.
+struct TRandomCase {
+  bool mpeg1;
+  int rateIndex;
+  int bitRateIndex;
+  int mode;
+  bool crc;
+};
+
 // Random frames of one kind: joint stereo walks through its four bounds,
 // padding comes and goes where the rate needs it, and levels are mostly
 // moderate, so little of mpg123's output is clipped and lost to the
@@ -543,14 +553,7 @@ TEST(MpegLayer2, EncodedFilesDecodeLikeMpg123) {
 // subband may carry.
 TEST(MpegLayer2, RandomFramesWithEveryTableAndBoundDecodeLikeMpg123) {
   if (!HaveReferenceTools(false)) GTEST_SKIP() << "mpg123 not installed";
-  struct TCase {
-    bool mpeg1;
-    int rateIndex;
-    int bitRateIndex;
-    int mode;
-    bool crc;
-  };
-  const std::vector<TCase> cases = {
+  const std::vector<TRandomCase> cases = {
       {true, 0, 8, 1, false},   // 44.1 kHz 128 kbit/s joint: table a
       {true, 0, 12, 1, true},   // 44.1 kHz 256 kbit/s joint: table b
       {true, 0, 4, 1, false},   // 44.1 kHz 64 kbit/s joint: table c, bounds above 8
@@ -572,7 +575,7 @@ TEST(MpegLayer2, RandomFramesWithEveryTableAndBoundDecodeLikeMpg123) {
   TempDir dir;
   std::set<int> tables;
   int n = 0;
-  for (const TCase& c : cases) {
+  for (const TRandomCase& c : cases) {
     TFrameSpec f;
     f.layer = 2;
     f.mpeg1 = c.mpeg1;
@@ -597,14 +600,7 @@ TEST(MpegLayer2, RandomFramesWithEveryTableAndBoundDecodeLikeMpg123) {
 // changing from frame to frame), with and without CRC, at all six rates.
 TEST(MpegLayer1, RandomFramesDecodeLikeMpg123) {
   if (!HaveReferenceTools(false)) GTEST_SKIP() << "mpg123 not installed";
-  struct TCase {
-    bool mpeg1;
-    int rateIndex;
-    int bitRateIndex;
-    int mode;
-    bool crc;
-  };
-  const std::vector<TCase> cases = {
+  const std::vector<TRandomCase> cases = {
       {true, 0, 14, 0, false},  // 44.1 kHz 448 kbit/s stereo
       {true, 0, 12, 1, true},   // 44.1 kHz joint, CRC
       {true, 1, 8, 1, false},   // 48 kHz joint
@@ -618,7 +614,7 @@ TEST(MpegLayer1, RandomFramesDecodeLikeMpg123) {
   std::mt19937 rng(1984);
   TempDir dir;
   int n = 0;
-  for (const TCase& c : cases) {
+  for (const TRandomCase& c : cases) {
     TFrameSpec f;
     f.layer = 1;
     f.mpeg1 = c.mpeg1;
