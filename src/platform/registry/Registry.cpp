@@ -16,6 +16,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
+
+#include "platform/RegularFile.h"
 
 namespace sdm {
 
@@ -25,8 +28,13 @@ namespace fs = std::filesystem;
 
 constexpr const char* kHeader = "Slidomat registry hive 1";
 // A hive holds a few dozen values; anything this large is not one of ours and
-// is refused rather than read into memory.
+// is refused rather than read into memory. The same bound holds for writing:
+// a hive we wrote larger would be refused at the next start, every setting in
+// it with it.
 constexpr off_t kMaxHiveBytes = 16 * 1024 * 1024;
+// Keys nest no deeper than the Windows registry lets them. A deeper key in a
+// file is garbage, and refusing it keeps every walk over the tree shallow.
+constexpr size_t kMaxKeyDepth = 512;
 
 std::string Lower(const std::string& s) {
   std::string r = s;
@@ -38,13 +46,26 @@ std::string Lower(const std::string& s) {
 struct Node {
   std::string name;
   std::vector<TRegValueInfo> values;                     // in the order first written
+  std::unordered_map<std::string, size_t> valueIndex;    // lower-case name -> position in values
   std::map<std::string, std::unique_ptr<Node>> subkeys;  // by lower-case name: a stable order
 
+  // Looked up through the index: a key with tens of thousands of values is
+  // read in time proportional to its size, not to its square.
   TRegValueInfo* FindValue(const std::string& n) {
-    const std::string key = Lower(n);
-    for (auto& v : values)
-      if (Lower(v.name) == key) return &v;
-    return nullptr;
+    auto it = valueIndex.find(Lower(n));
+    return it == valueIndex.end() ? nullptr : &values[it->second];
+  }
+  void AddValue(const TRegValueInfo& v) {
+    valueIndex.emplace(Lower(v.name), values.size());
+    values.push_back(v);
+  }
+  bool EraseValue(const std::string& n) {
+    auto it = valueIndex.find(Lower(n));
+    if (it == valueIndex.end()) return false;
+    values.erase(values.begin() + static_cast<std::ptrdiff_t>(it->second));
+    valueIndex.clear();
+    for (size_t i = 0; i < values.size(); ++i) valueIndex.emplace(Lower(values[i].name), i);
+    return true;
   }
   Node* Child(const std::string& n) {
     auto it = subkeys.find(Lower(n));
@@ -110,6 +131,11 @@ bool SplitPath(const std::string& key, std::vector<std::string>& parts) {
   return true;
 }
 
+// A key path under the root, split; false for a path no key can have.
+bool SplitKeyPath(const std::string& key, std::vector<std::string>& parts) {
+  return SplitPath(key, parts) && parts.size() <= kMaxKeyDepth;
+}
+
 std::string JoinPath(const std::vector<std::string>& parts) {
   std::string r;
   for (const auto& p : parts) {
@@ -121,7 +147,7 @@ std::string JoinPath(const std::vector<std::string>& parts) {
 
 Node* Find(Node& root, const std::string& path) {
   std::vector<std::string> parts;
-  if (!SplitPath(path, parts)) return nullptr;
+  if (!SplitKeyPath(path, parts)) return nullptr;
   Node* n = &root;
   for (const auto& p : parts) {
     n = n->Child(p);
@@ -167,12 +193,13 @@ bool Unquote(const std::string& line, size_t& pos, std::string& out) {
   if (pos >= line.size() || line[pos] != '"') return false;
   ++pos;
   while (pos < line.size()) {
+    // Plain runs in one piece: a value may be megabytes long.
+    const size_t special = line.find_first_of("\"\\", pos);
+    if (special == std::string::npos) return false;
+    out.append(line, pos, special - pos);
+    pos = special;
     char c = line[pos++];
     if (c == '"') return true;
-    if (c != '\\') {
-      out += c;
-      continue;
-    }
     if (pos >= line.size()) return false;
     char e = line[pos++];
     switch (e) {
@@ -195,7 +222,7 @@ bool Unquote(const std::string& line, size_t& pos, std::string& out) {
   return false;
 }
 
-void WriteNode(const Node& n, const std::string& path, std::string& out) {
+void WriteSection(const Node& n, const std::string& path, std::string& out) {
   out += "\n[" + path + "]\n";
   for (const auto& v : n.values) {
     out += Quote(v.name) + "=";
@@ -208,13 +235,39 @@ void WriteNode(const Node& n, const std::string& path, std::string& out) {
     }
     out += "\n";
   }
-  for (const auto& [lower, child] : n.subkeys) WriteNode(*child, path + "\\" + child->name, out);
 }
 
-std::string Serialise(const Node& root, const std::string& rootName) {
-  std::string out = std::string(kHeader) + "\n";
-  WriteNode(root, rootName, out);
-  return out;
+// The hive's text, keys in the stable order of the tree, each key's section
+// before those of its sub-keys. Walks with a stack of its own, and stops with
+// false as soon as the text grows beyond limit: every section repeats its
+// whole path, so a deep tree of long names is far larger as text than in
+// memory.
+bool Serialise(const Node& root, const std::string& rootName, size_t limit, std::string& out) {
+  struct Level {
+    const Node* node;
+    std::map<std::string, std::unique_ptr<Node>>::const_iterator next;
+    size_t pathLength;
+  };
+  out = std::string(kHeader) + "\n";
+  std::string path = rootName;
+  std::vector<Level> stack;
+  WriteSection(root, path, out);
+  stack.push_back({&root, root.subkeys.begin(), path.size()});
+  while (!stack.empty() && out.size() <= limit) {
+    Level& level = stack.back();
+    if (level.next == level.node->subkeys.end()) {
+      stack.pop_back();
+      continue;
+    }
+    const Node& child = *level.next->second;
+    ++level.next;
+    path.resize(level.pathLength);
+    path += '\\';
+    path += child.name;
+    WriteSection(child, path, out);
+    stack.push_back({&child, child.subkeys.begin(), path.size()});
+  }
+  return out.size() <= limit;
 }
 
 // Parses a whole hive; on failure names the first bad line.
@@ -242,7 +295,8 @@ bool Parse(const std::string& text, const std::string& rootName, Node& root, int
     if (line[0] == '[') {
       if (line.back() != ']') return false;
       std::vector<std::string> parts;
-      if (!SplitPath(line.substr(1, line.size() - 2), parts) || parts.empty() || Lower(parts[0]) != Lower(rootName))
+      if (!SplitPath(line.substr(1, line.size() - 2), parts) || parts.empty() || Lower(parts[0]) != Lower(rootName) ||
+          parts.size() - 1 > kMaxKeyDepth)
         return false;
       current = &root;
       for (size_t i = 1; i < parts.size(); ++i) current = current->AddChild(parts[i]);
@@ -271,7 +325,7 @@ bool Parse(const std::string& text, const std::string& rootName, Node& root, int
     if (TRegValueInfo* old = current->FindValue(v.name))
       *old = v;
     else
-      current->values.push_back(v);
+      current->AddValue(v);
   }
   // An empty file is an empty hive; anything else must begin with the header.
   return sawHeader || text.empty();
@@ -299,21 +353,24 @@ void Load(Hive& h, const std::string& path, const std::string& rootName) {
   std::string text;
   bool tooLarge = h.identity.size > kMaxHiveBytes;
   if (!tooLarge) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) {
+    // A hive that is a named pipe or a device would block or never end.
+    std::string problem;
+    const int fd = OpenRegularFileForReading(path, problem);
+    if (fd < 0) {
       h.unreadable = true;
-      g_problems.push_back("Registry file " + path + " cannot be read: " + std::strerror(errno));
+      g_problems.push_back("Registry file " + path + " cannot be read: " + problem);
       return;
     }
     char buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() <= static_cast<size_t>(kMaxHiveBytes))
-      text.append(buf, n);
-    bool failed = std::ferror(f);
-    std::fclose(f);
-    if (failed) {
+    ssize_t n = 0;
+    while (text.size() <= static_cast<size_t>(kMaxHiveBytes) &&
+           ((n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)))
+      if (n > 0) text.append(buf, static_cast<size_t>(n));
+    const int err = n < 0 ? errno : 0;
+    ::close(fd);
+    if (err != 0) {
       h.unreadable = true;
-      g_problems.push_back("Registry file " + path + " cannot be read");
+      g_problems.push_back("Registry file " + path + " cannot be read: " + std::strerror(err));
       return;
     }
     tooLarge = text.size() > static_cast<size_t>(kMaxHiveBytes);
@@ -346,27 +403,28 @@ Hive& Current(const std::string& path, const std::string& rootName) {
 }
 
 bool Save(Hive& h, const std::string& path, const std::string& rootName) {
-  const std::string text = Serialise(h.root, rootName);
+  std::string text;
+  if (!Serialise(h.root, rootName, static_cast<size_t>(kMaxHiveBytes), text)) {
+    g_problems.push_back("Registry file " + path + " would grow beyond " + std::to_string(kMaxHiveBytes >> 20) +
+                         " MiB; the change is not written");
+    return false;
+  }
   static int counter = 0;
   const std::string tmp = path + ".tmp" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  size_t done = 0;
-  bool ok = true;
-  while (done < text.size()) {
+  int err = fd < 0 ? errno : 0;
+  for (size_t done = 0; err == 0 && done < text.size();) {
     ssize_t w = ::write(fd, text.data() + done, text.size() - done);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<size_t>(w);
+    if (w <= 0) err = w < 0 ? errno : EIO;
+    else done += static_cast<size_t>(w);
   }
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) ok = false;
-  if (!ok) {
-    ::unlink(tmp.c_str());
+  if (err == 0 && ::fsync(fd) != 0) err = errno;
+  if (fd >= 0 && ::close(fd) != 0 && err == 0) err = errno;
+  if (err == 0 && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+  if (err != 0) {
+    if (fd >= 0) ::unlink(tmp.c_str());
+    g_problems.push_back("Registry file " + path + " cannot be written: " + std::strerror(err));
     return false;
   }
   h.identity = IdentityOf(path);
@@ -404,9 +462,7 @@ bool Modify(TRootKey root, F f) {
   bool changed = false;
   if (!f(h.root, changed)) return false;
   if (!changed) return true;
-  if (Save(h, path, rootName)) return true;
-  g_problems.push_back("Registry file " + path + " cannot be written");
-  return false;
+  return Save(h, path, rootName);
 }
 
 template <class F>
@@ -468,7 +524,7 @@ std::vector<std::string> TakeRegistryProblems() {
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   CloseKey();
   std::vector<std::string> parts;
-  if (!SplitPath(key, parts)) return false;
+  if (!SplitKeyPath(key, parts)) return false;
   const std::string path = JoinPath(parts);
   bool ok;
   if (canCreate) {
@@ -498,7 +554,7 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
 bool TRegistry::OpenKeyReadOnly(const std::string& key) {
   CloseKey();
   std::vector<std::string> parts;
-  if (!SplitPath(key, parts) || !KeyExists(key)) return false;
+  if (!SplitKeyPath(key, parts) || !KeyExists(key)) return false;
   open_ = true;
   readOnly_ = true;
   path_ = JoinPath(parts);
@@ -517,7 +573,7 @@ bool TRegistry::KeyExists(const std::string& key) const {
 
 bool TRegistry::DeleteKey(const std::string& key) {
   std::vector<std::string> parts;
-  if (!SplitPath(key, parts) || parts.empty()) return false;  // the root itself stays
+  if (!SplitKeyPath(key, parts) || parts.empty()) return false;  // the root itself stays
   return Modify(root_, [&](Node& root, bool& changed) {
     std::vector<std::string> parent(parts.begin(), parts.end() - 1);
     Node* p = Find(root, JoinPath(parent));
@@ -560,25 +616,41 @@ std::optional<uint32_t> TRegistry::ReadInteger(const std::string& name) const {
 }
 
 namespace {
-bool WriteValue(TRootKey rootKey, const std::string& path, const TRegValueInfo& value) {
-  for (unsigned char c : value.name)
+
+bool NameFits(const std::string& name) {
+  for (unsigned char c : name)
     if (c < 0x20) return false;
-  return Modify(rootKey, [&](Node& root, bool& changed) {
+  return true;
+}
+
+// Writes the values into the key at path in one change of the hive. A value
+// whose name no hive line can hold is left out and makes the result false.
+bool StoreValues(TRootKey rootKey, const std::string& path, const std::vector<TRegValueInfo>& values) {
+  bool allFit = true;
+  const bool written = Modify(rootKey, [&](Node& root, bool& changed) {
     Node* n = Find(root, path);
     if (!n) return false;  // the key was deleted since it was opened
-    TRegValueInfo* v = n->FindValue(value.name);
-    if (v && v->type == value.type && v->text == value.text && v->number == value.number) return true;
-    if (v) {
-      v->type = value.type;
-      v->text = value.text;
-      v->number = value.number;
-    } else {
-      n->values.push_back(value);
+    for (const TRegValueInfo& value : values) {
+      if (!NameFits(value.name)) {
+        allFit = false;
+        continue;
+      }
+      TRegValueInfo* v = n->FindValue(value.name);
+      if (v && v->type == value.type && v->text == value.text && v->number == value.number) continue;
+      if (v) {
+        v->type = value.type;
+        v->text = value.text;
+        v->number = value.number;
+      } else {
+        n->AddValue(value);
+      }
+      changed = true;
     }
-    changed = true;
     return true;
   });
+  return written && allFit;
 }
+
 }  // namespace
 
 bool TRegistry::WriteString(const std::string& name, const std::string& value) {
@@ -587,7 +659,7 @@ bool TRegistry::WriteString(const std::string& name, const std::string& value) {
   v.name = name;
   v.type = REG_SZ;
   v.text = value;
-  return WriteValue(root_, path_, v);
+  return StoreValues(root_, path_, {v});
 }
 
 bool TRegistry::WriteInteger(const std::string& name, uint32_t value) {
@@ -596,7 +668,12 @@ bool TRegistry::WriteInteger(const std::string& name, uint32_t value) {
   v.name = name;
   v.type = REG_DWORD;
   v.number = value;
-  return WriteValue(root_, path_, v);
+  return StoreValues(root_, path_, {v});
+}
+
+bool TRegistry::WriteValues(const std::vector<TRegValueInfo>& values) {
+  if (!open_ || readOnly_) return false;
+  return StoreValues(root_, path_, values);
 }
 
 bool TRegistry::DeleteValue(const std::string& name) {
@@ -604,10 +681,7 @@ bool TRegistry::DeleteValue(const std::string& name) {
   return Modify(root_, [&](Node& root, bool& changed) {
     Node* n = Find(root, path_);
     if (!n) return false;
-    const std::string key = Lower(name);
-    auto it = std::find_if(n->values.begin(), n->values.end(), [&](const TRegValueInfo& v) { return Lower(v.name) == key; });
-    if (it == n->values.end()) return false;
-    n->values.erase(it);
+    if (!n->EraseValue(name)) return false;
     changed = true;
     return true;
   });

@@ -15,7 +15,10 @@
 // crash never leaves a half-written hive, and every access re-reads the file
 // when another process changed it, so nothing is cached behind the user's back.
 // A hive that cannot be parsed is renamed aside (never lost) and the problem is
-// queued as a message for the log (TakeRegistryProblems).
+// queued as a message for the log (TakeRegistryProblems). So is a hive larger
+// than 16 MiB or with keys nested deeper than 512 levels: no hive of ours is
+// ever like that. A change that would make the file larger than that is not
+// written, so what the file holds stays readable.
 //
 // Where the hives live:
 //   HKEY_CURRENT_USER : $SLIDOMAT_REGISTRY_DIR/HKEY_CURRENT_USER.reg when that
@@ -93,6 +96,10 @@ public:
   std::optional<uint32_t> ReadInteger(const std::string& name) const;    // only REG_DWORD
   bool WriteString(const std::string& name, const std::string& value);
   bool WriteInteger(const std::string& name, uint32_t value);
+  // Writes many values (each REG_SZ or REG_DWORD) in one change of the hive,
+  // so an import of many values reads and writes the file once. A value whose
+  // name cannot be stored is left out and makes the result false.
+  bool WriteValues(const std::vector<TRegValueInfo>& values);
   bool DeleteValue(const std::string& name);
 
   // Values in the order they were first written; sub-keys sorted by name

@@ -177,3 +177,129 @@ TEST_F(RegistryTest, WritersInThreadsAndProcessesLoseNothing) {
   ASSERT_TRUE(reg.OpenKeyReadOnly("K"));
   EXPECT_EQ(reg.GetValues().size(), 120u);
 }
+
+namespace {
+
+// "[HKEY_CURRENT_USER\name\name...]" with depth names under the root.
+std::string DeepSection(int depth, const std::string& name) {
+  std::string line = "[HKEY_CURRENT_USER";
+  for (int i = 0; i < depth; ++i) line += "\\" + name;
+  return line + "]\n";
+}
+
+std::string DeepPath(int depth, const std::string& name) {
+  std::string path;
+  for (int i = 0; i < depth; ++i) path += (i ? "\\" : "") + name;
+  return path;
+}
+
+}  // namespace
+
+TEST_F(RegistryTest, KeysNestedBeyondFiveHundredTwelveLevelsAreGarbage) {
+  const std::string header = "Slidomat registry hive 1\n";
+  // 512 levels, as deep as the Windows registry goes, read and written back.
+  WriteText(Hive(), header + DeepSection(512, "k") + "\"v\"=\"deep\"\n");
+  {
+    TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(DeepPath(512, "k"), false));
+    EXPECT_EQ(reg.ReadString("v").value_or("?"), "deep");
+    EXPECT_TRUE(reg.WriteString("w", "also"));
+    EXPECT_FALSE(TRegistry().OpenKey(DeepPath(513, "k"), true)) << "one level more is refused";
+    EXPECT_FALSE(TRegistry().KeyExists(DeepPath(513, "k")));
+  }
+  RewriteHive(ReadText(Hive()));
+  ASSERT_TRUE(TRegistry().KeyExists(DeepPath(512, "K")));
+  EXPECT_TRUE(TakeRegistryProblems().empty());
+
+  // 100 000 levels: once a stack overflow in every command that read a
+  // setting. Now it is garbage, set aside whole like any garbled hive.
+  const std::string deep = header + DeepSection(100000, "a") + "\"v\"=\"x\"\n";
+  RewriteHive(deep);
+  TRegistry reg;
+  EXPECT_FALSE(reg.KeyExists("a"));
+  auto problems = TakeRegistryProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("garbled (line 2)"), std::string::npos) << problems[0];
+  EXPECT_EQ(ReadText(Hive() + ".garbled"), deep);
+  ASSERT_TRUE(reg.OpenKey("after", true));
+  EXPECT_TRUE(reg.WriteString("v", "fine"));
+}
+
+TEST_F(RegistryTest, ATreeWhoseTextWouldBeTooLargeIsNeverWritten) {
+  // 512 levels of 200-character names take 100 kB as one line, but as text
+  // every one of the 512 sections repeats its path: about 26 MB, beyond what
+  // the next start would read. Such a write used to replace the hive and the
+  // next start set every setting aside.
+  const std::string text = "Slidomat registry hive 1\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Tarvenit\\Slidomat]\n"
+                           "\"LastFCC\"=\"XVID\"\n" +
+                           DeepSection(512, std::string(200, 'n'));
+  WriteText(Hive(), text);
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKey("SOFTWARE\\Tarvenit\\Slidomat", false));
+  EXPECT_FALSE(reg.WriteString("OutPath", "/videos/"));
+  auto problems = TakeRegistryProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("would grow beyond 16 MiB"), std::string::npos) << problems[0];
+  EXPECT_EQ(ReadText(Hive()), text);
+  EXPECT_EQ(reg.ReadString("LastFCC").value_or("?"), "XVID");
+  EXPECT_FALSE(reg.ValueExists("OutPath"));
+  // Removing the deep key brings the hive back to a size it may have.
+  EXPECT_TRUE(reg.DeleteKey(std::string(200, 'n')));
+  EXPECT_TRUE(reg.WriteString("OutPath", "/videos/"));
+  EXPECT_LT(ReadText(Hive()).size(), 300u);
+}
+
+TEST_F(RegistryTest, SixtyThousandValuesInOneKeyAreReadAndWritten) {
+  // Each value is found through an index: reading such a key once took
+  // minutes, every value compared with every other.
+  std::string text = "Slidomat registry hive 1\n\n[HKEY_CURRENT_USER\\Big]\n";
+  for (int i = 0; i < 60000; ++i) text += "\"v" + std::to_string(i) + "\"=\"" + std::to_string(i * 7) + "\"\n";
+  text += "\"V17\"=\"again\"\n";  // the same name in another case: the later line wins, in place
+  WriteText(Hive(), text);
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKey("big", false));
+  EXPECT_EQ(reg.ReadString("v59999").value_or("?"), std::to_string(59999 * 7));
+  EXPECT_EQ(reg.ReadString("v17").value_or("?"), "again");
+  const auto values = reg.GetValues();
+  ASSERT_EQ(values.size(), 60000u);
+  EXPECT_EQ(values[17].name, "V17");
+  EXPECT_TRUE(reg.WriteInteger("v30000", 5));
+  EXPECT_TRUE(reg.DeleteValue("v0"));
+  EXPECT_TRUE(reg.WriteString("new", "n"));
+  RewriteHive(ReadText(Hive()));
+  EXPECT_EQ(reg.ReadInteger("V30000").value_or(0), 5u);
+  EXPECT_EQ(reg.ReadString("v1").value_or("?"), "7");
+  EXPECT_FALSE(reg.ValueExists("v0"));
+  EXPECT_EQ(reg.GetValueNames().back(), "new");
+  EXPECT_EQ(reg.GetValues().size(), 60000u);
+  EXPECT_TRUE(TakeRegistryProblems().empty());
+}
+
+TEST_F(RegistryTest, ManyValuesAreWrittenInOneChange) {
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKey("K", true));
+  ASSERT_TRUE(reg.WriteString("kept", "1"));
+  std::vector<TRegValueInfo> values(3);
+  values[0] = {"a", REG_SZ, "text", 0};
+  values[1] = {"KEPT", REG_DWORD, "", 7};
+  values[2] = {"bad\nname", REG_SZ, "x", 0};
+  EXPECT_FALSE(reg.WriteValues(values)) << "one name could not be stored";
+  EXPECT_EQ(reg.GetValueNames(), (std::vector<std::string>{"kept", "a"}));
+  EXPECT_EQ(reg.ReadInteger("kept").value_or(0), 7u);
+  values.pop_back();
+  EXPECT_TRUE(reg.WriteValues(values));
+}
+
+TEST_F(RegistryTest, AHiveThatIsNotAPlainFileIsNeitherReadNorReplaced) {
+  // A named pipe would block the first read of a setting for ever.
+  ASSERT_EQ(mkfifo(Hive().c_str(), 0600), 0);
+  TRegistry reg;
+  EXPECT_FALSE(reg.KeyExists("K"));
+  EXPECT_FALSE(reg.OpenKey("K", true));
+  auto problems = TakeRegistryProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_NE(problems[0].find("is a named pipe"), std::string::npos) << problems[0];
+  struct stat st {};
+  ASSERT_EQ(stat(Hive().c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
