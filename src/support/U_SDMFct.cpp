@@ -7,8 +7,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstring>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "platform/RegularFile.h"
 #include "platform/registry/Registry.h"
 #include "support/U_Log.h"
 #include "support/U_SysUtils.h"
@@ -28,21 +32,35 @@ std::string Trim(const std::string& s) {
   return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
 }
 
+// A settings file is a few lines long; one this large is not ours to read
+// whole, and none is written this large, or the next import would refuse it.
+constexpr size_t kMaxIniBytes = 4u << 20;
+
 class TIniFile {
 public:
-  // False when the file exists but cannot be read; a missing file is empty.
-  bool Load(const std::string& path) {
+  // False when the file exists but cannot be read (problem says why); a
+  // missing file is empty.
+  bool Load(const std::string& path, std::string& problem) {
     lines_.clear();
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return errno == ENOENT;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 && errno == ENOENT) return true;
+    // A named pipe or a device in its place would block or never end.
+    const int fd = OpenRegularFileForReading(path, problem);
+    if (fd < 0) {
+      problem = path + " cannot be read: " + problem;
+      return false;
+    }
     std::string text;
     char buf[8192];
-    size_t n;
-    // Settings files are a few lines long; a huge one is not ours to read whole.
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0 && text.size() < (4u << 20)) text.append(buf, n);
-    const bool ok = !std::ferror(f) && text.size() < (4u << 20);
-    std::fclose(f);
-    if (!ok) return false;
+    ssize_t n = 0;
+    while (text.size() < kMaxIniBytes && ((n = ::read(fd, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)))
+      if (n > 0) text.append(buf, static_cast<size_t>(n));
+    const int err = n < 0 ? errno : 0;
+    ::close(fd);
+    if (err != 0 || text.size() >= kMaxIniBytes) {
+      problem = path + (err != 0 ? " cannot be read: " + std::string(std::strerror(err)) : " is too large");
+      return false;
+    }
     size_t pos = 0;
     while (pos < text.size()) {
       size_t end = text.find('\n', pos);
@@ -57,52 +75,73 @@ public:
 
   std::vector<std::pair<std::string, std::string>> Section(const std::string& name) const {
     std::vector<std::pair<std::string, std::string>> r;
+    std::unordered_set<std::string> seen;
     auto [first, last] = SectionRange(name);
     for (size_t i = first; i < last; ++i) {
       std::string key, value;
-      if (!KeyValue(lines_[i], key, value)) continue;
-      bool seen = false;
-      for (const auto& kv : r) seen = seen || SameText(kv.first, key);
-      if (!seen) r.emplace_back(key, value);
+      if (KeyValue(lines_[i], key, value) && seen.insert(LowerCase(key)).second) r.emplace_back(key, value);
     }
     return r;
   }
 
-  void Write(const std::string& section, const std::string& key, const std::string& value) {
-    const std::string line = key + "=" + value;
+  // Sets every key of pairs in the section: a key already there is updated
+  // in its line, a new one goes after the section's last non-empty line, and
+  // a missing section is added at the end. One pass over the file, however
+  // many keys.
+  void Write(const std::string& section, const std::vector<std::pair<std::string, std::string>>& pairs) {
+    if (pairs.empty()) return;
     auto [first, last] = SectionRange(section);
     if (first == npos) {
       if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.push_back("");
       lines_.push_back("[" + section + "]");
-      lines_.push_back(line);
-      return;
+      first = last = lines_.size();
     }
+    std::unordered_map<std::string, size_t> lineOf;  // first line of each key
     size_t insertAt = first;
     for (size_t i = first; i < last; ++i) {
       std::string k, v;
-      if (KeyValue(lines_[i], k, v) && SameText(k, key)) {
-        lines_[i] = line;
-        return;
-      }
+      if (KeyValue(lines_[i], k, v)) lineOf.emplace(LowerCase(k), i);
       if (!Trim(lines_[i]).empty()) insertAt = i + 1;
     }
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), line);
+    std::vector<std::string> added;
+    std::unordered_map<std::string, size_t> addedAt;
+    for (const auto& [key, value] : pairs) {
+      const std::string lower = LowerCase(key);
+      if (auto it = lineOf.find(lower); it != lineOf.end())
+        lines_[it->second] = key + "=" + value;
+      else if (auto a = addedAt.find(lower); a != addedAt.end())
+        added[a->second] = key + "=" + value;
+      else {
+        addedAt.emplace(lower, added.size());
+        added.push_back(key + "=" + value);
+      }
+    }
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), added.begin(), added.end());
   }
 
   // Written beside the file and renamed over it: a failed write leaves the
   // old file whole.
-  bool Save(const std::string& path) const {
+  bool Save(const std::string& path, std::string& problem) const {
     std::string text;
     for (const auto& l : lines_) text += l + "\r\n";
+    if (text.size() >= kMaxIniBytes) {
+      problem = path + " would grow beyond " + std::to_string(kMaxIniBytes >> 20) + " MiB";
+      return false;
+    }
     const std::string tmp = path + ".tmp";
     FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = ::fsync(fileno(f)) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok && std::rename(tmp.c_str(), path.c_str()) == 0) return true;
-    std::remove(tmp.c_str());
+    int err = f ? 0 : errno;
+    if (f) {
+      errno = 0;
+      if (std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fflush(f) != 0 ||
+          ::fsync(fileno(f)) != 0)
+        err = errno != 0 ? errno : EIO;
+      if (std::fclose(f) != 0 && err == 0) err = errno;
+      if (err == 0 && std::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
+      if (err != 0) std::remove(tmp.c_str());
+    }
+    if (err == 0) return true;
+    problem = path + " cannot be written: " + std::strerror(err != 0 ? err : EIO);
     return false;
   }
 
@@ -246,31 +285,48 @@ bool IsProgramInstalled(const std::string& displayNamePrefix) {
   return false;
 }
 
-void ImportSettingsFromIni(const std::string& productName, const std::string& iniPath) {
+void ImportSettingsFromIni(const std::string& productName, const std::string& iniPath, std::string* problem) {
+  std::string why;
   TRegistry reg(HKEY_CURRENT_USER);
-  if (!reg.OpenKey(ProductKeyOf(productName), true)) return;
   TIniFile ini;
-  if (!ini.Load(iniPath)) return;
-  for (const auto& [key, value] : ini.Section("Settings")) reg.WriteString(key, value);
-  for (const auto& [key, value] : ini.Section("Settings_DWORD")) reg.WriteInteger(key, IniInteger(value));
+  if (reg.OpenKey(ProductKeyOf(productName), true) && ini.Load(iniPath, why)) {
+    // All values in one change: a file of many values costs one write of
+    // the hive, not one per value.
+    std::vector<TRegValueInfo> values;
+    for (const auto& [key, value] : ini.Section("Settings")) values.push_back({key, REG_SZ, value, 0});
+    for (const auto& [key, value] : ini.Section("Settings_DWORD"))
+      values.push_back({key, REG_DWORD, "", IniInteger(value)});
+    if (!values.empty() && !reg.WriteValues(values)) why = "not every value of " + iniPath + " could be stored";
+  }
+  if (problem) *problem = why;
 }
 
-bool ExportSettingsToIni(const std::string& productName, const std::string& iniPath) {
-  TRegistry reg(HKEY_CURRENT_USER);
-  if (!OpenProduct(reg, productName)) return false;
-  TIniFile ini;
-  // A file we cannot read is not overwritten: it may hold what the user has.
-  if (!ini.Load(iniPath)) return false;
-  for (const TRegValueInfo& v : reg.GetValues()) {
-    if (v.type == REG_SZ) {
-      if (!FitsIni(v.name, v.text)) return false;
-      ini.Write("Settings", v.name, IniValue(v.text));
-    } else if (v.type == REG_DWORD) {
-      if (!FitsIni(v.name, "")) return false;
-      ini.Write("Settings_DWORD", v.name, std::to_string(static_cast<int32_t>(v.number)));
+bool ExportSettingsToIni(const std::string& productName, const std::string& iniPath, std::string* problem) {
+  std::string why;
+  const bool ok = [&] {
+    TRegistry reg(HKEY_CURRENT_USER);
+    if (!OpenProduct(reg, productName)) return false;
+    TIniFile ini;
+    // A file we cannot read is not overwritten: it may hold what the user has.
+    if (!ini.Load(iniPath, why)) return false;
+    std::vector<std::pair<std::string, std::string>> strings, numbers;
+    for (const TRegValueInfo& v : reg.GetValues()) {
+      if (v.type != REG_SZ && v.type != REG_DWORD) continue;
+      if (!FitsIni(v.name, v.text)) {
+        why = "the value \"" + v.name + "\" cannot be kept in " + iniPath;
+        return false;
+      }
+      if (v.type == REG_SZ)
+        strings.emplace_back(v.name, IniValue(v.text));
+      else
+        numbers.emplace_back(v.name, std::to_string(static_cast<int32_t>(v.number)));
     }
-  }
-  return ini.Save(iniPath);
+    ini.Write("Settings", strings);
+    ini.Write("Settings_DWORD", numbers);
+    return ini.Save(iniPath, why);
+  }();
+  if (problem) *problem = why;
+  return ok;
 }
 
 bool DeleteProductKey(const std::string& productName) {

@@ -38,11 +38,18 @@ bool SetSettingDWord(const std::string& name, uint32_t value);
 bool IsProgramInstalled(const std::string& displayNamePrefix);
 
 // settings.ini: section "Settings" holds the string values, "Settings_DWORD"
-// the 32-bit ones as signed decimal numbers.
-void ImportSettingsFromIni(const std::string& productName, const std::string& iniPath);
+// the 32-bit ones as signed decimal numbers. A file that is not a plain file
+// (a named pipe, a device) or larger than 4 MiB is not read. When given,
+// problem receives why the file was not (wholly) read or written, for the
+// log; "" when all went well.
+void ImportSettingsFromIni(const std::string& productName, const std::string& iniPath,
+                           std::string* problem = nullptr);
 // True when every value reached the file. The file is updated in place: keys
-// not in the registry stay. On failure the file is left as it was.
-bool ExportSettingsToIni(const std::string& productName, const std::string& iniPath);
+// not in the registry stay. On failure the file is left as it was, and so is
+// the registry, so nothing is lost; a file that would grow beyond what import
+// reads is not written.
+bool ExportSettingsToIni(const std::string& productName, const std::string& iniPath,
+                         std::string* problem = nullptr);
 
 bool DeleteProductKey(const std::string& productName);
 // Deletes "SOFTWARE\Tarvenit" when it has neither sub-keys nor values.

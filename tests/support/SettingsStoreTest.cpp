@@ -1,6 +1,7 @@
 #include "support/U_SDMFct.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -107,6 +108,69 @@ TEST_F(SettingsStore, ExportThatCannotBeWrittenKeepsFileAndRegistry) {
   EXPECT_EQ(GetSetting("Caption"), "two\nlines");
   // A folder that does not exist cannot take the file.
   EXPECT_FALSE(ExportSettingsToIni("Slidomat", dir.file("none") + "/settings.ini"));
+}
+
+TEST_F(SettingsStore, AnIniThatIsNotAPlainFileIsLeftAlone) {
+  // A named pipe in place of settings.ini blocked the start of a portable copy.
+  const std::string ini = dir.file("settings.ini");
+  ASSERT_EQ(mkfifo(ini.c_str(), 0600), 0);
+  SetSetting("LastFCC", "MJPG");
+  std::string problem;
+  ImportSettingsFromIni("Slidomat", ini, &problem);
+  EXPECT_NE(problem.find("is a named pipe"), std::string::npos) << problem;
+  EXPECT_FALSE(ExportSettingsToIni("Slidomat", ini, &problem));
+  EXPECT_NE(problem.find("is a named pipe"), std::string::npos) << problem;
+  EXPECT_TRUE(fs::is_fifo(ini));
+  EXPECT_EQ(GetSetting("LastFCC"), "MJPG");
+}
+
+TEST_F(SettingsStore, AnExportImportWouldRefuseIsNotWritten) {
+  // The portable copy deletes its registry key after a good export; a file
+  // larger than import reads would have lost every setting at the next start.
+  const std::string ini = dir.file("settings.ini");
+  WriteText(ini, "[Settings]\r\nDebugMode=1\r\n");
+  SetSetting("Caption", std::string(5 << 20, 'c'));
+  std::string problem;
+  EXPECT_FALSE(ExportSettingsToIni("Slidomat", ini, &problem));
+  EXPECT_NE(problem.find("would grow beyond 4 MiB"), std::string::npos) << problem;
+  EXPECT_EQ(ReadText(ini), "[Settings]\r\nDebugMode=1\r\n");
+  EXPECT_EQ(GetSetting("Caption").size(), 5u << 20);
+  // Nor is a file of that size read.
+  WriteText(ini, "[Settings]\r\nBig=" + std::string(5 << 20, 'b') + "\r\n");
+  ImportSettingsFromIni("Slidomat", ini, &problem);
+  EXPECT_NE(problem.find("is too large"), std::string::npos) << problem;
+  EXPECT_EQ(GetSetting("Big"), "");
+}
+
+TEST_F(SettingsStore, SixtyThousandIniValuesGoInAndOutWhole) {
+  // Each value once took a write of the whole hive on import and a pass over
+  // the whole file on export.
+  std::string text = "[Settings]\r\n";
+  for (int i = 0; i < 60000; ++i) text += "s" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+  text += "S5=duplicate, the first wins\r\n[Settings_DWORD]\r\nlangue=1036\r\n";
+  const std::string ini = dir.file("settings.ini");
+  WriteText(ini, text);
+  std::string problem = "?";
+  ImportSettingsFromIni("Slidomat", ini, &problem);
+  EXPECT_EQ(problem, "");
+  EXPECT_EQ(GetSetting("s59999"), "59999");
+  EXPECT_EQ(GetSetting("s5"), "5");
+  EXPECT_EQ(GetSettingDWord("langue").value_or(0), 1036u);
+
+  SetSetting("s7", "changed");
+  SetSetting("added", "new");
+  ASSERT_TRUE(ExportSettingsToIni("Slidomat", ini, &problem)) << problem;
+  ASSERT_TRUE(DeleteProductKey("Slidomat"));
+  ImportSettingsFromIni("Slidomat", ini);
+  EXPECT_EQ(GetSetting("s7"), "changed");
+  EXPECT_EQ(GetSetting("added"), "new");
+  EXPECT_EQ(GetSetting("s0"), "0");
+  TRegistry reg;
+  ASSERT_TRUE(reg.OpenKeyReadOnly(kProductKey));
+  EXPECT_EQ(reg.GetValues().size(), 60002u);
+  // The new key went into its section, right after the keys already there.
+  const std::string out = ReadText(ini);
+  EXPECT_NE(out.find("S5=duplicate, the first wins\r\nadded=new\r\n[Settings_DWORD]"), std::string::npos);
 }
 
 TEST_F(SettingsStore, PortableRunLeavesNoKeyBehind) {
