@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <random>
 
+#include "platform/RegularFile.h"
 #include "project/U_SlideProject.h"
 #include "support/Errors.h"
 
@@ -23,6 +24,12 @@ namespace {
 constexpr off_t kMaxProjectFileSize = 64 * 1024 * 1024;
 
 std::string SystemMessage(int err) { return std::strerror(err); }
+
+// "is a named pipe" -> "Is a named pipe", to read like the system's messages.
+std::string Capitalised(std::string text) {
+  if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
+  return text;
+}
 
 std::string FileNameOf(const std::string& path) {
   auto slash = path.find_last_of('/');
@@ -96,11 +103,13 @@ void WriteProjectLines(const std::string& fileName, const std::vector<std::strin
 }
 
 std::vector<std::string> ReadProjectLines(const std::string& fileName) {
-  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw EError("Cannot open file \"" + fileName + "\". " + SystemMessage(errno));
+  // A named pipe or a device named like a project would block or never end.
+  std::string problem;
+  int fd = OpenRegularFileForReading(fileName, problem);
+  if (fd < 0) throw EError("Cannot open file \"" + fileName + "\". " + Capitalised(problem));
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
     ::close(fd);
     throw EError("Cannot open file \"" + fileName + "\". " + SystemMessage(err));
   }
@@ -167,7 +176,7 @@ void ApplyProjectLines(std::vector<std::string> lines, const TProjectLoadActions
   if (actions.AddFiles) actions.AddFiles(lines);
 }
 
-std::string SaveProject(const TSlideProject& project, const std::string& chosenName) {
+std::string SaveProject(TSlideProject& project, const std::string& chosenName) {
   TProjectFileData data;
   data.Greyscale = project.Greyscale();
   data.Sepia = project.Sepia();
@@ -177,12 +186,14 @@ std::string SaveProject(const TSlideProject& project, const std::string& chosenN
   data.Captions = project.CaptionList().Items();
   const std::string fileName = ProjectFileName(chosenName);
   WriteProjectLines(fileName, ProjectLines(data));
+  project.SetProjectFile(fileName);
   return fileName;
 }
 
 void LoadProject(TSlideProject& project, const std::string& fileName, const TProjectLoadActions& actions) {
   // Read first: a file that cannot be read leaves the project as it was.
   std::vector<std::string> lines = ReadProjectLines(fileName);
+  project.SetProjectFile(fileName);
   TProjectLoadActions a = actions;
   if (!a.ClearPictures) a.ClearPictures = [&project] { project.ClearPictures(); };
   if (!a.AddFiles) a.AddFiles = [&project](const std::vector<std::string>& l) { project.AddFiles(l); };

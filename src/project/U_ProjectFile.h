@@ -68,8 +68,9 @@ void ApplyProjectLines(std::vector<std::string> lines, const TProjectLoadActions
                        const std::function<void(const std::string& outputPath)>& setOutput);
 
 // Save and Load over the slideshow project, without a window. SaveProject
-// returns the name it wrote (after the ".sdm" rule).
-std::string SaveProject(const TSlideProject& project, const std::string& chosenName);
+// returns the name it wrote (after the ".sdm" rule). Both remember the file
+// as the project's ProjectFile.
+std::string SaveProject(TSlideProject& project, const std::string& chosenName);
 void LoadProject(TSlideProject& project, const std::string& fileName, const TProjectLoadActions& actions);
 
 }  // namespace sdm

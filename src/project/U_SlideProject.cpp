@@ -235,6 +235,7 @@ void TSlideProject::ResetProject() {
   crossFade_ = true;
   osd_ = true;
   outputPath_.clear();
+  projectFile_.clear();
   msPerPicture_ = 3000;
   framesPerSecond_ = 15;
   greyscale_ = false;

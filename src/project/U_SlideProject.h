@@ -111,6 +111,12 @@ public:
   const std::string& OutputPath() const { return outputPath_; }
   void SetOutputPath(const std::string& path) { outputPath_ = path; }
 
+  // --- The project file the slideshow was last loaded from or saved to
+  // ("" for none): an input of the job like the pictures, which its output
+  // must never replace.
+  const std::string& ProjectFile() const { return projectFile_; }
+  void SetProjectFile(const std::string& path) { projectFile_ = path; }
+
   // --- Timing, clamped into their ranges.
   int32_t MsPerPicture() const { return msPerPicture_; }
   void SetMsPerPicture(int64_t ms);
@@ -182,6 +188,7 @@ private:
   std::string soundPath_;
   int32_t soundDuration_ = 0;
   std::string outputPath_;
+  std::string projectFile_;
   int32_t msPerPicture_ = 3000;
   int32_t framesPerSecond_ = 15;
   std::string resolution_ = "720x480";

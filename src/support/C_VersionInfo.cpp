@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/RegularFile.h"
 #include "support/SdmVersion.h"
 #include "support/U_SysUtils.h"
 
@@ -78,8 +79,15 @@ bool FindRecordInFile(const std::string& path, std::vector<std::pair<std::string
   constexpr int64_t kMaxProgramBytes = 512LL * 1024 * 1024;
   constexpr size_t kRecordMax = 4096;
   if (FileSizeOf(path) > kMaxProgramBytes) return false;
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
+  // A named pipe or a device at that path would block or never end.
+  std::string problem;
+  const int fd = OpenRegularFileForReading(path, problem);
+  if (fd < 0) return false;
+  FILE* f = ::fdopen(fd, "rb");
+  if (!f) {
+    ::close(fd);
+    return false;
+  }
   char magic[4] = {};
   bool elf = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "\x7F" "ELF", 4) == 0;
   if (!elf) {

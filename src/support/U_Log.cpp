@@ -5,8 +5,9 @@
 
 #include <cstdio>
 #include <ctime>
-#include <fstream>
+#include <cstdlib>
 
+#include "platform/RegularFile.h"
 #include "platform/shell/Shell.h"
 #include "support/U_SysUtils.h"
 
@@ -15,13 +16,26 @@ namespace sdm {
 TKLog::TKLog(const std::string& fileName, bool debugMode, int maxLines, bool loadExisting)
     : fileName_(fileName), debugMode_(debugMode), maxLines_(maxLines) {
   if (!loadExisting || !FileExistsLong(fileName)) return;
-  std::ifstream in(fileName, std::ios::binary);
-  std::string line;
-  std::vector<std::string> fileOrder;  // newest first, as written
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    fileOrder.push_back(line);
+  // Only a plain file is read: a named pipe in its place would block the start.
+  std::string problem;
+  const int fd = OpenRegularFileForReading(fileName, problem);
+  if (fd < 0) return;
+  FILE* in = ::fdopen(fd, "rb");
+  if (!in) {
+    ::close(fd);
+    return;
   }
+  std::vector<std::string> fileOrder;  // newest first, as written
+  char* raw = nullptr;
+  size_t capacity = 0;
+  for (ssize_t n; (n = ::getline(&raw, &capacity, in)) >= 0;) {
+    std::string line(raw, static_cast<size_t>(n));
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    fileOrder.push_back(std::move(line));
+  }
+  std::free(raw);
+  std::fclose(in);
   lines_.assign(fileOrder.rbegin(), fileOrder.rend());
 }
 

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -160,6 +161,18 @@ TEST(ProjectFile, FileErrorsLoseNothing) {
   // Missing file and a folder: an error with the system's text, project unchanged.
   EXPECT_THROW(LoadProject(p.project, dir.file("missing.sdm"), {}), EError);
   EXPECT_THROW(LoadProject(p.project, dir.path().string(), {}), EError);
+  // A named pipe blocked the load until some writer came; a device never ends.
+  const std::string fifo = dir.file("pipe.sdm");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& odd : {fifo, std::string("/dev/zero")}) {
+    try {
+      LoadProject(p.project, odd, {});
+      FAIL() << "no error for " << odd;
+    } catch (const EError& e) {
+      const std::string expected = odd == fifo ? "Is a named pipe" : "Is a device";
+      EXPECT_EQ(std::string(e.what()), "Cannot open file \"" + odd + "\". " + expected);
+    }
+  }
   // Something far too large to be a project is refused before it is read.
   const std::string huge = dir.file("huge.sdm");
   WriteText(huge, "");

@@ -1,6 +1,7 @@
 #include "support/C_VersionInfo.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
@@ -67,6 +68,9 @@ TEST(Version, OtherFiles) {
   EXPECT_EQ(GetFileVersionString(dir.file("missing.exe")), "File not found");
   WriteText(dir.file("notes.txt"), "FileVersion=9.9.9.9");
   EXPECT_EQ(GetFileVersionString(dir.file("notes.txt")), "");
+  // Not a file to read at all: a named pipe would block the start-up log.
+  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  EXPECT_EQ(GetFileVersionString(dir.file("pipe")), "");
 
   // A program file of ours found by its record, here placed across the
   // boundary of the pieces the search reads.
