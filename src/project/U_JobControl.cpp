@@ -1,5 +1,7 @@
 #include "project/U_JobControl.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -8,6 +10,7 @@
 #include "avi/U_MuxThd.h"
 #include "frames/U_VideoMakerThd.h"
 #include "localization/C_TextStorage.h"
+#include "platform/RegularFile.h"
 #include "project/U_SlideProject.h"
 #include "support/Errors.h"
 #include "support/U_Log.h"
@@ -48,8 +51,14 @@ TJobControl::~TJobControl() {
 
 // ---------------------------------------------------------------- helpers
 
-void TJobControl::Show(const std::string& englishText) {
-  UserInteraction().ShowMessage(text_ ? text_->Translate(englishText) : englishText);
+void TJobControl::Show(const std::string& englishText) { UserInteraction().ShowMessage(Translated(englishText)); }
+
+std::string TJobControl::Translated(const std::string& englishText) const {
+  return text_ ? text_->Translate(englishText) : englishText;
+}
+
+void TJobControl::ShowWithCause(const std::string& englishText, const std::string& cause) {
+  UserInteraction().ShowMessage(cause.empty() ? Translated(englishText) : Translated(englishText) + "\n" + cause);
 }
 
 void TJobControl::Log(const std::string& line, int level) {
@@ -125,6 +134,38 @@ std::string TJobControl::FreeTempName(const std::string& outputPath) {
 
 // ---------------------------------------------------------------- Go
 
+bool TJobControl::OutputMayBeWritten(const std::string& output) {
+  struct stat out {};
+  if (::stat(output.c_str(), &out) != 0) return true;  // nothing there to lose
+  // The writer deletes what is at the output path first: a folder (or a pipe
+  // or a device) there is never the user's old video.
+  if (const std::string kind = NonRegularFileReason(out); !kind.empty()) {
+    const std::string cause = output + " " + kind;
+    ShowWithCause("Invalid output file", cause);
+    Log("Invalid output file : " + cause, llError);
+    return false;
+  }
+  // Nor may it be one of the job's own inputs, by any name: the overwrite
+  // question would delete it before the job ever read it.
+  auto same = [&out](const std::string& input) {
+    struct stat in {};
+    return !input.empty() && ::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+  };
+  std::string input;
+  for (const std::string& picture : project_.PictureList().Items())
+    if (same(picture)) {
+      input = picture;
+      break;
+    }
+  if (input.empty() && same(project_.SoundPath())) input = project_.SoundPath();
+  if (input.empty() && same(project_.ProjectFile())) input = project_.ProjectFile();
+  if (input.empty()) return true;
+  const char* text = "The output file must differ from the pictures, the soundtrack and the project file";
+  ShowWithCause(text, output + " = " + input);
+  Log(std::string(text) + " : " + output + " = " + input, llError);
+  return false;
+}
+
 bool TJobControl::Go() {
   if (running_) return false;  // one job at a time; Go is disabled meanwhile
 
@@ -143,14 +184,16 @@ bool TJobControl::Go() {
     return false;
   }
   const std::string output = project_.OutputPath();
+  if (!OutputMayBeWritten(output)) return false;
   if (FileIsNonEmpty(output)) {
     // This question is asked in English in every language.
     if (AskYesNo("Output file already exists, and will be overwritten. Continue anyway ?") != mrYes) return false;
     std::error_code ec;
     std::filesystem::remove(output, ec);
     if (FileIsNonEmpty(output)) {
-      Show("Unable to delete file");
+      ShowWithCause("Unable to delete file", output + (ec ? " : " + ec.message() : std::string()));
       Log("Unable to delete file : " + output);
+      if (ec) Log("Unable to delete file : " + output + " : " + ec.message(), llError);
       return false;
     }
   }
@@ -183,6 +226,11 @@ bool TJobControl::Go() {
     jobPictures_ = *job.Pictures;
     jobCaptions_ = *job.Captions;
     thread = std::make_unique<TVideoMakerThd>(ui_);
+  } catch (const std::exception& e) {
+    // The caller shows the text; the log keeps it too.
+    Log(e.what(), llError);
+    EnableControls(true);
+    throw;
   } catch (...) {
     EnableControls(true);
     throw;
@@ -241,7 +289,7 @@ void TJobControl::OnVideoDone(TThread& thread) {
   if (video.HasFatalError() || pbPosition_ != 0) {
     lastError_ = video.FatalError();
     if (video.HasFatalError()) Log(video.FatalError(), llError);
-    Show("An error has occured. Please reset the application.");
+    ShowWithCause("An error has occured. Please reset the application.", lastError_);
     Log("Video processing failed");
     SetProgress(0, pbMax_);
     EnableControls(true);
@@ -293,7 +341,7 @@ void TJobControl::StartMuxer() {
   if (ec) {
     lastError_ = "Unable to rename file " + outputPath_ + " to " + temp + " : " + ec.message();
     Log(lastError_, llError);
-    Show((text_ ? text_->Translate("Unable to rename file") : std::string("Unable to rename file")) + " : " + temp);
+    ShowWithCause("Unable to rename file", outputPath_ + " -> " + temp + " : " + ec.message());
     EnableControls(true);
     SetStatus("");
     SetProgressLabel("");
@@ -324,9 +372,12 @@ void TJobControl::OnMuxDone(TThread& thread) {
   jobThread_ = nullptr;
   auto& mux = static_cast<TMuxThd&>(thread);
   if (mux.Aborted) {
-    // The silent video and what the muxer wrote both stay on disk.
-    Show("Aborted by user.");
+    // The silent video and what the muxer wrote both stay on disk; the user
+    // learns where the complete video is, as after a failure.
+    const std::string kept = Translated(kVideoKeptText) + " " + tempVideo_;
+    ShowWithCause("Aborted by user.", kept);
     Log("Audio processing aborted by user");
+    Log(std::string(kVideoKeptText) + " " + tempVideo_);
     EnableControls(true);
     SetStatus("");
     SetProgressLabel("");
@@ -344,9 +395,8 @@ void TJobControl::OnMuxDone(TThread& thread) {
     std::filesystem::rename(tempVideo_, outputPath_, ec);
     std::string where = ec ? tempVideo_ : outputPath_;
     if (!ec) tempVideo_.clear();
-    Show((text_ ? text_->Translate("The soundtrack could not be added. The video without sound is kept as")
-                : std::string("The soundtrack could not be added. The video without sound is kept as")) +
-         " " + where + "\n" + lastError_);
+    UserInteraction().ShowMessage(Translated("The soundtrack could not be added. The video without sound is kept as") +
+                                  " " + where + "\n" + lastError_);
     OnMuxProgress(0, 0, "");
     EnableControls(true);
     SetStatus("");

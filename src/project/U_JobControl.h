@@ -18,7 +18,12 @@
 // - after a failed mux the silent video is kept and put back at the output
 //   path, since it is the only complete result;
 // - the job works on its own copy of the picture and caption lists, so
-//   pictures dropped or edited while it runs cannot change it.
+//   pictures dropped or edited while it runs cannot change it;
+// - Go refuses, before anything is deleted, an output path that is a folder
+//   (or a pipe or device) or the same file as a picture, the soundtrack or the
+//   project file, by whatever name or link;
+// - failure messages carry their cause on a line after the classic text, and
+//   a cancelled audio phase says where the complete silent video is.
 #include <memory>
 #include <string>
 #include <utility>
@@ -128,7 +133,17 @@ public:
   static std::string FreeTempName(const std::string& outputPath);
 
 private:
+  // Where the silent video is, said after a failed or cancelled audio phase.
+  static constexpr const char* kVideoKeptText = "The video without sound is kept as";
+
   void Show(const std::string& englishText);
+  std::string Translated(const std::string& englishText) const;
+  // The message, translated, and on a line of its own what caused it (the
+  // failing picture's error, the path and the system's reason).
+  void ShowWithCause(const std::string& englishText, const std::string& cause);
+  // Go's check of the output path before anything is deleted: not a folder
+  // or other non-file, and not the same file as any input of the job.
+  bool OutputMayBeWritten(const std::string& output);
   void Log(const std::string& line, int level = 1);
   void SetProgress(int position, int max);
   void SetStatus(const std::string& text);

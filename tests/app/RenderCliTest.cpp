@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,7 +153,8 @@ TEST_F(RenderCli, BadInputEndsWithTheJobsMessages) {
   CommandResult broken = RunCli({"render", "--codec", "DIB", "--resolution", "320x240", "--single-frame", "-o",
                                  dir.file("b.avi"), dir.file("broken.jpg")});
   EXPECT_NE(broken.status, 0);
-  EXPECT_NE(broken.err.find("An error has occured. Please reset the application."), std::string::npos) << broken.err;
+  EXPECT_NE(broken.err.find("An error has occured. Please reset the application.\n"), std::string::npos) << broken.err;
+  EXPECT_NE(broken.err.find(dir.file("broken.jpg")), std::string::npos) << "the picture's own error follows";
   EXPECT_EQ(broken.err.find("Video written"), std::string::npos);
 
   // A codec that is not installed.
@@ -197,4 +199,42 @@ TEST_F(RenderCli, InterruptCancelsAndLeavesAValidShorterVideo) {
   const int packets = static_cast<int>(ProbePackets(out, "v:0").size());
   EXPECT_GT(packets, 2);
   EXPECT_LT(packets, 3600);
+}
+
+TEST_F(RenderCli, NoOutputPathDestroysAnInputOrAFolder) {
+  const std::string pic = dir.file("pic.bmp");
+  fs::copy_file(SourcePath("examples/bars.bmp"), pic);
+  const std::string mp3 = MakeMp3(dir, "song.mp3", 44100, 2, 1.0, {"-b", "128"});
+  const std::string sdm = dir.file("show.sdm");
+  WriteText(sdm, ";Sound=\r\n;Output=" + sdm + "\r\n" + pic + "\r\n");
+  fs::create_directories(dir.file("folder.avi/inside"));
+  const std::vector<uint8_t> picBytes = ReadBytes(pic), mp3Bytes = ReadBytes(mp3), sdmBytes = ReadBytes(sdm);
+  const std::vector<std::string> base{"render", "--codec", "DIB", "--resolution", "320x240", "--single-frame", "--yes"};
+  auto run = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunCli(args);
+  };
+  const std::string differ = "The output file must differ from the pictures, the soundtrack and the project file";
+  for (const CommandResult& r : {run({"-o", pic, pic}), run({"--sound", mp3, "-o", mp3, pic}), run({sdm})}) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(differ), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("Output file already exists"), std::string::npos) << "refused before the question";
+  }
+  EXPECT_EQ(ReadBytes(pic), picBytes);
+  EXPECT_EQ(ReadBytes(mp3), mp3Bytes);
+  EXPECT_EQ(ReadBytes(sdm), sdmBytes);
+
+  const CommandResult folder = run({"-o", dir.file("folder.avi"), pic});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_NE(folder.err.find("Invalid output file\n" + dir.file("folder.avi") + " is a folder"), std::string::npos)
+      << folder.err;
+  EXPECT_TRUE(fs::is_directory(dir.file("folder.avi/inside")));
+
+  // A named pipe given as the project ends at once with the reason.
+  ASSERT_EQ(mkfifo(dir.file("pipe.sdm").c_str(), 0600), 0);
+  const CommandResult pipe = run({dir.file("pipe.sdm")});
+  EXPECT_EQ(pipe.status, 1);
+  EXPECT_NE(pipe.err.find("Cannot open file \"" + dir.file("pipe.sdm") + "\". Is a named pipe"), std::string::npos)
+      << pipe.err;
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include "avi/SoundtrackFixtures.h"
 #include "avi/U_BmpToAvi.h"
 #include "project/U_JobControl.h"
+#include "project/U_ProjectFile.h"
 #include "project/U_SlideProject.h"
 #include "support/Errors.h"
 #include "support/U_Log.h"
@@ -266,7 +268,11 @@ TEST_F(JobControl, FailureAtTheFirstFrameIsAFailureAndTheNextJobRuns) {
   ASSERT_TRUE(job->Go());
   RunToEnd();
   EXPECT_EQ(job->LastEnd(), TJobEnd::VideoFailed);
-  EXPECT_EQ(ui.messages, std::vector<std::string>{"An error has occured. Please reset the application."});
+  // The classic text, then the picture's own error on a line of its own.
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].rfind("An error has occured. Please reset the application.\n", 0), 0u) << ui.messages[0];
+  EXPECT_NE(ui.messages[0].find(pic), std::string::npos) << ui.messages[0];
+  EXPECT_EQ(ui.messages[0].substr(ui.messages[0].find('\n') + 1), job->LastError());
   EXPECT_TRUE(ui.finished.empty());
   EXPECT_TRUE(Logged("Info Video processing failed"));
   auto lines = LogLines();
@@ -366,10 +372,89 @@ TEST_F(JobControl, CancelDuringTheAudioKeepsTheTemporaryVideo) {
   ASSERT_TRUE(job->Go());
   RunToEnd();
   EXPECT_EQ(job->LastEnd(), TJobEnd::MuxAborted);
-  EXPECT_EQ(ui.messages, std::vector<std::string>{"Aborted by user."});
+  // The message says where the complete silent video is.
+  const std::string temp = dir.file("temp.avi");
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"Aborted by user.\nThe video without sound is kept as " + temp});
   EXPECT_TRUE(Logged("Info Audio processing aborted by user"));
-  EXPECT_TRUE(fs::exists(dir.file("temp.avi")));
-  EXPECT_GE(VideoPackets(dir.file("temp.avi")), 2);
+  EXPECT_TRUE(Logged("Info The video without sound is kept as " + temp));
+  ASSERT_TRUE(fs::exists(temp));
+  EXPECT_EQ(VideoPackets(temp), 2);
+  // What the muxer wrote before it stopped is a valid AVI too.
+  if (fs::exists(out)) {
+    const CommandResult check = RunCommand({"ffmpeg", "-v", "error", "-i", out, "-f", "null", "-"});
+    EXPECT_EQ(check.status, 0);
+    EXPECT_EQ(check.err, "");
+  }
+}
+
+TEST_F(JobControl, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsDeleted) {
+  const std::string picture = dir.file("p.bmp");
+  fs::copy_file(SourcePath("examples/bars.bmp"), picture);
+  const std::string mp3 = MakeMp3(dir, "s.mp3", 44100, 2, 1.0, {"-b", "128"});
+  const std::string sdm = dir.file("show.sdm");
+  project.AddPicture(picture);
+  project.SetSingleFrame(true);
+  project.SetSoundtrack(mp3, 1.0 / 86400);
+  SaveProject(project, sdm);
+  ASSERT_EQ(project.ProjectFile(), sdm);
+  ASSERT_EQ(fs::create_directory(dir.file("links")), true);
+  ui.answer = mrYes;  // any overwrite question would be answered yes
+  const std::string refusal = "The output file must differ from the pictures, the soundtrack and the project file\n";
+  for (const std::string& input : {picture, mp3, sdm}) {
+    const std::vector<uint8_t> before = ReadBytes(input);
+    const std::string name = fs::path(input).filename().string();
+    fs::create_symlink(input, dir.file("links/sym-" + name));
+    fs::create_hard_link(input, dir.file("links/hard-" + name));
+    // The file itself, through a symbolic link, by a hard link, by a path
+    // with a detour: all the same file.
+    for (const std::string& output : {input, dir.file("links/sym-" + name), dir.file("links/hard-" + name),
+                                      dir.file("links/../" + name)}) {
+      SCOPED_TRACE(output);
+      ui.messages.clear();
+      project.SetOutputPath(output);
+      EXPECT_FALSE(job->Go());
+      EXPECT_TRUE(ui.questions.empty());
+      ASSERT_EQ(ui.messages.size(), 1u);
+      EXPECT_EQ(ui.messages[0], refusal + output + " = " + (input == picture ? picture : input));
+      EXPECT_EQ(ReadBytes(input), before);
+      EXPECT_FALSE(job->Running());
+      EXPECT_TRUE(job->ControlEnabled("go_btn"));
+    }
+  }
+  EXPECT_TRUE(Logged("Error The output file must differ from the pictures, the soundtrack and the project file : " +
+                     mp3 + " = " + mp3));
+  // A file of the same content is another file: it may be replaced.
+  fs::copy_file(picture, dir.file("copy.bmp"));
+  project.ClearSoundtrack();
+  project.SetOutputPath(dir.file("copy.bmp"));
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::Finished);
+  EXPECT_EQ(ReadBytes(picture), ReadBytes(SourcePath("examples/bars.bmp")));
+}
+
+TEST_F(JobControl, AFolderAtTheOutputPathIsNeverTouched) {
+  Pictures(1);
+  project.SetSingleFrame(true);
+  ui.answer = mrYes;
+  const std::string empty = dir.file("empty.avi"), full = dir.file("full.avi");
+  fs::create_directory(empty);
+  fs::create_directories(full + "/inside");
+  ASSERT_EQ(mkfifo(dir.file("pipe.avi").c_str(), 0600), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {empty, "is a folder"}, {full, "is a folder"}, {dir.file("pipe.avi"), "is a named pipe"}};
+  for (const auto& [output, kind] : cases) {
+    ui.messages.clear();
+    project.SetOutputPath(output);
+    EXPECT_FALSE(job->Go());
+    EXPECT_EQ(ui.messages, std::vector<std::string>{"Invalid output file\n" + output + " " + kind});
+    EXPECT_TRUE(Logged("Error Invalid output file : " + output + " " + kind));
+  }
+  EXPECT_TRUE(ui.questions.empty());
+  EXPECT_TRUE(fs::is_directory(empty));
+  EXPECT_TRUE(fs::is_directory(full + "/inside"));
+  EXPECT_TRUE(fs::is_fifo(dir.file("pipe.avi")));
+  EXPECT_EQ(view.outputDialogs, 0);
 }
 
 TEST_F(JobControl, ASoundtrackGoneByTheEndOfTheVideoGivesASilentVideo) {
