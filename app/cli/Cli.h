@@ -32,6 +32,12 @@ void ParseSize(const std::string& text, int& width, int& height);
 // Parses a whole decimal integer; throws a usage error naming the option otherwise.
 long long ParseInt(const std::string& text, const std::string& what);
 
+// Refuses, before anything is written, an output path where an existing
+// folder stands or that is the same file as one of the inputs, by whatever
+// name or link: writing it would destroy what the command was to read.
+// Throws EError saying which.
+void CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs);
+
 // A usage error: main prints it with the command's usage line, status 2.
 struct UsageError {
   std::string message;

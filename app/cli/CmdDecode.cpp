@@ -2,7 +2,9 @@
 // through the facade's chain (44100 Hz stereo 16-bit) or straight from the
 // reader at its own format.
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <vector>
@@ -44,6 +46,7 @@ int RunDecode(const sdm::cli::Args& args) {
       positional.push_back(a);
   }
   if (positional.size() != 2) throw sdm::cli::UsageError{"expected FILE and OUT.wav"};
+  sdm::cli::CheckOutputPath(positional[1], {positional[0]});
   sdm::TAudioFile audio;
   audio.SetFileName(positional[0]);
   if (!audio.Open()) throw sdm::EError("Unknown audio file type: " + positional[0]);
@@ -59,11 +62,12 @@ int RunDecode(const sdm::cli::Args& args) {
     if (n > 0) pcm.append(reinterpret_cast<const char*>(buf.data()), static_cast<size_t>(n));
     if (!more || n <= 0) break;
   }
+  errno = 0;
   std::ofstream out(positional[1], std::ios::binary | std::ios::trunc);
   out << WavHeader(src->GetSampleRate(), src->GetChannels(), src->GetBitsPerSample(), static_cast<uint32_t>(pcm.size()))
       << pcm;
   out.close();
-  if (!out) throw sdm::EError("Cannot write " + positional[1]);
+  if (!out) throw sdm::EError("Cannot write " + positional[1] + ": " + std::strerror(errno != 0 ? errno : EIO));
   std::cout << "Wrote " << positional[1] << " (" << pcm.size() << " bytes of PCM, " << src->GetSampleRate() << " Hz, "
             << src->GetChannels() << " channels, " << src->GetBitsPerSample() << " bits)\n";
   return 0;

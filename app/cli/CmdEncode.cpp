@@ -31,6 +31,7 @@ int RunEncode(const sdm::cli::Args& args) {
   if (frames.empty()) throw sdm::cli::UsageError{"no frames given"};
   if (fps < 1 || fps > 1000) throw sdm::cli::UsageError{"--fps must be between 1 and 1000"};
 
+  sdm::cli::CheckOutputPath(output, frames);
   // Every frame is read before the output is touched, so a bad frame never
   // costs an existing file of that name.
   std::vector<sdm::TDib24> dibs;

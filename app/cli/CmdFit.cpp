@@ -26,6 +26,7 @@ int RunFit(const sdm::cli::Args& args) {
   int width = 0;
   int height = 0;
   sdm::cli::ParseSize(positional[1], width, height);
+  sdm::cli::CheckOutputPath(positional[2], {positional[0]});
 
   sdm::TImageFile picture(positional[0], width, height);
   // The frame server's order: grey first, so sepia tones the grey levels.

@@ -90,6 +90,7 @@ int RunFrames(const sdm::cli::Args& args) {
     std::cout << count << "\n";
     return 0;
   }
+  sdm::cli::CheckOutputPath(o.out, pictures.Items());
   if (o.index >= count)
     throw sdm::EError("Frame index " + std::to_string(o.index) + " out of range (" + std::to_string(count) +
                       " frames)");

@@ -4,6 +4,7 @@
 
 #include "Cli.h"
 #include "avi/U_MP3FrameExtract.h"
+#include "support/Errors.h"
 
 namespace {
 
@@ -11,6 +12,9 @@ int RunMp3Frames(const sdm::cli::Args& args) {
   if (args.size() != 1) throw sdm::cli::UsageError{"expected one MP3 file"};
   sdm::TMP3FrameExtract frames(args[0]);
   frames.Scan();
+  // Without a single frame there is nothing to report, and "Count: -1" with
+  // success would read as a soundtrack.
+  if (!frames.FirstHeader()) throw sdm::EError("No MPEG audio frame found in \"" + args[0] + "\".");
   std::cout << "Count: " << frames.Count() << "\n"
             << "SampleRate: " << frames.SampleRate() << "\n"
             << "Channels: " << frames.Channels() << "\n"

@@ -18,6 +18,8 @@ void OnSignal(int) { g_cancel.store(true); }
 
 int RunMux(const sdm::cli::Args& args) {
   if (args.size() != 3) throw sdm::cli::UsageError{"expected VIDEO.avi, AUDIO.mp3 and OUT.avi"};
+  // The muxer itself refuses an output that is one of its inputs.
+  sdm::cli::CheckOutputPath(args[2], {});
   sdm::TEventLoop loop;
   sdm::TMuxThd mux(loop);
   mux.VideoFile = args[0];

@@ -1,12 +1,17 @@
 // slidomat-cli: the headless front end. It runs the same jobs as the window,
 // through the same project, frame and video code, reporting on stdout/stderr.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <iostream>
 
 #include "Cli.h"
+#include "support/Errors.h"
 
 namespace sdm::cli {
 
@@ -33,6 +38,28 @@ long long ParseInt(const std::string& text, const std::string& what) {
   return value;
 }
 
+void CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs) {
+  struct stat out {};
+  if (::stat(output.c_str(), &out) != 0) return;
+  if (S_ISDIR(out.st_mode)) throw EError("The output \"" + output + "\" is a folder; nothing was written.");
+  for (const std::string& input : inputs) {
+    struct stat in {};
+    if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+      throw EError("The output \"" + output + "\" is the same file as the input \"" + input + "\"; nothing was written.");
+  }
+}
+
+// What a command printed must have reached its destination: a full disk or a
+// closed pipe behind stdout is a failure like any other.
+static int FinishOutput(int status) {
+  errno = 0;
+  std::cout.flush();
+  const bool failed = !std::cout || std::fflush(stdout) != 0 || std::ferror(stdout);
+  if (!failed) return status;
+  std::cerr << "slidomat-cli: the output cannot be written: " << std::strerror(errno != 0 ? errno : EIO) << "\n";
+  return status == 0 ? 1 : status;
+}
+
 static void PrintHelp(std::ostream& out) {
   out << "Usage: slidomat-cli COMMAND [ARGUMENTS]\n\nCommands:\n";
   auto commands = Registry();
@@ -47,7 +74,7 @@ int main(int argc, char** argv) {
   if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h" ||
       std::string(argv[1]) == "help") {
     PrintHelp(argc < 2 ? std::cerr : std::cout);
-    return argc < 2 ? 2 : 0;
+    return FinishOutput(argc < 2 ? 2 : 0);
   }
   const std::string name = argv[1];
   const auto& commands = Registry();
@@ -58,13 +85,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   Args args(argv + 2, argv + argc);
+  int status;
   try {
-    return it->run(args);
+    status = it->run(args);
   } catch (const UsageError& e) {
     std::cerr << "slidomat-cli " << it->name << ": " << e.message << "\nUsage: slidomat-cli " << it->usage << "\n";
-    return 2;
+    status = 2;
   } catch (const std::exception& e) {
     std::cerr << e.what() << "\n";
-    return 1;
+    status = 1;
   }
+  return FinishOutput(status);
 }

@@ -49,9 +49,11 @@ TEST(Mp3FramesCliTest, PrintsTheFrameIndexOfASoundtrack) {
 
   const std::string text = dir.file("notes.txt");
   test::WriteText(text, "no sound in here\n");
+  // Not a single frame: a failure that says so, not "Count: -1" and success.
   r = RunCli({"mp3frames", text});
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "Count: -1\nSampleRate: 0\nChannels: 0\nBitRate: 0\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "No MPEG audio frame found in \"" + text + "\".\n");
 
   r = RunCli({"mp3frames", dir.file("missing.mp3")});
   EXPECT_EQ(r.status, 1);
