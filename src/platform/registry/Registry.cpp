@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 
 #include "platform/RegularFile.h"
@@ -188,7 +189,7 @@ int HexDigit(char c) {
 }
 
 // Reads a quoted string starting at line[pos] == '"'; pos ends after the quote.
-bool Unquote(const std::string& line, size_t& pos, std::string& out) {
+bool Unquote(std::string_view line, size_t& pos, std::string& out) {
   out.clear();
   if (pos >= line.size() || line[pos] != '"') return false;
   ++pos;
@@ -196,7 +197,7 @@ bool Unquote(const std::string& line, size_t& pos, std::string& out) {
     // Plain runs in one piece: a value may be megabytes long.
     const size_t special = line.find_first_of("\"\\", pos);
     if (special == std::string::npos) return false;
-    out.append(line, pos, special - pos);
+    out.append(line.data() + pos, special - pos);
     pos = special;
     char c = line[pos++];
     if (c == '"') return true;
@@ -270,21 +271,53 @@ bool Serialise(const Node& root, const std::string& rootName, size_t limit, std:
   return out.size() <= limit;
 }
 
+// Splits a section's path at '\\' and '/' into views of it, skipping empty
+// names; false for a name no hive line can hold.
+bool SplitSectionPath(std::string_view path, std::vector<std::string_view>& parts) {
+  parts.clear();
+  size_t start = 0;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && static_cast<unsigned char>(path[i]) < 0x20) return false;
+    if (i == path.size() || path[i] == '\\' || path[i] == '/') {
+      if (i > start) parts.push_back(path.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  return true;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
 // Parses a whole hive; on failure names the first bad line.
 bool Parse(const std::string& text, const std::string& rootName, Node& root, int& badLine) {
   root = Node{};
   root.name = rootName;
   Node* current = nullptr;
+  // The names of the section read last and their nodes (chain[0] is the
+  // root): a hive lists each key right after its parent, so a section shares
+  // all but its last name with the one before, and only the rest is looked
+  // up. Reading stays proportional to the file even for deep keys.
+  std::vector<std::string_view> parts, lastNames;
+  std::vector<Node*> chain{&root};
   size_t pos = 0;
   int lineNo = 0;
   bool sawHeader = false;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
     if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
+    std::string_view line(text.data() + pos, end - pos);
     pos = end + 1;
     ++lineNo;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     badLine = lineNo;
     if (!sawHeader) {
       if (line != kHeader) return false;
@@ -293,13 +326,17 @@ bool Parse(const std::string& text, const std::string& rootName, Node& root, int
     }
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
-      if (line.back() != ']') return false;
-      std::vector<std::string> parts;
-      if (!SplitPath(line.substr(1, line.size() - 2), parts) || parts.empty() || Lower(parts[0]) != Lower(rootName) ||
-          parts.size() - 1 > kMaxKeyDepth)
+      if (line.back() != ']' || line.size() < 2) return false;
+      if (!SplitSectionPath(line.substr(1, line.size() - 2), parts) || parts.empty() ||
+          !SameName(parts[0], rootName) || parts.size() - 1 > kMaxKeyDepth)
         return false;
-      current = &root;
-      for (size_t i = 1; i < parts.size(); ++i) current = current->AddChild(parts[i]);
+      size_t common = 0;
+      while (common + 1 < parts.size() && common < lastNames.size() && SameName(parts[common + 1], lastNames[common]))
+        ++common;
+      chain.resize(common + 1);
+      for (size_t i = common + 1; i < parts.size(); ++i) chain.push_back(chain.back()->AddChild(std::string(parts[i])));
+      lastNames.assign(parts.begin() + 1, parts.end());
+      current = chain.back();
       continue;
     }
     if (!current) return false;
@@ -308,7 +345,7 @@ bool Parse(const std::string& text, const std::string& rootName, Node& root, int
     if (!Unquote(line, p, v.name) || p >= line.size() || line[p] != '=') return false;
     ++p;
     if (line.compare(p, 6, "dword:") == 0) {
-      std::string hex = line.substr(p + 6);
+      const std::string_view hex = line.substr(p + 6);
       if (hex.empty() || hex.size() > 8) return false;
       uint32_t n = 0;
       for (char c : hex) {
@@ -361,6 +398,7 @@ void Load(Hive& h, const std::string& path, const std::string& rootName) {
       g_problems.push_back("Registry file " + path + " cannot be read: " + problem);
       return;
     }
+    text.reserve(static_cast<size_t>(h.identity.size) + 1);
     char buf[65536];
     ssize_t n = 0;
     while (text.size() <= static_cast<size_t>(kMaxHiveBytes) &&
