@@ -142,18 +142,18 @@ TEST_F(SettingsStore, AnExportImportWouldRefuseIsNotWritten) {
   EXPECT_EQ(GetSetting("Big"), "");
 }
 
-TEST_F(SettingsStore, SixtyThousandIniValuesGoInAndOutWhole) {
+TEST_F(SettingsStore, TwentyThousandIniValuesGoInAndOutWhole) {
   // Each value once took a write of the whole hive on import and a pass over
   // the whole file on export.
   std::string text = "[Settings]\r\n";
-  for (int i = 0; i < 60000; ++i) text += "s" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+  for (int i = 0; i < 20000; ++i) text += "s" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
   text += "S5=duplicate, the first wins\r\n[Settings_DWORD]\r\nlangue=1036\r\n";
   const std::string ini = dir.file("settings.ini");
   WriteText(ini, text);
   std::string problem = "?";
   ImportSettingsFromIni("Slidomat", ini, &problem);
   EXPECT_EQ(problem, "");
-  EXPECT_EQ(GetSetting("s59999"), "59999");
+  EXPECT_EQ(GetSetting("s19999"), "19999");
   EXPECT_EQ(GetSetting("s5"), "5");
   EXPECT_EQ(GetSettingDWord("langue").value_or(0), 1036u);
 
@@ -167,7 +167,7 @@ TEST_F(SettingsStore, SixtyThousandIniValuesGoInAndOutWhole) {
   EXPECT_EQ(GetSetting("s0"), "0");
   TRegistry reg;
   ASSERT_TRUE(reg.OpenKeyReadOnly(kProductKey));
-  EXPECT_EQ(reg.GetValues().size(), 60002u);
+  EXPECT_EQ(reg.GetValues().size(), 20002u);
   // The new key went into its section, right after the keys already there.
   const std::string out = ReadText(ini);
   EXPECT_NE(out.find("S5=duplicate, the first wins\r\nadded=new\r\n[Settings_DWORD]"), std::string::npos);
