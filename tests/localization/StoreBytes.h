@@ -75,8 +75,8 @@ struct TLangFileBytes {
   // A revision 1 to 4 entry; the alignment record only for revisions 3 and 4.
   void Entry(int revision, const std::string& path, uint32_t captionTag, const std::string& caption,
              uint32_t hintTag = 0, const std::string& hint = "", uint32_t itemsTag = 0, const std::string& items = "",
-             uint32_t alignment = 0) {
-    Text(531, path);
+             uint32_t alignment = 0, uint32_t pathTag = 531) {
+    Text(pathTag, path);
     if (revision >= 3) Int(768, alignment);
     Text(captionTag, caption);
     Text(hintTag, hint);
