@@ -298,6 +298,10 @@ bool TLanguageRecord::LoadAndApply(const std::string& fileName) {
   // Never Open: that would create the missing file.
   if (!store.OpenExisting()) return false;
   if (store.RecordCount() <= 5) return false;
+  // The count is only the header's word: a cut file may hold fewer records
+  // than it says, and one without its six names is no language.
+  store.GoTo(5);
+  if (store.RecordIndex() != 5 || store.AtEnd()) return false;
   ReadHeader(store);
   if (Revision == 0) {
     Charset = 1;

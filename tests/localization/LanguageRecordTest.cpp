@@ -207,6 +207,13 @@ TEST_F(LanguageRecord, FilesThatCannotBeAppliedChangeNothing) {
   TLangFileBytes five;
   five.records.assign(f.records.begin(), f.records.begin() + 5);
   EXPECT_FALSE(Apply(five));
+  // Nor is a count that promises more records than the file holds.
+  TLangFileBytes cut;
+  cut.records.assign(f.records.begin(), f.records.begin() + 3);
+  TBytes cutBytes = cut.Bytes();
+  cutBytes[17] = 9;
+  WriteBytes(file, cutBytes);
+  EXPECT_FALSE(rec.LoadAndApply(file));
 
   // A newer revision than this program knows is refused with a message.
   TLangFileBytes newer = TLangFileBytes::Header(4, 0x040C, "Français", "Langue", "French");
