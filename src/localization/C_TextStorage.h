@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "localization/LangComponent.h"
+
 namespace sdm {
 
 class TTextStorage {
@@ -34,6 +36,22 @@ private:
   const std::vector<std::string> english_;
   mutable std::mutex mutex_;
   std::vector<std::string> items_;
+};
+
+// A text storage as the language files see it: a named component whose Items
+// are the current texts. The window layer puts one in its tree for each
+// storage a window carries (MainDlg.main_ts).
+class TTextStorageComponent : public ILangComponent {
+public:
+  explicit TTextStorageComponent(TTextStorage& storage) : storage_(storage) {}
+  std::string Name() const override { return storage_.Name(); }
+  std::vector<TLangComponentPtr> Components() const override { return {}; }
+  bool Has(TLangProp prop) const override { return prop == TLangProp::Items; }
+  std::vector<std::string> GetLines(TLangProp) const override { return storage_.Items(); }
+  void SetLines(TLangProp, const std::vector<std::string>& lines) override { storage_.SetItems(lines); }
+
+private:
+  TTextStorage& storage_;
 };
 
 // The 22 English lines of the main window's list, in order.
