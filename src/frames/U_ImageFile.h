@@ -15,7 +15,14 @@ namespace sdm {
 // of at most 1 GiB (some 268 million pixels); a larger JPEG is decoded at a
 // reduced scale, a larger BMP refused. Fitted pictures and frames stay within
 // the same bound. The file limit covers the largest camera JPEGs.
+#ifdef SDM_PICTURE_FUZZ_BYTES
+// The fuzz target lowers the bound, so that a few bytes declaring a vast
+// picture cannot make one run take seconds, and the reduced scales are
+// reached by small inputs.
+constexpr int64_t kMaxPictureBytes = SDM_PICTURE_FUZZ_BYTES;
+#else
 constexpr int64_t kMaxPictureBytes = 1ll << 30;
+#endif
 constexpr int64_t kMaxPicturePixels = kMaxPictureBytes / 4;
 constexpr int kMaxPictureSide = 65535;
 constexpr int64_t kMaxPictureFileSize = 512ll * 1024 * 1024;

@@ -24,8 +24,9 @@ namespace {
 // A progressive file can declare thousands of tiny scans and keep the decoder
 // busy for minutes; no real encoder writes more than a few dozen.
 constexpr int kMaxScans = 500;
-// libjpeg's own working memory (the coefficient buffers of progressive files).
-constexpr long kMaxDecoderMemory = 1024L * 1024 * 1024;
+// libjpeg's own working memory (the coefficient buffers of progressive files,
+// which are full size whatever the scale) stays within the bitmap's bound.
+constexpr long kMaxDecoderMemory = kMaxPictureBytes;
 
 struct TJpegError {
   jpeg_error_mgr pub;
