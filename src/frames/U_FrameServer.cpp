@@ -132,7 +132,9 @@ TFrameServer::TFrameServer(TStringList& pictures, const TStringList* captions, i
   // pictures; keep that within what a picture may be.
   const int64_t side = dynamic ? 4 : 3;
   if ((side * frameWidth / 3) * (side * frameHeight / 3) > kMaxPicturePixels)
-    throw std::invalid_argument("Frame size too large");
+    throw std::invalid_argument("Frame size too large (" + std::to_string(frameWidth) + " x " +
+                                std::to_string(frameHeight) +
+                                (dynamic ? ", enlarged by 4/3 for dynamic pictures)" : ")"));
   if (framesPerPicture >= 2) {
     stepY_ = frameHeight / 4.0 / (framesPerPicture - 1);
     stepX_ = frameWidth / 4.0 / (framesPerPicture - 1);
@@ -192,7 +194,7 @@ void TFrameServer::LoadPicture(int p) {
     height = (4 * frameHeight_) / 3;
   }
   auto start = TClock::now();
-  auto picture = std::make_unique<TImageFile>(pictures_[p]);
+  auto picture = std::make_unique<TImageFile>(pictures_[p], TFitSize{width, height});
   stats_.DecodeSeconds += SecondsSince(start);
   start = TClock::now();
   picture->Fit(width, height);

@@ -2,12 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
-#include <fstream>
+#include <cstring>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "frames/U_BmpReader.h"
 #include "frames/U_JpegReader.h"
+#include "platform/RegularFile.h"
 #include "support/Errors.h"
 
 namespace sdm {
@@ -16,11 +21,38 @@ std::string PictureError(const std::string& fileName, const std::string& reason)
   return "Cannot load picture \"" + fileName + "\": " + reason;
 }
 
-void CheckPictureSize(const std::string& fileName, int64_t width, int64_t height) {
+std::string BitmapSizeText(int64_t width, int64_t height) {
+  const int64_t mib = (width * height * 4 + (1 << 20) - 1) >> 20;
+  return std::to_string(width) + " x " + std::to_string(height) + " pixels, " + std::to_string(mib) +
+         " MiB as a 32-bit bitmap";
+}
+
+namespace {
+
+const std::string kBitmapLimitText = "at most " + std::to_string(kMaxPictureBytes >> 20) + " MiB";
+
+}  // namespace
+
+void CheckPictureSides(const std::string& fileName, int64_t width, int64_t height) {
   if (width <= 0 || height <= 0) throw EError(PictureError(fileName, "the picture has zero width or height"));
-  if (width > kMaxPictureSide || height > kMaxPictureSide || width * height > kMaxPicturePixels)
+  if (width > kMaxPictureSide || height > kMaxPictureSide)
     throw EError(PictureError(fileName, "the picture is too large (" + std::to_string(width) + " x " +
                                             std::to_string(height) + " pixels)"));
+}
+
+void CheckPictureSize(const std::string& fileName, int64_t width, int64_t height) {
+  CheckPictureSides(fileName, width, height);
+  if (width * height > kMaxPicturePixels)
+    throw EError(PictureError(fileName, "the picture is too large (" + BitmapSizeText(width, height) + "; " +
+                                            kBitmapLimitText + ")"));
+}
+
+void CheckFitSize(int width, int height) {
+  if (width < 0 || height < 0) throw EError("Cannot fit a picture into a negative frame size");
+  if (static_cast<int64_t>(width) * height > kMaxPicturePixels)
+    throw EError("Cannot fit a picture into " + std::to_string(width) + " x " + std::to_string(height) +
+                 " pixels: the frame is too large (" + BitmapSizeText(width, height) + "; " + kBitmapLimitText +
+                 ")");
 }
 
 namespace {
@@ -35,20 +67,55 @@ std::string ExtensionOf(const std::string& fileName) {
   return ext;
 }
 
+// Closes the descriptor on every way out.
+struct TFileDescriptor {
+  int fd;
+  ~TFileDescriptor() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
 }  // namespace
 
 std::vector<uint8_t> ReadPictureFile(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) throw EError(PictureError(fileName, "the file cannot be opened"));
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  if (size < 0) throw EError(PictureError(fileName, "the file cannot be read"));
-  if (size > kMaxPictureFileSize) throw EError(PictureError(fileName, "the file is too large"));
-  in.seekg(0, std::ios::beg);
+  // A named pipe given as a picture would block the open for ever, a device
+  // would never end: only a regular file is read.
+  std::string problem;
+  const TFileDescriptor file{OpenRegularFileForReading(fileName, problem)};
+  if (file.fd < 0) throw EError(PictureError(fileName, problem));
+  struct stat st {};
+  if (::fstat(file.fd, &st) != 0) throw EError(PictureError(fileName, std::strerror(errno)));
+  const int64_t size = st.st_size;
+  if (size > kMaxPictureFileSize)
+    throw EError(PictureError(fileName, "the file is too large (" + std::to_string(size >> 20) + " MiB; at most " +
+                                            std::to_string(kMaxPictureFileSize >> 20) + " MiB)"));
   std::vector<uint8_t> data(static_cast<size_t>(size));
-  if (!data.empty() && !in.read(reinterpret_cast<char*>(data.data()), size))
-    throw EError(PictureError(fileName, "the file cannot be read"));
+  size_t got = 0;
+  while (got < data.size()) {
+    const ssize_t n = ::read(file.fd, data.data() + got, data.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0)
+      throw EError(PictureError(fileName, std::string("the file cannot be read (") + std::strerror(errno) + ")"));
+    if (n == 0) break;  // the file shrank while we read it: keep what is there
+    got += static_cast<size_t>(n);
+  }
+  data.resize(got);
   return data;
+}
+
+void DecodePicture(const uint8_t* data, size_t size, const std::string& fileName, TFitSize fit, TBitmap32& out) {
+  // The signature wins over the name: a BMP saved as ".jpg" still loads.
+  if (size >= 2 && data[0] == 'B' && data[1] == 'M') {
+    ReadBmp(data, size, fileName, out);
+    return;
+  }
+  const std::string ext = ExtensionOf(fileName);
+  if (ext == "jpg" || ext == "jpeg")
+    ReadJpeg(data, size, fileName, out, fit);
+  else if (ext == "bmp")
+    ReadBmp(data, size, fileName, out);
+  else
+    throw EError(PictureError(fileName, "unsupported file extension \"." + ext + "\""));
 }
 
 namespace {
@@ -57,31 +124,25 @@ double Nearest(double v) { return std::nearbyint(v); }  // ties to even in the d
 
 }  // namespace
 
-TImageFile::TImageFile(const std::string& fileName) : fileName_(fileName) {
+TImageFile::TImageFile(const std::string& fileName) : TImageFile(fileName, TFitSize{}) {}
+
+TImageFile::TImageFile(const std::string& fileName, TFitSize fit) : fileName_(fileName) {
+  // A frame beyond the bound is refused before the file is even read.
+  CheckFitSize(fit.width, fit.height);
   const std::vector<uint8_t> data = ReadPictureFile(fileName);
-  // The signature wins over the name: a BMP saved as ".jpg" still loads.
-  if (data.size() >= 2 && data[0] == 'B' && data[1] == 'M') {
-    ReadBmp(data.data(), data.size(), fileName, bitmap_);
-  } else {
-    const std::string ext = ExtensionOf(fileName);
-    if (ext == "jpg" || ext == "jpeg")
-      ReadJpeg(data.data(), data.size(), fileName, bitmap_);
-    else if (ext == "bmp")
-      ReadBmp(data.data(), data.size(), fileName, bitmap_);
-    else
-      throw EError(PictureError(fileName, "unsupported file extension \"." + ext + "\""));
-  }
+  DecodePicture(data.data(), data.size(), fileName, fit, bitmap_);
   loadedWidth_ = bitmap_.Width();
   loadedHeight_ = bitmap_.Height();
 }
 
-TImageFile::TImageFile(const std::string& fileName, int width, int height) : TImageFile(fileName) {
+TImageFile::TImageFile(const std::string& fileName, int width, int height)
+    : TImageFile(fileName, TFitSize{width, height}) {
   Fit(width, height);
 }
 
 void TImageFile::Fit(int width, int height) {
   if (static_cast<int64_t>(width) * height == 0) return;
-  if (width < 0 || height < 0) throw EError("Cannot fit a picture into a negative frame size");
+  CheckFitSize(width, height);
   const int w = bitmap_.Width();
   const int h = bitmap_.Height();
   // The readers never produce an empty picture; this guards the divisions.

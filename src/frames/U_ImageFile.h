@@ -1,6 +1,7 @@
 #pragma once
 // TImageFile: one picture of the slideshow in memory, decoded into a 32-bit
 // bitmap and fitted into the frame size with black bars.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,31 +10,65 @@
 
 namespace sdm {
 
-// Limits that keep a hostile or broken picture file from making us allocate
-// without bound. 100 megapixels is more than any camera a slideshow meets and
-// still fits in memory as a 32-bit bitmap; the file limit covers an
-// uncompressed 100-megapixel 32-bit BMP.
-constexpr int64_t kMaxPicturePixels = 100'000'000;
+// Limits that keep a hostile or broken picture file, or a size asked for, from
+// making us allocate without bound. A picture is held whole as a 32-bit bitmap
+// of at most 1 GiB (some 268 million pixels); a larger JPEG is decoded at a
+// reduced scale, a larger BMP refused. Fitted pictures and frames stay within
+// the same bound. The file limit covers the largest camera JPEGs.
+#ifdef SDM_PICTURE_FUZZ_BYTES
+// The fuzz target lowers the bound, so that a few bytes declaring a vast
+// picture cannot make one run take seconds, and the reduced scales are
+// reached by small inputs.
+constexpr int64_t kMaxPictureBytes = SDM_PICTURE_FUZZ_BYTES;
+#else
+constexpr int64_t kMaxPictureBytes = 1ll << 30;
+#endif
+constexpr int64_t kMaxPicturePixels = kMaxPictureBytes / 4;
 constexpr int kMaxPictureSide = 65535;
 constexpr int64_t kMaxPictureFileSize = 512ll * 1024 * 1024;
 
+// The frame size a picture is about to be fitted into (0 × 0: not known). A
+// JPEG too large to hold whole is then decoded at the smallest scale that
+// still covers that frame.
+struct TFitSize {
+  int width = 0;
+  int height = 0;
+};
+
 // "Cannot load picture "<file>": <reason>", the form of every loading error.
 std::string PictureError(const std::string& fileName, const std::string& reason);
-// Refuses a picture size that is empty or beyond the limits above.
+// "20000 x 15000 pixels, 1145 MiB as a 32-bit bitmap": how large a picture or
+// frame is, for the errors that refuse one.
+std::string BitmapSizeText(int64_t width, int64_t height);
+// Refuses a picture size that is empty or has a side beyond kMaxPictureSide.
+void CheckPictureSides(const std::string& fileName, int64_t width, int64_t height);
+// Refuses what CheckPictureSides refuses, and a picture beyond kMaxPicturePixels.
 void CheckPictureSize(const std::string& fileName, int64_t width, int64_t height);
-// The whole picture file, refused when it cannot be read or is beyond
-// kMaxPictureFileSize.
+// Refuses a fitting target beyond kMaxPicturePixels (or negative), before
+// anything is allocated for it.
+void CheckFitSize(int width, int height);
+// The whole picture file, refused when it is not a regular file (a folder, a
+// named pipe, a device), cannot be read, or is beyond kMaxPictureFileSize.
 std::vector<uint8_t> ReadPictureFile(const std::string& fileName);
+// Decodes a picture file image: BMP when it starts with "BM", otherwise by the
+// extension of fileName (jpg, jpeg, bmp). Throws EError naming the file or
+// the extension.
+void DecodePicture(const uint8_t* data, size_t size, const std::string& fileName, TFitSize fit, TBitmap32& out);
 
 class TImageFile {
 public:
   // Loads the picture at its own size. Throws EError naming the file (or the
   // extension) when it cannot be opened or decoded.
   explicit TImageFile(const std::string& fileName);
-  // Loads the picture, then Fit(width, height).
+  // Loads the picture knowing the size it will be fitted into; only a picture
+  // too large to hold whole comes out differently (at a reduced scale).
+  TImageFile(const std::string& fileName, TFitSize fit);
+  // Loads the picture, then Fit(width, height). A target beyond
+  // kMaxPicturePixels is refused before the file is read.
   TImageFile(const std::string& fileName, int width, int height);
 
   // Scales the loaded picture into a width × height bitmap with black bars.
+  // Throws EError for a target beyond kMaxPicturePixels.
   void Fit(int width, int height);
   // Resizes dest to width × height and copies the picture's rectangle at
   // (left, top) of that size into it, pixel for pixel.

@@ -6,11 +6,14 @@
 #include <jerror.h>
 // clang-format on
 
+#include <algorithm>
 #include <bit>
+#include <cstddef>
 #include <csetjmp>
 #include <cstring>
 #include <vector>
 
+#include "frames/ExifOrientation.h"
 #include "frames/U_ImageFile.h"
 #include "support/Errors.h"
 
@@ -21,8 +24,9 @@ namespace {
 // A progressive file can declare thousands of tiny scans and keep the decoder
 // busy for minutes; no real encoder writes more than a few dozen.
 constexpr int kMaxScans = 500;
-// libjpeg's own working memory (the coefficient buffers of progressive files).
-constexpr long kMaxDecoderMemory = 1024L * 1024 * 1024;
+// libjpeg's own working memory (the coefficient buffers of progressive files,
+// which are full size whatever the scale) stays within the bitmap's bound.
+constexpr long kMaxDecoderMemory = kMaxPictureBytes;
 
 struct TJpegError {
   jpeg_error_mgr pub;
@@ -106,8 +110,11 @@ bool TooSmallForItsSize(const jpeg_decompress_struct& c, size_t fileSize) {
 }
 
 // CMYK as Adobe applications store it is inverted (0 = full ink); plain CMYK
-// is not. Either way red = (1 - C)(1 - K), and so on.
-void CmykToRgb(const uint8_t* src, TColor32* dst, int width, bool inverted) {
+// is not. Either way red = (1 - C)(1 - K), and so on. libjpeg writes the four
+// bytes of a CMYK pixel where the pixel goes, so each is turned into its
+// colour in place.
+void CmykToRgb(TColor32* row, int width, bool inverted) {
+  const uint8_t* src = reinterpret_cast<const uint8_t*>(row);
   for (int x = 0; x < width; ++x) {
     unsigned c = src[4 * x], m = src[4 * x + 1], y = src[4 * x + 2], k = src[4 * x + 3];
     if (!inverted) {
@@ -116,14 +123,88 @@ void CmykToRgb(const uint8_t* src, TColor32* dst, int width, bool inverted) {
       y = 255 - y;
       k = 255 - k;
     }
-    dst[x] = Color32(static_cast<uint8_t>((c * k + 127) / 255), static_cast<uint8_t>((m * k + 127) / 255),
+    row[x] = Color32(static_cast<uint8_t>((c * k + 127) / 255), static_cast<uint8_t>((m * k + 127) / 255),
                      static_cast<uint8_t>((y * k + 127) / 255));
   }
 }
 
+// The orientation recorded in the first EXIF segment, 1 without one.
+int OrientationOf(const jpeg_decompress_struct& c) {
+  for (jpeg_saved_marker_ptr m = c.marker_list; m; m = m->next) {
+    if (m->marker != JPEG_APP0 + 1 || m->data_length < 6 || std::memcmp(m->data, "Exif\0\0", 6) != 0) continue;
+    return ExifOrientation(m->data, m->data_length);
+  }
+  return kOrientationUpright;
+}
+
+// Where the stored pixel (x, y) of a w × h picture lands in the bitmap that
+// stands upright: at origin + y × perRow + x × perColumn.
+struct TPlacement {
+  ptrdiff_t origin, perRow, perColumn;
+};
+
+TPlacement PlacementFor(int orientation, ptrdiff_t w, ptrdiff_t h) {
+  switch (orientation) {
+    case 2: return {w - 1, w, -1};             // (w-1-x, y)
+    case 3: return {w * h - 1, -w, -1};        // (w-1-x, h-1-y)
+    case 4: return {(h - 1) * w, -w, 1};       // (x, h-1-y)
+    case 5: return {0, 1, h};                  // (y, x) in an h-wide bitmap
+    case 6: return {h - 1, -1, h};             // (h-1-y, x)
+    case 7: return {w * h - 1, -1, -h};        // (h-1-y, w-1-x)
+    case 8: return {(w - 1) * h, 1, -h};       // (y, w-1-x)
+    default: return {0, w, 1};
+  }
+}
+
+// Rows stored [y0, y0 + rows) of a w × h picture, band[r × w + x], put where
+// they stand. For a quarter turn each stored row becomes a column, so the
+// band is walked across first: the rows of one column land side by side.
+void PlaceBand(const TColor32* band, int y0, int rows, int w, int h, int orientation, TBitmap32& out) {
+  const TPlacement p = PlacementFor(orientation, w, h);
+  TColor32* dst = out.Bits();
+  if (OrientationSwapsSides(orientation)) {
+    for (ptrdiff_t x = 0; x < w; ++x) {
+      TColor32* column = dst + p.origin + x * p.perColumn + y0 * p.perRow;
+      for (ptrdiff_t r = 0; r < rows; ++r) column[r * p.perRow] = band[r * w + x];
+    }
+  } else {
+    for (ptrdiff_t r = 0; r < rows; ++r) {
+      TColor32* row = dst + p.origin + (y0 + r) * p.perRow;
+      for (ptrdiff_t x = 0; x < w; ++x) row[x * p.perColumn] = band[r * w + x];
+    }
+  }
+}
+
+// The DCT scale (denominator 1, 2, 4 or 8) to decode at. Full size whenever
+// the bitmap stays within kMaxPicturePixels. Beyond it, among the scales that
+// bring it within, the smallest picture that still covers the frame (as it
+// will stand), so fitting loses nothing; with no frame known, or none that
+// covers it, the largest picture within the bound. 0 when even 1/8 is beyond.
+int ChooseScale(jpeg_decompress_struct& c, int orientation, TFitSize fit) {
+  auto pixels = [](const jpeg_decompress_struct& d) {
+    return static_cast<int64_t>(d.output_width) * d.output_height;
+  };
+  c.scale_num = 1;
+  c.scale_denom = 1;
+  jpeg_calc_output_dimensions(&c);
+  if (pixels(c) <= kMaxPicturePixels) return 1;
+  int within = 0;   // the largest picture within the bound
+  int covers = 0;   // the smallest within the bound that covers the frame
+  for (int denom : {2, 4, 8}) {
+    c.scale_denom = static_cast<unsigned>(denom);
+    jpeg_calc_output_dimensions(&c);
+    if (pixels(c) > kMaxPicturePixels) continue;
+    if (within == 0) within = denom;
+    const int64_t across = OrientationSwapsSides(orientation) ? c.output_height : c.output_width;
+    const int64_t down = OrientationSwapsSides(orientation) ? c.output_width : c.output_height;
+    if (fit.width > 0 && fit.height > 0 && across >= fit.width && down >= fit.height) covers = denom;
+  }
+  return covers ? covers : within;
+}
+
 }  // namespace
 
-void ReadJpeg(const uint8_t* data, size_t size, const std::string& fileName, TBitmap32& out) {
+void ReadJpeg(const uint8_t* data, size_t size, const std::string& fileName, TBitmap32& out, TFitSize fit) {
   static_assert(std::endian::native == std::endian::little, "JCS_EXT_BGRA matches 0xAARRGGBB on little-endian only");
   TJpegSession s;
   auto fail = [&](const std::string& reason) { throw EError(PictureError(fileName, reason)); };
@@ -135,31 +216,51 @@ void ReadJpeg(const uint8_t* data, size_t size, const std::string& fileName, TBi
         s.cinfo.progress = &s.progress;
         s.cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
         jpeg_mem_src(&s.cinfo, data, static_cast<unsigned long>(size));
+        jpeg_save_markers(&s.cinfo, JPEG_APP0 + 1, 0xFFFF);  // EXIF (and XMP, passed over)
         jpeg_read_header(&s.cinfo, TRUE);
       }))
     libjpegFailed();
 
   jpeg_decompress_struct& c = s.cinfo;
-  CheckPictureSize(fileName, c.image_width, c.image_height);
+  CheckPictureSides(fileName, c.image_width, c.image_height);
   if (TooSmallForItsSize(c, size)) fail("truncated JPEG data");
 
+  const int orientation = OrientationOf(c);
   const bool cmyk = c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK;
   c.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+  int denom = 0;
+  if (!Guarded(s.err, [&] { denom = ChooseScale(c, orientation, fit); })) libjpegFailed();
+  if (denom == 0)
+    fail("the picture is too large (" + BitmapSizeText(c.image_width, c.image_height) + ", more than " +
+         std::to_string(kMaxPictureBytes >> 20) + " MiB even at 1/8 of its size)");
   c.scale_num = 1;
-  c.scale_denom = 1;
+  c.scale_denom = static_cast<unsigned>(denom);
   if (!Guarded(s.err, [&] { jpeg_start_decompress(&c); })) libjpegFailed();
 
   const int width = static_cast<int>(c.output_width);
   const int height = static_cast<int>(c.output_height);
-  out.SetSize(width, height);
-  std::vector<uint8_t> cmykRow(cmyk ? static_cast<size_t>(width) * 4 : 0);
+  if (OrientationSwapsSides(orientation))
+    out.SetSize(height, width);
+  else
+    out.SetSize(width, height);
+  // Upright pictures are decoded straight into their rows; the others a band
+  // of rows at a time, then put where they stand, so no second picture-sized
+  // buffer is ever needed.
+  const bool upright = orientation == kOrientationUpright;
+  constexpr int kBandRows = 16;
+  std::vector<TColor32> band(upright ? 0 : static_cast<size_t>(width) * kBandRows);
   while (c.output_scanline < c.output_height) {
-    const int y = static_cast<int>(c.output_scanline);
-    JSAMPROW row = cmyk ? cmykRow.data() : reinterpret_cast<JSAMPROW>(out.Row(y));
-    JDIMENSION got = 0;
-    if (!Guarded(s.err, [&] { got = jpeg_read_scanlines(&c, &row, 1); })) libjpegFailed();
-    if (got != 1) fail("truncated JPEG data");
-    if (cmyk) CmykToRgb(cmykRow.data(), out.Row(y), width, c.saw_Adobe_marker);
+    const int y0 = static_cast<int>(c.output_scanline);
+    const int rows = upright ? 1 : std::min(kBandRows, height - y0);
+    for (int r = 0; r < rows; ++r) {
+      TColor32* pixels = upright ? out.Row(y0) : band.data() + static_cast<size_t>(r) * width;
+      JSAMPROW row = reinterpret_cast<JSAMPROW>(pixels);
+      JDIMENSION got = 0;
+      if (!Guarded(s.err, [&] { got = jpeg_read_scanlines(&c, &row, 1); })) libjpegFailed();
+      if (got != 1) fail("truncated JPEG data");
+      if (cmyk) CmykToRgb(pixels, width, c.saw_Adobe_marker);
+    }
+    if (!upright) PlaceBand(band.data(), y0, rows, width, height, orientation, out);
   }
   // Every pixel is in: whatever follows the last scan does not matter, so the
   // session is simply destroyed rather than finished.

@@ -1,5 +1,6 @@
 // The fit command end to end: its BMP is read back by ffmpeg's decoder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -74,6 +75,25 @@ TEST(FitCliTest, ErrorsNameTheProblemAndLeaveNoOutput) {
 
   auto help = test::RunCli({"--help"});
   EXPECT_NE(help.out.find("fit INPUT WIDTHxHEIGHT OUTPUT.bmp"), std::string::npos);
+}
+
+// Sizes and files that used to end in "std::bad_alloc" or hang: a clear error
+// naming what was asked, status 1, and no output.
+TEST(FitCliTest, HugeFramesAndNonFilesAreRefusedClearly) {
+  test::TempDir dir;
+  const std::string out = dir.file("never.bmp");
+  auto huge = test::RunCli({"fit", test::SourcePath("examples/wide.jpg"), "65535x65535", out});
+  EXPECT_EQ(huge.status, 1);
+  EXPECT_NE(huge.err.find("Cannot fit a picture into 65535 x 65535 pixels"), std::string::npos) << huge.err;
+  ASSERT_EQ(::mkfifo(dir.file("pipe.jpg").c_str(), 0600), 0);
+  auto pipe = test::RunCli({"fit", dir.file("pipe.jpg"), "720x576", out});
+  EXPECT_EQ(pipe.status, 1);
+  EXPECT_NE(pipe.err.find("is a named pipe"), std::string::npos) << pipe.err;
+  std::filesystem::create_directory(dir.file("folder.jpg"));
+  auto folder = test::RunCli({"fit", dir.file("folder.jpg"), "720x576", out});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_NE(folder.err.find("folder.jpg\": is a folder"), std::string::npos) << folder.err;
+  EXPECT_FALSE(std::filesystem::exists(out));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "frames/U_ImageFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "frames/PictureFiles.h"
 #include "support/Errors.h"
@@ -188,6 +189,49 @@ TEST(ImageFileTest, SignatureFirstThenTheExtensionChoosesTheDecoder) {
   test::WriteBytes(dir.file("empty.jpg"), {});
   EXPECT_NE(LoadError(dir.file("empty.jpg")).find("empty.jpg"), std::string::npos);
   EXPECT_NE(LoadError(dir.path().string()).find("Cannot load picture"), std::string::npos);  // a folder
+}
+
+// A folder, a named pipe or a device given as a picture is refused with what
+// it is, at once: opening a pipe for reading used to wait for a writer for ever.
+TEST(ImageFileTest, OnlyRegularFilesAreReadAndTheErrorSaysWhatTheNameIs) {
+  test::TempDir dir;
+  ASSERT_EQ(::mkdir(dir.file("folder.jpg").c_str(), 0700), 0);
+  ASSERT_EQ(::mkfifo(dir.file("pipe.jpg").c_str(), 0600), 0);
+  const struct {
+    std::string name, reason;
+  } cases[] = {{dir.file("folder.jpg"), "is a folder"},
+               {dir.file("pipe.jpg"), "is a named pipe"},
+               {"/dev/zero", "is a device"},
+               {dir.file("missing.jpg"), "No such file or directory"}};
+  for (const auto& c : cases) {
+    const std::string e = LoadError(c.name);
+    EXPECT_EQ(e, "Cannot load picture \"" + c.name + "\": " + c.reason);
+  }
+}
+
+// A frame of 65535 × 65535 would be a 16 GiB bitmap: refused with the size
+// asked for, before the picture is read or anything allocated.
+TEST(ImageFileTest, FrameSizesBeyondTheBoundAreRefusedBeforeAllocating) {
+  test::TempDir dir;
+  const std::string name = WhiteBmp(dir, 8, 4);
+  auto fitError = [&](auto&& f) -> std::string {
+    try {
+      f();
+    } catch (const EError& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  EXPECT_EQ(fitError([&] { TImageFile(name, 65535, 65535); }),
+            "Cannot fit a picture into 65535 x 65535 pixels: the frame is too large (65535 x 65535 pixels, "
+            "16384 MiB as a 32-bit bitmap; at most 1024 MiB)");
+  EXPECT_NE(fitError([&] { TImageFile(dir.file("missing.jpg"), 20000, 20000); }).find("Cannot fit"),
+            std::string::npos);  // refused before the file is looked at
+  TImageFile f(name);
+  EXPECT_NE(fitError([&] { f.Fit(16385, 16384); }).find("16385 x 16384"), std::string::npos);
+  EXPECT_NE(fitError([&] { f.Fit(-3, 5); }).find("negative"), std::string::npos);
+  EXPECT_EQ(f.Width(), 8);  // the refused fits left the picture alone
+  EXPECT_EQ(f.Height(), 4);
 }
 
 // The bundled example through our decoder and through ffmpeg's.

@@ -125,4 +125,90 @@ inline std::vector<uint8_t> BlockRgb(int width, int height, const std::vector<ui
   return s;
 }
 
+// EXIF blocks as cameras write them: "Exif\0\0", a TIFF header in either
+// byte order, then image file directories laid out one after another from
+// offset 8, each with its entries and its link to the next (0: none).
+struct ExifEntry {
+  uint16_t tag = 0;
+  uint16_t type = 3;  // SHORT
+  uint32_t count = 1;
+  uint32_t value = 0;  // a SHORT sits in the first two bytes of the field
+};
+struct ExifIfd {
+  std::vector<ExifEntry> entries;
+  uint32_t next = 0;
+};
+
+// Where each directory of ExifPayload(ifds) starts, from the TIFF header.
+inline std::vector<uint32_t> ExifIfdOffsets(const std::vector<ExifIfd>& ifds) {
+  std::vector<uint32_t> at;
+  uint32_t pos = 8;
+  for (const ExifIfd& d : ifds) {
+    at.push_back(pos);
+    pos += static_cast<uint32_t>(2 + 12 * d.entries.size() + 4);
+  }
+  return at;
+}
+
+inline std::vector<uint8_t> ExifPayload(const std::vector<ExifIfd>& ifds, bool bigEndian = false) {
+  std::vector<uint8_t> b;
+  b.reserve(256);  // also keeps GCC's bounds warnings quiet about the growth below
+  for (char ch : {'E', 'x', 'i', 'f', '\0', '\0'}) b.push_back(static_cast<uint8_t>(ch));
+  auto put16 = [&](uint32_t v) {
+    if (bigEndian) {
+      b.push_back(static_cast<uint8_t>(v >> 8));
+      b.push_back(static_cast<uint8_t>(v));
+    } else {
+      Put16(b, v);
+    }
+  };
+  auto put32 = [&](uint32_t v) {
+    if (bigEndian) {
+      put16(v >> 16);
+      put16(v & 0xFFFF);
+    } else {
+      Put32(b, v);
+    }
+  };
+  const uint8_t order = bigEndian ? 'M' : 'I';
+  b.push_back(order);
+  b.push_back(order);
+  put16(42);
+  put32(8);
+  for (const ExifIfd& d : ifds) {
+    put16(static_cast<uint32_t>(d.entries.size()));
+    for (const ExifEntry& e : d.entries) {
+      put16(e.tag);
+      put16(e.type);
+      put32(e.count);
+      if (e.type == 3 && e.count == 1) {
+        put16(e.value);
+        put16(0);
+      } else {
+        put32(e.value);
+      }
+    }
+    put32(d.next);
+  }
+  return b;
+}
+
+// The usual camera block: a few other tags around the orientation.
+inline std::vector<uint8_t> ExifWithOrientation(int orientation, bool bigEndian = false) {
+  return ExifPayload({{{{0x010F, 2, 4, 0}, {0x0112, 3, 1, static_cast<uint32_t>(orientation)}, {0x011A, 5, 1, 0}}}},
+                     bigEndian);
+}
+
+// The JPEG with an APP1 segment holding payload right after its start marker.
+inline std::vector<uint8_t> WithApp1(const std::vector<uint8_t>& jpeg, const std::vector<uint8_t>& payload) {
+  std::vector<uint8_t> f;
+  f.reserve(jpeg.size() + payload.size() + 4);
+  f.insert(f.end(), jpeg.begin(), jpeg.begin() + 2);
+  const uint32_t length = static_cast<uint32_t>(payload.size() + 2);  // the length counts its own two bytes
+  for (uint32_t v : {0xFFu, 0xE1u, length >> 8, length}) f.push_back(static_cast<uint8_t>(v));
+  f.insert(f.end(), payload.begin(), payload.end());
+  f.insert(f.end(), jpeg.begin() + 2, jpeg.end());
+  return f;
+}
+
 }  // namespace sdm::test

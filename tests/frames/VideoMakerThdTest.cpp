@@ -7,7 +7,9 @@
 #include "avi/U_BmpToAvi.h"
 #include "frames/U_BmpWriter.h"
 #include "frames/U_FrameServer.h"
+#include "frames/U_ImageFile.h"
 #include "frames/U_VideoMakerThd.h"
+#include "support/Errors.h"
 #include "support/Thread.h"
 #include "testsupport/TestSupport.h"
 
@@ -188,6 +190,21 @@ TEST(VideoMakerThd, MissingPictureEndsTheThreadWithTheWriterOpen) {
   later.Go();
   EXPECT_TRUE(later.thread->HasFatalError());
   EXPECT_EQ(later.thread->Position, 1);
+
+  // A broken picture's own reason reaches the caller whole, for the message
+  // job control shows.
+  const std::vector<uint8_t> jpeg = ReadBytes(SourcePath("examples/wide.jpg"));
+  WriteBytes(dir.file("cut.jpg"), std::vector<uint8_t>(jpeg.begin(), jpeg.begin() + jpeg.size() / 2));
+  std::string reason;
+  try {
+    TImageFile direct(dir.file("cut.jpg"));
+  } catch (const EError& e) {
+    reason = e.what();
+  }
+  ASSERT_NE(reason.find("cut.jpg\": "), std::string::npos) << reason;
+  MakerRun broken(dir.file("m3.avi"), {dir.file("cut.jpg")});
+  broken.Go();
+  EXPECT_EQ(broken.thread->FatalError(), reason);
 }
 
 TEST(VideoMakerThd, EmptyListClosesTheWriterWithoutFrames) {
