@@ -184,6 +184,13 @@ HRESULT AVIStreamWrite(PAVISTREAM stream, long start, long samples, const void* 
 long AVIStreamFindSample(PAVISTREAM stream, long pos, long flags);
 bool AVIStreamIsKeyFrame(PAVISTREAM stream, long pos);
 
+// Why the last failing AVIFileOpen, AVIStreamRead, AVIStreamWrite,
+// AVIFileRelease or AVIStreamRelease of the calling thread failed, in words a
+// user can act on: the system's reason ("No space left on device"), what a
+// path names instead of a file ("is a named pipe"), or what is wrong with the
+// file's contents. Empty when the code says all there is.
+const std::string& AVIFileLastErrorText();
+
 // Size in bytes past which a RIFF part of a file being written is closed and
 // the file continues in a new AVIX part with OpenDML indexes. 1 GiB by
 // default; the environment variable SLIDOMAT_AVI_RIFF_LIMIT (bytes) overrides
