@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "avi/FileFailure.h"
 #include "support/Errors.h"
 
 namespace sdm {
@@ -116,11 +117,13 @@ void TBmpToAvi::About(HWND owner) {
 void TBmpToAvi::Open() {
   Close();
   AVIFileInit();
+  // Only a file is replaced: a folder, a device or a pipe of that name is left
+  // alone, and opening it for writing then fails with the reason.
   std::error_code ec;
-  if (std::filesystem::exists(FileName, ec)) std::filesystem::remove(FileName, ec);
+  if (std::filesystem::is_regular_file(FileName, ec)) std::filesystem::remove(FileName, ec);
 
   lastError_ = AVIFileOpen(&file_, FileName, OF_WRITE | OF_CREATE, nullptr);
-  SDM_ASSERT(lastError_ == 0, "FileOpen failed. Err: " + HexCode(static_cast<uint32_t>(lastError_)));
+  SDM_ASSERT_FILE(lastError_ == 0, "FileOpen failed. Err: " + HexCode(static_cast<uint32_t>(lastError_)), FileName);
 
   AVISTREAMINFO info;
   info.fccType = streamtypeVIDEO;
@@ -189,19 +192,19 @@ void TBmpToAvi::AddFrame(const TDib24& bitmap) {
 
   lastError_ = AVIStreamWrite(stream_, frameNumber_, 1, outBuffer_.data(), static_cast<long>(outFormat_.biSizeImage),
                               flags, nullptr, nullptr);
-  SDM_ASSERT(lastError_ == 0, "StreamWrite failed. Err: " + HexCode(static_cast<uint32_t>(lastError_)));
+  SDM_ASSERT_FILE(lastError_ == 0, "StreamWrite failed. Err: " + HexCode(static_cast<uint32_t>(lastError_)), FileName);
 }
 
 void TBmpToAvi::Close() {
   // The file is finished when its last handle goes; remember whether that
   // worked, so a file that could not be completed is not taken for a video.
-  HRESULT released = 0;
+  TFirstFailure released;
   if (stream_) {
-    if (HRESULT r = AVIStreamRelease(stream_); r != 0) released = r;
+    released.Note(AVIStreamRelease(stream_));
     stream_ = nullptr;
   }
   if (file_) {
-    if (HRESULT r = AVIFileRelease(file_); r != 0) released = r;
+    released.Note(AVIFileRelease(file_));
     file_ = nullptr;
   }
   if (compressor_) {
@@ -212,9 +215,10 @@ void TBmpToAvi::Close() {
   AVIFileExit();
   closed_ = true;
   opened_ = false;
-  if (released != 0) {
-    lastError_ = released;
-    SDM_ASSERT(false, "FileRelease failed. Err: " + HexCode(static_cast<uint32_t>(released)));
+  if (released.code != 0) {
+    lastError_ = released.code;
+    throw EFileFailure("FileRelease failed. Err: " + HexCode(static_cast<uint32_t>(released.code)), SDM_UNIT,
+                       __LINE__, FileName, released.reason);
   }
 }
 

@@ -2,6 +2,7 @@
 // written through every installed compressor, checked by ffprobe and ffmpeg.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -246,6 +247,12 @@ TEST(BmpToAvi, FailuresNameTheCheckAndTheUnit) {
   } catch (const EAssertionFailed& e) {
     EXPECT_EQ(e.Message(), "FileOpen failed. Err: $8004406F");
     EXPECT_EQ(e.Unit(), "U_BmpToAvi");
+    // The user reads which file and why after the fixed text and its place.
+    const std::string cause = "): \"" + w.FileName + "\": " + std::strerror(ENOENT);
+    const std::string what = e.what();
+    const std::string head = "FileOpen failed. Err: $8004406F (U_BmpToAvi, line ";
+    EXPECT_EQ(what.substr(0, head.size()), head) << what;
+    EXPECT_EQ(what.substr(what.size() - cause.size()), cause) << what;
   }
   // A frame the compressor cannot take fails at the first frame.
   w.FileName = dir.file("odd.avi");
