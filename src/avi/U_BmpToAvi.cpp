@@ -165,6 +165,15 @@ void TBmpToAvi::AddFrame(const TDib24& bitmap) {
                "ICCompressGetFormat failed.");
     lastError_ = AVIStreamSetFormat(stream_, 0, &outFormat_, sizeof outFormat_);
     SDM_ASSERT(lastError_ == 0, "StreamSetFormat failed. Err: " + HexCode(static_cast<uint32_t>(lastError_)));
+    // The frame rate of the file, so that encoders which write timing into
+    // their frames (MPEG-4) agree with the stream header. Advisory: a
+    // compressor that does not take it compresses as before.
+    ICCOMPRESSFRAMES frames;
+    frames.lpbiOutput = &outFormat_;
+    frames.lpbiInput = &in;
+    frames.dwRate = 1000;
+    frames.dwScale = static_cast<DWORD>(std::max<int32_t>(FramePeriod, 1));
+    ICSendMessage(compressor_, ICM_COMPRESS_FRAMES_INFO, reinterpret_cast<DWORD_PTR>(&frames), sizeof frames);
     SDM_ASSERT(ICSendMessage(compressor_, ICM_COMPRESS_BEGIN, reinterpret_cast<DWORD_PTR>(&in),
                              reinterpret_cast<DWORD_PTR>(&outFormat_)) == 0,
                "ICCompressBegin failed.");

@@ -232,6 +232,24 @@ TEST(BmpToAvi, EveryInstalledCompressorMakesAFileFfmpegDecodes) {
   }
 }
 
+// At 30 frames per second the frame period is 33 ms (30.30 frames per
+// second). An MPEG-4 stream that claimed 25 frames per second inside its
+// frames made ffmpeg retime them and complain of every frame.
+TEST(BmpToAvi, EveryCompressorAgreesWithTheFileOnTheFrameRate) {
+  CodecsEnv env(nullptr);
+  TempDir dir;
+  TBmpToAvi lister;
+  for (const std::string& line : Lines(lister)) {
+    const std::string fcc = line.substr(0, 4);
+    SCOPED_TRACE(fcc);
+    const std::string path = dir.file("rate.avi");
+    ASSERT_NO_THROW(Write(path, fcc, 6, 64, 48, 33));
+    auto r = RunCommand({"ffmpeg", "-v", "error", "-i", path, "-f", "null", "-"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.substr(0, 300), "");
+  }
+}
+
 TEST(BmpToAvi, FailuresNameTheCheckAndTheUnit) {
   CodecsEnv env("FMP4,DIB ");
   TempDir dir;
