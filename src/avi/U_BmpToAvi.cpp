@@ -185,7 +185,10 @@ void TBmpToAvi::AddFrame(const TDib24& bitmap) {
     started_ = true;
   }
 
-  outBuffer_.assign(static_cast<size_t>(std::max<int32_t>(maxFrameSize_, 0)), 0);
+  // Kept from frame to frame: clearing megabytes for every frame cost more
+  // than compressing a small one. Only the bytes the compressor reports are
+  // written to the file.
+  outBuffer_.resize(static_cast<size_t>(std::max<int32_t>(maxFrameSize_, 0)));
   DWORD ckid = 0, flags = 0;
   const bool havePrev = !prevFormat_.empty();
   const LRESULT r =
