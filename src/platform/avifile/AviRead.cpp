@@ -26,7 +26,6 @@ constexpr FOURCC kHdrl = mmioFOURCC('h', 'd', 'r', 'l');
 constexpr FOURCC kStrl = mmioFOURCC('s', 't', 'r', 'l');
 constexpr FOURCC kMovi = mmioFOURCC('m', 'o', 'v', 'i');
 constexpr FOURCC kRec = mmioFOURCC('r', 'e', 'c', ' ');
-constexpr FOURCC kOdml = mmioFOURCC('o', 'd', 'm', 'l');
 constexpr FOURCC kAvih = mmioFOURCC('a', 'v', 'i', 'h');
 constexpr FOURCC kStrh = mmioFOURCC('s', 't', 'r', 'h');
 constexpr FOURCC kStrf = mmioFOURCC('s', 't', 'r', 'f');
@@ -65,6 +64,7 @@ public:
   HRESULT Run();
 
 private:
+  HRESULT CutShort(const TChunk& part) const;
   bool ReadChunkHeader(uint64_t pos, uint64_t parentEnd, TChunk& c);
   HRESULT ReadBytes(uint64_t pos, uint32_t size, std::vector<uint8_t>& out);
   HRESULT ParseHdrl(const TChunk& hdrl);
@@ -82,7 +82,6 @@ private:
   uint64_t idx1Pos_ = 0;
   uint32_t idx1Size_ = 0;
   bool haveAvix_ = false;
-  uint64_t declaredEnd_ = 0;  // where a part cut short by the end of the file should end
 };
 
 bool TReader::ReadChunkHeader(uint64_t pos, uint64_t parentEnd, TChunk& c) {
@@ -105,6 +104,13 @@ HRESULT TReader::ReadBytes(uint64_t pos, uint32_t size, std::vector<uint8_t>& ou
   return ReadAt(f_, pos, out.data(), size) ? AVIERR_OK : AVIERR_FILEREAD;
 }
 
+// The samples that remain of a file cut short could be read, but whoever
+// copies them would take a part for the whole without a word.
+HRESULT TReader::CutShort(const TChunk& part) const {
+  return Fail(AVIERR_FILEREAD, "the file is cut short: it ends at byte " + std::to_string(f_.fileSize) + " of " +
+                                   std::to_string(part.pos + 8 + part.size));
+}
+
 HRESULT TReader::Run() {
   TChunk riff;
   if (!ReadChunkHeader(0, f_.fileSize, riff) || riff.id != kRIFF || riff.listType != kAVI) return AVIERR_BADFORMAT;
@@ -117,11 +123,12 @@ HRESULT TReader::Run() {
     if (top != 0 && part.listType != kAVIX) break;
     if (top != 0) haveAvix_ = true;
     uint64_t p = top + 12;
+    bool cut = false;
     while (p + 8 <= part.dataEnd) {
       TChunk c;
       if (!ReadChunkHeader(p, part.dataEnd, c)) break;
       if (c.id == kLIST && c.listType == kHdrl && top == 0 && !haveHdrl) {
-        if (c.truncated) return AVIERR_BADFORMAT;
+        if (c.truncated) return part.truncated ? CutShort(part) : AVIERR_BADFORMAT;
         if (HRESULT r = ParseHdrl(c); r != AVIERR_OK) return r;
         haveHdrl = true;
       } else if (c.id == kLIST && c.listType == kMovi) {
@@ -131,20 +138,18 @@ HRESULT TReader::Run() {
         idx1Pos_ = c.pos + 8;
         idx1Size_ = c.size;
       }
+      // A chunk the end of the file cuts off: the file was cut short. (A
+      // part whose size alone reaches past the end, with every chunk in it
+      // whole, is only a wrong size: its data is all there.)
+      if (c.truncated && part.truncated) cut = true;
       p = c.dataEnd + (c.size & 1);
     }
-    if (part.truncated) {
-      declaredEnd_ = part.pos + 8 + part.size;
-      break;
-    }
+    // Bytes left over that do not make a chunk header: cut inside one.
+    if (part.truncated && (cut || p < part.dataEnd)) return CutShort(part);
+    if (part.truncated) break;
     top = part.dataEnd + (part.size & 1);
   }
   if (!haveHdrl || f_.streams.empty()) return AVIERR_BADFORMAT;
-  // The samples that remain could be read, but whoever copies them would
-  // take a part for the whole without a word.
-  if (declaredEnd_)
-    return Fail(AVIERR_FILEREAD, "the file is cut short: it ends at byte " + std::to_string(f_.fileSize) +
-                                     " of " + std::to_string(declaredEnd_));
 
   HRESULT r = LoadOpenDmlIndex();
   if (r != AVIERR_OK && haveIdx1_ && !haveAvix_) r = LoadIdx1();

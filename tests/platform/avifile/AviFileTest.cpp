@@ -368,7 +368,7 @@ TEST(AviFile, DamagedFilesGiveAnErrorOrTheirReadableSamples) {
   WriteBytes(bad, {});
   EXPECT_EQ(AVIFileOpen(&f, bad, OF_READ), AVIERR_BADFORMAT);
   WriteBytes(bad, std::vector<uint8_t>(whole.begin(), whole.begin() + 100));
-  EXPECT_EQ(AVIFileOpen(&f, bad, OF_READ), AVIERR_BADFORMAT);
+  EXPECT_EQ(AVIFileOpen(&f, bad, OF_READ), AVIERR_FILEREAD);  // cut inside its headers
   EXPECT_EQ(f, nullptr);
 
   // Cut anywhere: either a clear error, or the samples that are complete.
@@ -535,6 +535,13 @@ TEST(AviFile, OnlyPlainFilesAreOpenedAndNothingElseIsTouched) {
   EXPECT_EQ(AVIFileOpen(&f, text, OF_READ), AVIERR_FILEREAD);
   EXPECT_EQ(AVIFileLastErrorText(), "the file is cut short: it ends at byte " + std::to_string(whole.size()) +
                                         " of " + std::to_string(whole.size() + 5000));
+  // A RIFF size past the end over chunks that are all whole is only a wrong
+  // size: the file is read.
+  whole = ReadBytes(good);
+  whole[4] = whole[5] = whole[6] = whole[7] = 0xFF;
+  WriteBytes(text, whole);
+  ASSERT_EQ(AVIFileOpen(&f, text, OF_READ), AVIERR_OK) << AVIFileLastErrorText();
+  AVIFileRelease(f);
 }
 
 namespace {
