@@ -109,8 +109,8 @@ TEST_F(ScaleRender, NoisePicturesThroughEveryLossyCompressor) {
     noise.push_back(dir.file("noise" + std::to_string(k) + ".jpg"));
     const std::string expr = "nullsrc=s=720x576,geq=r=mod(random(1)*255+" + std::to_string(77 * k) +
                              "\\,256):g=random(1)*255:b=random(1)*255";
-    const CommandResult r =
-        RunCommand({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", expr, "-frames:v", "1", "-q:v", "2", noise.back()});
+    const CommandResult r = RunCommand(
+        {"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", expr, "-frames:v", "1", "-q:v", "2", noise.back()});
     ASSERT_EQ(r.status, 0) << r.err;
   }
   const CommandResult codecs = RunCli({"codecs"});

@@ -283,7 +283,8 @@ HRESULT AVIStreamRead(PAVISTREAM s, long start, long samples, void* buffer, long
     auto* out = static_cast<uint8_t*>(buffer);
     for (const TPiece& p : pieces) {
       if (p.size && !avi::ReadAt(*s->file, p.offset, out, p.size))
-        return avi::Fail(AVIERR_FILEREAD, errno ? std::strerror(errno) : "the file has become shorter since it was opened");
+        return avi::Fail(AVIERR_FILEREAD,
+                         errno ? std::strerror(errno) : "the file has become shorter since it was opened");
       out += p.size;
     }
   }
