@@ -8,9 +8,12 @@
 // indexes are written then.
 //
 // Reading accepts what we write and ordinary AVI files of other writers: the
-// OpenDML indexes when present, else idx1, else a scan of the movi lists.
-// A damaged or truncated file gives AVIERR_FILEREAD/AVIERR_BADFORMAT, never a
-// crash, an endless loop or an allocation larger than the file.
+// OpenDML indexes when present, else idx1, else a scan of the movi lists. An
+// index that names a chunk outside the movi data, or one byte twice, is not
+// used. Only plain files are opened, for reading or writing. A file cut short
+// gives AVIERR_FILEREAD, a damaged one AVIERR_BADFORMAT (each with its reason
+// in AVIFileLastErrorText), never a crash, an endless loop or an allocation
+// larger than the file.
 //
 // All calls return the Windows result codes (AVIERR_OK = 0). Handles are not
 // shared between threads at the same time.
