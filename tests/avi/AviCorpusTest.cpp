@@ -59,6 +59,7 @@ TEST(AviCorpus, WholeFilesAreReadDamagedOnesRefusedOrReadFromTheirChunks) {
       {"idx1-past-movi.avi", 4, ""},
       {"idx1-absolute-offsets.avi", 4, ""},    // offsets from the file's start, as some writers do
       {"riff-size-huge.avi", 4, ""},           // a wrong size over chunks that are all whole
+      {"strh-start-huge.avi", 4, ""},          // samples from 2^31 - 16 on: mux copies from there
       {"ours-dib.avi", 6, ""},                 // samples 0 and 1 empty, then four frames
       {"ours-odml.avi", 10, ""},               // eight frames over three RIFF parts
       {"odml-ix-repeats.avi", 10, ""},
