@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "avi/FileFailure.h"
 #include "support/Errors.h"
 
 namespace sdm {
@@ -116,11 +117,13 @@ void TBmpToAvi::About(HWND owner) {
 void TBmpToAvi::Open() {
   Close();
   AVIFileInit();
+  // Only a file is replaced: a folder, a device or a pipe of that name is left
+  // alone, and opening it for writing then fails with the reason.
   std::error_code ec;
-  if (std::filesystem::exists(FileName, ec)) std::filesystem::remove(FileName, ec);
+  if (std::filesystem::is_regular_file(FileName, ec)) std::filesystem::remove(FileName, ec);
 
   lastError_ = AVIFileOpen(&file_, FileName, OF_WRITE | OF_CREATE, nullptr);
-  SDM_ASSERT(lastError_ == 0, "FileOpen failed. Err: " + HexCode(static_cast<uint32_t>(lastError_)));
+  SDM_ASSERT_FILE(lastError_ == 0, "FileOpen failed. Err: " + HexCode(static_cast<uint32_t>(lastError_)), FileName);
 
   AVISTREAMINFO info;
   info.fccType = streamtypeVIDEO;
@@ -162,6 +165,15 @@ void TBmpToAvi::AddFrame(const TDib24& bitmap) {
                "ICCompressGetFormat failed.");
     lastError_ = AVIStreamSetFormat(stream_, 0, &outFormat_, sizeof outFormat_);
     SDM_ASSERT(lastError_ == 0, "StreamSetFormat failed. Err: " + HexCode(static_cast<uint32_t>(lastError_)));
+    // The frame rate of the file, so that encoders which write timing into
+    // their frames (MPEG-4) agree with the stream header. Advisory: a
+    // compressor that does not take it compresses as before.
+    ICCOMPRESSFRAMES frames;
+    frames.lpbiOutput = &outFormat_;
+    frames.lpbiInput = &in;
+    frames.dwRate = 1000;
+    frames.dwScale = static_cast<DWORD>(std::max<int32_t>(FramePeriod, 1));
+    ICSendMessage(compressor_, ICM_COMPRESS_FRAMES_INFO, reinterpret_cast<DWORD_PTR>(&frames), sizeof frames);
     SDM_ASSERT(ICSendMessage(compressor_, ICM_COMPRESS_BEGIN, reinterpret_cast<DWORD_PTR>(&in),
                              reinterpret_cast<DWORD_PTR>(&outFormat_)) == 0,
                "ICCompressBegin failed.");
@@ -173,7 +185,10 @@ void TBmpToAvi::AddFrame(const TDib24& bitmap) {
     started_ = true;
   }
 
-  outBuffer_.assign(static_cast<size_t>(std::max<int32_t>(maxFrameSize_, 0)), 0);
+  // Kept from frame to frame: clearing megabytes for every frame cost more
+  // than compressing a small one. Only the bytes the compressor reports are
+  // written to the file.
+  outBuffer_.resize(static_cast<size_t>(std::max<int32_t>(maxFrameSize_, 0)));
   DWORD ckid = 0, flags = 0;
   const bool havePrev = !prevFormat_.empty();
   const LRESULT r =
@@ -189,19 +204,19 @@ void TBmpToAvi::AddFrame(const TDib24& bitmap) {
 
   lastError_ = AVIStreamWrite(stream_, frameNumber_, 1, outBuffer_.data(), static_cast<long>(outFormat_.biSizeImage),
                               flags, nullptr, nullptr);
-  SDM_ASSERT(lastError_ == 0, "StreamWrite failed. Err: " + HexCode(static_cast<uint32_t>(lastError_)));
+  SDM_ASSERT_FILE(lastError_ == 0, "StreamWrite failed. Err: " + HexCode(static_cast<uint32_t>(lastError_)), FileName);
 }
 
 void TBmpToAvi::Close() {
   // The file is finished when its last handle goes; remember whether that
   // worked, so a file that could not be completed is not taken for a video.
-  HRESULT released = 0;
+  TFirstFailure released;
   if (stream_) {
-    if (HRESULT r = AVIStreamRelease(stream_); r != 0) released = r;
+    released.Note(AVIStreamRelease(stream_));
     stream_ = nullptr;
   }
   if (file_) {
-    if (HRESULT r = AVIFileRelease(file_); r != 0) released = r;
+    released.Note(AVIFileRelease(file_));
     file_ = nullptr;
   }
   if (compressor_) {
@@ -212,9 +227,10 @@ void TBmpToAvi::Close() {
   AVIFileExit();
   closed_ = true;
   opened_ = false;
-  if (released != 0) {
-    lastError_ = released;
-    SDM_ASSERT(false, "FileRelease failed. Err: " + HexCode(static_cast<uint32_t>(released)));
+  if (released.code != 0) {
+    lastError_ = released.code;
+    throw EFileFailure("FileRelease failed. Err: " + HexCode(static_cast<uint32_t>(released.code)), SDM_UNIT,
+                       __LINE__, FileName, released.reason);
   }
 }
 

@@ -53,15 +53,18 @@ public:
   static std::string FourCCToText(uint32_t v);
 
   // ---- Writing ----
-  // Starts a new file at FileName (an existing file there is deleted first).
+  // Starts a new file at FileName (an existing file there is deleted first;
+  // a folder, device or pipe of that name is left alone and fails the open).
   // Throws EAssertionFailed ("FileOpen failed. Err: $…", "CreateStream
-  // failed. Err: $…", "ICOpen failed.") naming U_BmpToAvi and the line.
+  // failed. Err: $…", "ICOpen failed.") naming U_BmpToAvi and the line;
+  // failures on the file are EFileFailure, which add its path and the reason.
   void Open();
   // Compresses one 24-bit frame and appends it to the stream.
   void AddFrame(const TDib24& bitmap);
   // Finishes the file and frees every handle; safe when nothing is open.
-  // Throws "FileRelease failed. Err: $…" when the finished file could not be
-  // written completely (after every handle has been freed).
+  // Throws "FileRelease failed. Err: $…" with the path and the reason (a
+  // full disk) when the finished file could not be written completely
+  // (after every handle has been freed).
   void Close();
 
   bool Opened() const { return opened_; }

@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "platform/RegularFile.h"
 #include "support/Errors.h"
 
 namespace sdm {
@@ -40,6 +42,9 @@ const int kRateBy50Mpeg1[4] = {882, 960, 640, -999};
 const int kRateBy50Mpeg2[4] = {441, 480, 320, -999};
 
 constexpr int kMaxFrameLength = 10000;
+constexpr uint32_t kStepsPerAbortQuery = 1u << 20;
+// The file is read in pieces of this size, asking between them whether to stop.
+constexpr size_t kReadPiece = 4u << 20;
 
 }  // namespace
 
@@ -127,7 +132,14 @@ int64_t TMP3FrameExtract::FrameSize(int i) const {
 // length; anything else moves on by one byte.
 bool TMP3FrameExtract::FindNextFrame(const uint8_t* data, int64_t size, int64_t& q) {
   const uint8_t* header = nullptr;
+  uint32_t steps = 0;
   while (header == nullptr && q < size - 4) {
+    // A long stretch without any frame (a large file of something else)
+    // still asks whether to stop, about every mebibyte.
+    if (++steps == kStepsPerAbortQuery) {
+      steps = 0;
+      if (OnAbortQuery && OnAbortQuery()) return false;
+    }
     const uint8_t* b = data + q;
     q += 4;
     // First byte 0xFF and the top three bits of the second set: the 11 sync
@@ -187,11 +199,15 @@ struct FileHandle {
 }  // namespace
 
 void TMP3FrameExtract::Scan() {
-  FileHandle file{::open(FileName.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) throw EError(SystemError("Cannot open the soundtrack", FileName, errno));
+  frameEnds_.clear();
+  first_.reset();
+  // A named pipe or a device is refused before it is read: one would block,
+  // the other never end.
+  std::string problem;
+  FileHandle file{OpenRegularFileForReading(FileName, problem)};
+  if (file.fd < 0) throw EError("Cannot open the soundtrack \"" + FileName + "\": " + problem);
   struct stat st {};
   if (::fstat(file.fd, &st) != 0) throw EError(SystemError("Cannot read the soundtrack", FileName, errno));
-  if (!S_ISREG(st.st_mode)) throw EError("The soundtrack \"" + FileName + "\" is not a file.");
   const auto size = static_cast<uint64_t>(st.st_size);
   // Refuse before allocating: the index could not address such a file anyway.
   if (size >= MaxFileSize)
@@ -199,7 +215,8 @@ void TMP3FrameExtract::Scan() {
   std::vector<uint8_t> data(static_cast<size_t>(size));
   size_t done = 0;
   while (done < data.size()) {
-    const ssize_t got = ::read(file.fd, data.data() + done, data.size() - done);
+    if (done > 0 && OnAbortQuery && OnAbortQuery()) return;
+    const ssize_t got = ::read(file.fd, data.data() + done, std::min(data.size() - done, kReadPiece));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) throw EError(SystemError("Cannot read the soundtrack", FileName, errno));
     if (got == 0) {

@@ -56,11 +56,14 @@ public:
   // Share of the file scanned, 0-100, reported every 10 frames.
   std::function<void(TMP3FrameExtract& sender, uint8_t percent)> OnProgress;
   // Asked after every frame found; true stops the scan (what was found stays).
+  // Asked too while the file loads and every mebibyte without a frame.
   std::function<bool()> OnAbortQuery;
 
   // Loads the whole file and records the end of every valid frame. Throws
-  // EError when the file cannot be opened or read, or is too large for the
-  // 32-bit offsets of the index.
+  // EError when the file cannot be opened or read, is not a plain file, or is
+  // too large for the 32-bit offsets of the index. OnAbortQuery is also asked
+  // between pieces of the load and in long stretches without a frame, so a
+  // large file can be stopped at any time; nothing is found then.
   void Scan();
   // The same scan over bytes already in memory.
   void ScanBuffer(const uint8_t* data, size_t size);

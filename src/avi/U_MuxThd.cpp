@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,7 +11,9 @@
 #include <memory>
 #include <vector>
 
+#include "avi/FileFailure.h"
 #include "avi/U_MP3FrameExtract.h"
+#include "platform/RegularFile.h"
 #include "platform/avifile/AviFile.h"
 #include "support/Errors.h"
 
@@ -21,13 +24,23 @@ namespace sdm {
 namespace {
 
 // The result code check of every AVI library call: the message ends in "$",
-// the code follows as 8 hexadecimal digits.
-#define SDM_CHECK_AVI(call, text)                                                 \
-  do {                                                                            \
-    const HRESULT hr_ = (call);                                                   \
-    if (hr_ != AVIERR_OK)                                                         \
-      throw EAssertionFailed(std::string(text) + HexCode(static_cast<uint32_t>(hr_)).substr(1), SDM_UNIT, \
-                             __LINE__);                                           \
+// the code follows as 8 hexadecimal digits. Calls on a file also name it and
+// the library's reason.
+std::string WithCode(const char* text, HRESULT code) {
+  return std::string(text) + HexCode(static_cast<uint32_t>(code)).substr(1);
+}
+
+#define SDM_CHECK_AVI(call, text)                                                         \
+  do {                                                                                    \
+    const HRESULT hr_ = (call);                                                           \
+    if (hr_ != AVIERR_OK) throw EAssertionFailed(WithCode(text, hr_), SDM_UNIT, __LINE__); \
+  } while (0)
+
+#define SDM_CHECK_AVI_FILE(call, text, path)                                                                 \
+  do {                                                                                                       \
+    const HRESULT hr_ = (call);                                                                              \
+    if (hr_ != AVIERR_OK)                                                                                    \
+      throw EFileFailure(WithCode(text, hr_), SDM_UNIT, __LINE__, (path), AVIFileLastErrorText());           \
   } while (0)
 
 // The 30-byte MPEGLAYER3WAVEFORMAT, laid out little-endian as stored.
@@ -129,6 +142,12 @@ void TMuxThd::Execute() {
   };
   frames.OnAbortQuery = [this] { return Terminated(); };
   frames.Scan();
+  if (!frames.FirstHeader() && Terminated()) {
+    // Cancelled before the first frame: there is nothing to write.
+    Aborted = true;
+    completed_.store(true);
+    return;
+  }
   // Without a frame there is no rate to announce: the stream would be
   // unplayable, so refuse before anything is written.
   if (!frames.FirstHeader())
@@ -145,8 +164,8 @@ void TMuxThd::Execute() {
   TMuxHandles h;
   AVIFileInit();
   h.avifileInit = true;
-  SDM_CHECK_AVI(AVIFileOpen(&h.source, VideoFile, OF_READ), "FileOpen failed. Err: $");
-  SDM_CHECK_AVI(AVIFileOpen(&h.output, OutputFile, OF_WRITE | OF_CREATE), "FileOpen failed. Err: $");
+  SDM_CHECK_AVI_FILE(AVIFileOpen(&h.source, VideoFile, OF_READ), "FileOpen failed. Err: $", VideoFile);
+  SDM_CHECK_AVI_FILE(AVIFileOpen(&h.output, OutputFile, OF_WRITE | OF_CREATE), "FileOpen failed. Err: $", OutputFile);
 
   AVIFILEINFO fileInfo;
   SDM_CHECK_AVI(AVIFileInfo(h.source, &fileInfo, sizeof fileInfo), "FileInfo failed. Err: $");
@@ -179,28 +198,38 @@ void TMuxThd::Execute() {
   SDM_CHECK_AVI(AVIStreamSetFormat(h.outAudio, 0, waveFormat.data(), static_cast<long>(waveFormat.size())),
                 "StreamSetFormat failed. Err: $");
 
+  // The samples of the video stream, from its first: a stream that starts
+  // late has no samples before, and another stream of the file reaching
+  // past the video's end has no video samples there.
+  const long first = AVIStreamStart(h.sourceVideo);
+  const long end = std::min(length, first + AVIStreamLength(h.sourceVideo));
   SetMessage("Adding Video Stream");
   Position = 0;
   Total = static_cast<int32_t>(length);
   ReportProgress();
   std::vector<uint8_t> sample;
-  for (long i = 1; i < length && !Terminated(); ++i) {
+  for (long i = first; i < end && !Terminated(); ++i) {
     long bytes = 0, samples = 0;
-    SDM_CHECK_AVI(AVIStreamRead(h.sourceVideo, i, 1, nullptr, 0, &bytes, &samples), "StreamRead failed. Err: $");
+    SDM_CHECK_AVI_FILE(AVIStreamRead(h.sourceVideo, i, 1, nullptr, 0, &bytes, &samples), "StreamRead failed. Err: $",
+                       VideoFile);
+    // Our own silent videos leave sample 0 empty; other writers put their
+    // first key frame there, without which nothing after it decodes.
+    if (i == 0 && bytes == 0) continue;
     sample.resize(static_cast<size_t>(bytes));
     if (bytes > 0)
-      SDM_CHECK_AVI(AVIStreamRead(h.sourceVideo, i, 1, sample.data(), bytes, &bytes, &samples),
-                    "StreamRead failed. Err: $");
+      SDM_CHECK_AVI_FILE(AVIStreamRead(h.sourceVideo, i, 1, sample.data(), bytes, &bytes, &samples),
+                         "StreamRead failed. Err: $", VideoFile);
     const bool key = AVIStreamFindSample(h.sourceVideo, i, FIND_KEY) == i;
-    SDM_CHECK_AVI(AVIStreamWrite(h.outVideo, i, 1, sample.data(), bytes, key ? AVIIF_KEYFRAME : 0),
-                  "StreamWrite failed. Err: $");
+    SDM_CHECK_AVI_FILE(AVIStreamWrite(h.outVideo, i, 1, sample.data(), bytes, key ? AVIIF_KEYFRAME : 0),
+                       "StreamWrite failed. Err: $", OutputFile);
     Position = static_cast<int32_t>(i);
     ReportProgress();
   }
 
   SetMessage("Adding Audio Stream");
-  TSoundFile sound{::open(AudioFile.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (sound.fd < 0) throw EError("Cannot open the soundtrack \"" + AudioFile + "\": " + std::strerror(errno));
+  std::string problem;
+  TSoundFile sound{OpenRegularFileForReading(AudioFile, problem)};
+  if (sound.fd < 0) throw EError("Cannot open the soundtrack \"" + AudioFile + "\": " + problem);
   Position = 0;
   Total = count - 1;
   ReportProgress();
@@ -220,8 +249,8 @@ void TMuxThd::Execute() {
                      (got < 0 ? std::strerror(errno) : "the file has become shorter"));
       done += static_cast<size_t>(got);
     }
-    SDM_CHECK_AVI(AVIStreamWrite(h.outAudio, j + 1, 1, chunk.data(), static_cast<long>(chunk.size()), 0),
-                  "StreamWrite failed. Err: $");
+    SDM_CHECK_AVI_FILE(AVIStreamWrite(h.outAudio, j + 1, 1, chunk.data(), static_cast<long>(chunk.size()), 0),
+                       "StreamWrite failed. Err: $", OutputFile);
     Position = j + 1;
     ReportProgress();
   }
@@ -230,17 +259,20 @@ void TMuxThd::Execute() {
   // a full disk shows only here, and must not end as "Done".
   ::close(sound.fd);
   sound.fd = -1;
-  HRESULT released = AVIStreamRelease(h.outAudio);
+  TFirstFailure released;
+  released.Note(AVIStreamRelease(h.outAudio));
   h.outAudio = nullptr;
   AVIStreamRelease(h.sourceVideo);
   h.sourceVideo = nullptr;
-  if (HRESULT r = AVIStreamRelease(h.outVideo); released == AVIERR_OK) released = r;
+  released.Note(AVIStreamRelease(h.outVideo));
   h.outVideo = nullptr;
   AVIFileRelease(h.source);
   h.source = nullptr;
-  if (HRESULT r = AVIFileRelease(h.output); released == AVIERR_OK) released = r;
+  released.Note(AVIFileRelease(h.output));
   h.output = nullptr;
-  SDM_CHECK_AVI(released, "FileRelease failed. Err: $");
+  if (released.code != AVIERR_OK)
+    throw EFileFailure(WithCode("FileRelease failed. Err: $", released.code), SDM_UNIT, __LINE__, OutputFile,
+                       released.reason);
 
   // One look at the request, so "Done" and Aborted never disagree.
   const bool cancelled = Terminated();

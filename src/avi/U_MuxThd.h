@@ -6,7 +6,8 @@
 //
 // The owner creates it, sets the fields and OnTerminate, and calls Start. The
 // thread reports through OnProgress/OnMessage on the UI thread and waits for
-// them. It never changes or deletes VideoFile, whatever happens.
+// them. It never changes or deletes VideoFile, whatever happens. Failures on
+// a file name it and give the reason (a full disk, a video cut short).
 #include <atomic>
 #include <cstdint>
 #include <functional>

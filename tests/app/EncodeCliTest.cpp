@@ -1,8 +1,12 @@
 // The codecs and encode commands: the list as the writer makes it, frames
 // from BMP files into a file ffprobe reads, and errors that keep what exists.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -99,4 +103,63 @@ TEST(EncodeCli, ErrorsAreReportedAndLoseNothing) {
   EXPECT_NE(r.status, 0);
   r = RunCli({"encode", "-o", out, dir.file("a.bmp")});
   EXPECT_NE(r.status, 0);
+}
+
+TEST(EncodeCli, AFolderOrPipeNamedLikeTheOutputIsLeftAlone) {
+  TempDir dir;
+  WriteBytes(dir.file("a.bmp"), Bmp(64, 48, 0));
+  const std::string folder = dir.file("folder.avi");
+  std::filesystem::create_directory(folder);
+  auto r = RunCli({"encode", "--codec", "DIB ", "-o", folder, dir.file("a.bmp")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("FileOpen failed. Err: $8004406F (U_BmpToAvi, line "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("): \"" + folder + "\": is a folder\n"), std::string::npos) << r.err;
+  EXPECT_TRUE(std::filesystem::is_directory(folder));
+  // Nobody reads the pipe: writing to it would wait for ever.
+  const std::string fifo = dir.file("pipe.avi");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  r = RunCli({"encode", "--codec", "DIB ", "-o", fifo, dir.file("a.bmp")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("\"" + fifo + "\": is a named pipe\n"), std::string::npos) << r.err;
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+}
+
+// Frames of 320x240 uncompressed (230 KB each) fill a small disk quickly; the
+// command must fail with the file and the system's reason, never say "Wrote".
+TEST(EncodeCli, AFullDiskOrFileSizeLimitFailsWithThePathAndTheReason) {
+  TempDir dir;
+  std::vector<std::string> frames;
+  for (int k = 0; k < 6; ++k) {
+    frames.push_back(dir.file("f" + std::to_string(k) + ".bmp"));
+    WriteBytes(frames.back(), Bmp(320, 240, k));
+  }
+  auto encode = [&](const std::string& out) {
+    std::vector<std::string> args{SDM_CLI, "encode", "--codec", "DIB ", "-o", out};
+    args.insert(args.end(), frames.begin(), frames.end());
+    return args;
+  };
+  // The size limit of the process: writes past it fail with EFBIG once the
+  // signal that would end the process is ignored.
+  const std::string limited = dir.file("limited.avi");
+  std::vector<std::string> cmd{"prlimit", "--fsize=300000", "sh", "-c", "trap '' XFSZ; exec \"$@\"", "sh"};
+  for (const auto& a : encode(limited)) cmd.push_back(a);
+  auto r = RunCommand(cmd);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("failed. Err: $8004406E (U_BmpToAvi, line "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\"" + limited + "\": " + std::strerror(EFBIG) + "\n"), std::string::npos) << r.err;
+
+  // A real full disk where a small tmpfs can be mounted (in a mount
+  // namespace of its own, gone with the command).
+  const std::string small = dir.file("small");
+  std::filesystem::create_directory(small);
+  cmd = {"unshare", "-m", "sh", "-c", "mount -t tmpfs -o size=512k tmpfs \"$0\" || exit 99; exec \"$@\"", small};
+  for (const auto& a : encode(small + "/full.avi")) cmd.push_back(a);
+  r = RunCommand(cmd);
+  if (r.status == 99 || (r.status != 0 && r.err.find("unshare") != std::string::npos))
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << r.err;
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("failed. Err: $8004406E (U_BmpToAvi, line "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("full.avi\": " + std::string(std::strerror(ENOSPC)) + "\n"), std::string::npos) << r.err;
 }

@@ -2,6 +2,8 @@
 // back with ffprobe.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "testsupport/TestSupport.h"
@@ -81,10 +83,11 @@ TEST(MuxCliTest, JoinsAVideoOfAnotherWriterAndASoundtrack) {
   auto streams = RunCommand({"ffprobe", "-v", "error", "-show_entries", "stream=codec_type", "-of",
                              "default=nw=1:nk=1", out});
   EXPECT_EQ(streams.out, "video\naudio\n");
-  // Sample 0 is never copied: an ffmpeg-made video loses its first picture.
+  // Every picture of an ffmpeg-made video, its first key frame at sample 0
+  // included.
   auto frames = RunCommand({"ffprobe", "-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
                             "stream=nb_read_packets", "-of", "default=nw=1:nk=1", out});
-  EXPECT_EQ(frames.out, "29\n");
+  EXPECT_EQ(frames.out, "30\n");
   auto decode = RunCommand({"ffmpeg", "-v", "error", "-xerror", "-i", out, "-f", "null", "-"});
   EXPECT_EQ(decode.status, 0) << decode.err;
   EXPECT_EQ(decode.err, "");
@@ -115,6 +118,31 @@ TEST(MuxCliTest, BadInputFailsWithoutTouchingTheVideo) {
   EXPECT_NE(r.err.find("FileOpen failed. Err: $"), std::string::npos) << r.err;
 
   EXPECT_EQ(RunCli({"mux", video, mp3}).status, 2);
+  EXPECT_EQ(test::ReadBytes(video), before);
+}
+
+// The output on a disk that fills up: the command fails naming the file and
+// the system's reason, never "Wrote", and the silent video stays as it was.
+TEST(MuxCliTest, AFullDiskFailsWithThePathAndTheReason) {
+  TempDir dir;
+  const std::string video = dir.file("silent.avi");
+  ASSERT_EQ(RunCommand({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=5", "-t", "2",
+                        "-c:v", "rawvideo", "-pix_fmt", "bgr24", video})
+                .status,
+            0);
+  const auto before = test::ReadBytes(video);
+  const auto mp3 = MakeTone(dir, "tone.mp3", {"-b", "128"});
+  const std::string small = dir.file("small");
+  std::filesystem::create_directory(small);
+  auto r = RunCommand({"unshare", "-m", "sh", "-c", "mount -t tmpfs -o size=512k tmpfs \"$0\" || exit 99; exec \"$@\"",
+                       small, SDM_CLI, "mux", video, mp3, small + "/out.avi"});
+  if (r.status == 99 || (r.status != 0 && r.err.find("unshare") != std::string::npos))
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << r.err;
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("failed. Err: $8004406E (U_MuxThd, line "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("out.avi\": " + std::string(std::strerror(ENOSPC)) + "\n"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("Done\n"), std::string::npos) << r.err;
   EXPECT_EQ(test::ReadBytes(video), before);
 }
 

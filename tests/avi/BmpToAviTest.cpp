@@ -2,6 +2,7 @@
 // written through every installed compressor, checked by ffprobe and ffmpeg.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -231,6 +232,24 @@ TEST(BmpToAvi, EveryInstalledCompressorMakesAFileFfmpegDecodes) {
   }
 }
 
+// At 30 frames per second the frame period is 33 ms (30.30 frames per
+// second). An MPEG-4 stream that claimed 25 frames per second inside its
+// frames made ffmpeg retime them and complain of every frame.
+TEST(BmpToAvi, EveryCompressorAgreesWithTheFileOnTheFrameRate) {
+  CodecsEnv env(nullptr);
+  TempDir dir;
+  TBmpToAvi lister;
+  for (const std::string& line : Lines(lister)) {
+    const std::string fcc = line.substr(0, 4);
+    SCOPED_TRACE(fcc);
+    const std::string path = dir.file("rate.avi");
+    ASSERT_NO_THROW(Write(path, fcc, 6, 64, 48, 33));
+    auto r = RunCommand({"ffmpeg", "-v", "error", "-i", path, "-f", "null", "-"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err.substr(0, 300), "");
+  }
+}
+
 TEST(BmpToAvi, FailuresNameTheCheckAndTheUnit) {
   CodecsEnv env("FMP4,DIB ");
   TempDir dir;
@@ -246,6 +265,12 @@ TEST(BmpToAvi, FailuresNameTheCheckAndTheUnit) {
   } catch (const EAssertionFailed& e) {
     EXPECT_EQ(e.Message(), "FileOpen failed. Err: $8004406F");
     EXPECT_EQ(e.Unit(), "U_BmpToAvi");
+    // The user reads which file and why after the fixed text and its place.
+    const std::string cause = "): \"" + w.FileName + "\": " + std::strerror(ENOENT);
+    const std::string what = e.what();
+    const std::string head = "FileOpen failed. Err: $8004406F (U_BmpToAvi, line ";
+    EXPECT_EQ(what.substr(0, head.size()), head) << what;
+    EXPECT_EQ(what.substr(what.size() - cause.size()), cause) << what;
   }
   // A frame the compressor cannot take fails at the first frame.
   w.FileName = dir.file("odd.avi");

@@ -1,9 +1,11 @@
 #include "avi/U_MP3FrameExtract.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <filesystem>
+#include <fstream>
 
 #include "avi/SoundtrackFixtures.h"
 #include "support/Errors.h"
@@ -209,6 +211,50 @@ TEST(MP3FrameExtractTest, UnreadableFilesFailWithTheirName) {
   std::filesystem::resize_file(huge, 3ull << 30);
   TMP3FrameExtract tooLarge(huge);
   EXPECT_THROW(tooLarge.Scan(), EError);
+  // A named pipe would block the scan until someone writes to it.
+  const std::string fifo = dir.file("pipe.mp3");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  TMP3FrameExtract pipe(fifo);
+  try {
+    pipe.Scan();
+    FAIL() << "a pipe must not be read";
+  } catch (const EError& e) {
+    EXPECT_STREQ(e.what(), ("Cannot open the soundtrack \"" + fifo + "\": is a named pipe").c_str());
+  }
+}
+
+TEST(MP3FrameExtractTest, ALargeFileWithoutFramesCanBeStopped) {
+  TempDir dir;
+  // 16 MiB of nothing, then real frames: a stop asked for while the file
+  // loads, or in the long stretch before the first frame, ends the scan there.
+  const std::string path = dir.file("late.mp3");
+  std::vector<uint8_t> data(16u << 20, 0);
+  const auto frames = Frames(12, k128Stereo, 417);
+  data.insert(data.end(), frames.begin(), frames.end());
+  test::WriteBytes(path, {});
+  std::filesystem::resize_file(path, 16u << 20);  // sparse: nothing is written
+  {
+    std::ofstream tail(path, std::ios::binary | std::ios::app);
+    tail.write(reinterpret_cast<const char*>(frames.data()), static_cast<std::streamsize>(frames.size()));
+  }
+
+  TMP3FrameExtract whole(path);
+  whole.Scan();
+  EXPECT_EQ(whole.Count(), 11);
+
+  int asked = 0;
+  TMP3FrameExtract loading(path);
+  loading.OnAbortQuery = [&] { return ++asked == 2; };
+  loading.Scan();
+  EXPECT_EQ(asked, 2);  // after 4 and 8 MiB read
+  EXPECT_EQ(loading.Count(), -1);
+
+  asked = 0;
+  TMP3FrameExtract scanning("memory");
+  scanning.OnAbortQuery = [&] { return ++asked == 3; };
+  scanning.ScanBuffer(data.data(), data.size());
+  EXPECT_EQ(asked, 3);  // every mebibyte without a frame
+  EXPECT_EQ(scanning.Count(), -1);
 }
 
 // Frame boundaries checked against ffprobe's packets: where lame put an

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstring>
 #include <filesystem>
 #include <tuple>
 
@@ -69,9 +72,10 @@ struct MuxRun {
 };
 
 // Runs the muxer thread to its end with a plain event loop as UI thread.
-// stopAt(position, maximum, text) true asks the thread to terminate.
+// stopAt(position, maximum, text) true asks the thread to terminate;
+// cancelFirst asks it before it starts.
 MuxRun RunMux(const std::string& video, const std::string& audio, const std::string& output,
-              std::function<bool(int, int, const std::string&)> stopAt = {}) {
+              std::function<bool(int, int, const std::string&)> stopAt = {}, bool cancelFirst = false) {
   TEventLoop loop;
   TMuxThd mux(loop);
   MuxRun run;
@@ -89,6 +93,7 @@ MuxRun RunMux(const std::string& video, const std::string& audio, const std::str
   };
   bool terminated = false;
   mux.OnTerminate = [&](TThread&) { terminated = true; };
+  if (cancelFirst) mux.Terminate();
   mux.Start();
   mux.WaitFor();
   EXPECT_TRUE(terminated);
@@ -328,6 +333,99 @@ TEST(MuxThdTest, FailuresSayWhyAndLeaveTheSilentVideoAlone) {
   const std::string code = run.error.substr(prefix.size(), 8);
   EXPECT_EQ(code.find_first_not_of("0123456789ABCDEF"), std::string::npos) << run.error;
   EXPECT_EQ(run.error.substr(prefix.size() + 8, 16), " (U_MuxThd, line") << run.error;
+  // Then the file and what is wrong with it.
+  const std::string cause = "): \"" + garbage + "\": not an AVI file, or a damaged one";
+  EXPECT_EQ(run.error.substr(run.error.size() - cause.size()), cause) << run.error;
+  const auto missing = RunMux(video, mp3, dir.file("no/such/folder/o7.avi"));
+  EXPECT_NE(missing.error.find("FileOpen failed. Err: $8004406F (U_MuxThd, line "), std::string::npos) << missing.error;
+  EXPECT_NE(missing.error.find("o7.avi\": " + std::string(std::strerror(ENOENT))), std::string::npos)
+      << missing.error;
+}
+
+// A video of another writer has its first key frame at sample 0, and every
+// frame after it depends on it: it is copied, or nothing decodes.
+TEST(MuxThdTest, VideosOfOtherWritersKeepTheirFirstFrame) {
+  TempDir dir;
+  const std::string video = dir.file("mpeg4.avi");
+  auto made = test::RunCommand({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=160x120:rate=10",
+                                "-frames:v", "12", "-c:v", "mpeg4", "-g", "100", "-bf", "0", video});
+  ASSERT_EQ(made.status, 0) << made.err;
+  const auto mp3 = test::MakeMp3(dir, "s.mp3", 44100, 2, 1.0, {"-b", "128"});
+  const std::string out = dir.file("out.avi");
+  const auto run = RunMux(video, mp3, out);
+  ASSERT_EQ(run.outcome, TMuxOutcome::Done) << run.error;
+  const auto source = NonEmpty(test::ProbePackets(video, "v:0"));
+  const auto copied = NonEmpty(test::ProbePackets(out, "v:0"));
+  ASSERT_EQ(source.size(), 12u);
+  ASSERT_EQ(copied.size(), 12u);
+  for (size_t k = 0; k < copied.size(); ++k) EXPECT_EQ(copied[k].hash, source[k].hash) << k;
+  EXPECT_EQ(KeyFramesOf(out), std::vector<long>{0});
+  auto decode = test::RunCommand({"ffmpeg", "-v", "error", "-i", out, "-map", "0:v", "-f", "null", "-"});
+  EXPECT_EQ(decode.status, 0);
+  EXPECT_EQ(decode.err, "");
+  EXPECT_EQ(test::ProbeValue(out, "v:0", "stream=nb_frames"), "12");
+}
+
+namespace {
+
+void Put32At(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+TEST(MuxThdTest, CutShortPipesAndLyingIndexesAreNotCopiedBlindly) {
+  TempDir dir;
+  const std::string video = MakeSilentVideo(dir, "silent.avi", 6);
+  const auto whole = test::ReadBytes(video);
+  const auto mp3 = test::MakeMp3(dir, "s.mp3", 44100, 2, 1.0, {"-b", "128"});
+
+  // A silent video cut short is reported, not taken for the whole.
+  const std::string cut = dir.file("cut.avi");
+  test::WriteBytes(cut, std::vector<uint8_t>(whole.begin(), whole.end() - 3000));
+  auto run = RunMux(cut, mp3, dir.file("o1.avi"));
+  EXPECT_EQ(run.outcome, TMuxOutcome::Failed);
+  EXPECT_NE(run.error.find("FileOpen failed. Err: $8004406D (U_MuxThd, line "), std::string::npos) << run.error;
+  EXPECT_NE(run.error.find("cut.avi\": the file is cut short: it ends at byte " + std::to_string(whole.size() - 3000)),
+            std::string::npos)
+      << run.error;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("o1.avi")));
+
+  // An index naming the last picture 4000 times: copied blindly it would make
+  // a file of thousands of pictures from one of six.
+  std::vector<uint8_t> lying = whole;
+  size_t idx1 = lying.size() - 8 - 16 * 8;  // our index: its 8 entries end the file
+  ASSERT_EQ(std::string(lying.begin() + static_cast<long>(idx1), lying.begin() + static_cast<long>(idx1) + 4), "idx1");
+  const std::vector<uint8_t> last(lying.end() - 16, lying.end());
+  for (int k = 0; k < 4000; ++k) lying.insert(lying.end(), last.begin(), last.end());
+  Put32At(lying, idx1 + 4, 16 * (8 + 4000));
+  Put32At(lying, 4, static_cast<uint32_t>(lying.size() - 8));
+  const std::string lies = dir.file("lies.avi");
+  test::WriteBytes(lies, lying);
+  run = RunMux(lies, mp3, dir.file("o2.avi"));
+  ASSERT_EQ(run.outcome, TMuxOutcome::Done) << run.error;
+  EXPECT_LT(std::filesystem::file_size(dir.file("o2.avi")), 2 * whole.size() + 100000);
+  EXPECT_EQ(NonEmpty(test::ProbePackets(dir.file("o2.avi"), "v:0")).size(), 6u);
+
+  // Named pipes are refused at once, whichever input they stand for.
+  const std::string fifo = dir.file("pipe");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  run = RunMux(fifo, mp3, dir.file("o3.avi"));
+  EXPECT_EQ(run.outcome, TMuxOutcome::Failed);
+  EXPECT_NE(run.error.find("\"" + fifo + "\": is a named pipe"), std::string::npos) << run.error;
+  run = RunMux(video, fifo, dir.file("o4.avi"));
+  EXPECT_EQ(run.outcome, TMuxOutcome::Failed);
+  EXPECT_EQ(run.error, "Cannot open the soundtrack \"" + fifo + "\": is a named pipe");
+
+  // A long soundtrack without a single frame still notices a cancel: 256 MiB
+  // of nothing (a sparse file) is neither loaded nor scanned to its end.
+  const std::string empty = dir.file("nothing.mp3");
+  test::WriteBytes(empty, {});
+  std::filesystem::resize_file(empty, 256u << 20);
+  run = RunMux(video, empty, dir.file("o5.avi"), {}, true);
+  EXPECT_EQ(run.outcome, TMuxOutcome::Cancelled) << run.error;
+  EXPECT_TRUE(run.aborted);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("o5.avi")));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -15,6 +16,9 @@ namespace sdm {
 namespace {
 
 std::atomic<int> g_initCount{0};
+// Why the last failing call of this thread failed, as GetLastError keeps it
+// per thread: the writer and the muxer run on different threads.
+thread_local std::string g_lastErrorText;
 std::atomic<uint64_t> g_riffLimit{0};  // 0: not set, take the environment or the default
 
 // Never-written positions before a sample become empty chunks; a position
@@ -24,7 +28,7 @@ constexpr long kMaxGap = 1L << 20;
 HRESULT Unref(TAviFile* f) {
   if (--f->refs > 0) return AVIERR_OK;
   HRESULT r = AVIERR_OK;
-  if (f->writing && f->fd >= 0) r = avi::Finish(*f);
+  if (f->writing && f->out.IsOpen()) r = avi::Finish(*f);
   delete f;
   return r;
 }
@@ -36,6 +40,15 @@ void CopyOut(void* dst, long size, const void* src, size_t srcSize) {
 }
 
 }  // namespace
+
+namespace avi {
+HRESULT Fail(HRESULT code, const std::string& why) {
+  g_lastErrorText = why;
+  return code;
+}
+}  // namespace avi
+
+const std::string& AVIFileLastErrorText() { return g_lastErrorText; }
 
 TAviFile::~TAviFile() {
   if (fd >= 0) ::close(fd);
@@ -72,6 +85,7 @@ uint64_t AVIGetRiffLimit() {
 }
 
 HRESULT AVIFileOpen(PAVIFILE* file, const std::string& fileName, unsigned mode, const void* handler) {
+  g_lastErrorText.clear();
   if (!file) return AVIERR_BADPARAM;
   *file = nullptr;
   if (handler) return AVIERR_UNSUPPORTED;
@@ -85,6 +99,7 @@ HRESULT AVIFileOpen(PAVIFILE* file, const std::string& fileName, unsigned mode, 
     r = AVIERR_UNSUPPORTED;  // editing an existing file in place is not offered
   else
     r = avi::OpenForReading(*f);
+  if (r == AVIERR_BADFORMAT && g_lastErrorText.empty()) g_lastErrorText = "not an AVI file, or a damaged one";
   if (r != AVIERR_OK) return r;
   *file = f.release();
   return AVIERR_OK;
@@ -170,6 +185,7 @@ HRESULT AVIFileCreateStream(PAVIFILE f, PAVISTREAM* stream, const AVISTREAMINFO*
 }
 
 HRESULT AVIFileRelease(PAVIFILE f) {
+  g_lastErrorText.clear();
   if (!f) return AVIERR_OK;
   if (f->fileHandleReleased) return AVIERR_BADHANDLE;
   f->fileHandleReleased = true;
@@ -177,6 +193,7 @@ HRESULT AVIFileRelease(PAVIFILE f) {
 }
 
 HRESULT AVIStreamRelease(PAVISTREAM s) {
+  g_lastErrorText.clear();
   if (!s) return AVIERR_OK;
   if (s->refs <= 0) return AVIERR_BADHANDLE;
   --s->refs;
@@ -224,6 +241,7 @@ HRESULT AVIStreamSetFormat(PAVISTREAM s, long /*pos*/, const void* format, long 
 
 HRESULT AVIStreamRead(PAVISTREAM s, long start, long samples, void* buffer, long bufferSize, long* bytes,
                       long* samplesRead) {
+  g_lastErrorText.clear();
   if (bytes) *bytes = 0;
   if (samplesRead) *samplesRead = 0;
   if (!s || samples < 0 || (buffer && bufferSize < 0)) return AVIERR_BADPARAM;
@@ -264,7 +282,9 @@ HRESULT AVIStreamRead(PAVISTREAM s, long start, long samples, void* buffer, long
   if (buffer) {
     auto* out = static_cast<uint8_t*>(buffer);
     for (const TPiece& p : pieces) {
-      if (p.size && !avi::ReadAt(*s->file, p.offset, out, p.size)) return AVIERR_FILEREAD;
+      if (p.size && !avi::ReadAt(*s->file, p.offset, out, p.size))
+        return avi::Fail(AVIERR_FILEREAD,
+                         errno ? std::strerror(errno) : "the file has become shorter since it was opened");
       out += p.size;
     }
   }
@@ -275,10 +295,11 @@ HRESULT AVIStreamRead(PAVISTREAM s, long start, long samples, void* buffer, long
 
 HRESULT AVIStreamWrite(PAVISTREAM s, long start, long samples, const void* buffer, long size, DWORD flags,
                        long* samplesWritten, long* bytesWritten) {
+  g_lastErrorText.clear();
   if (samplesWritten) *samplesWritten = 0;
   if (bytesWritten) *bytesWritten = 0;
   if (!s || size < 0 || (size > 0 && !buffer) || samples < 0) return AVIERR_BADPARAM;
-  if (!s->file->writing || s->file->fd < 0) return AVIERR_READONLY;
+  if (!s->file->writing || !s->file->out.IsOpen()) return AVIERR_READONLY;
   const int64_t end = static_cast<int64_t>(s->info.dwStart) + s->length;
   if (start == -1) start = static_cast<long>(end);
   if (start < end) return AVIERR_BADPARAM;

@@ -8,9 +8,12 @@
 // indexes are written then.
 //
 // Reading accepts what we write and ordinary AVI files of other writers: the
-// OpenDML indexes when present, else idx1, else a scan of the movi lists.
-// A damaged or truncated file gives AVIERR_FILEREAD/AVIERR_BADFORMAT, never a
-// crash, an endless loop or an allocation larger than the file.
+// OpenDML indexes when present, else idx1, else a scan of the movi lists. An
+// index that names a chunk outside the movi data, or one byte twice, is not
+// used. Only plain files are opened, for reading or writing. A file cut short
+// gives AVIERR_FILEREAD, a damaged one AVIERR_BADFORMAT (each with its reason
+// in AVIFileLastErrorText), never a crash, an endless loop or an allocation
+// larger than the file.
 //
 // All calls return the Windows result codes (AVIERR_OK = 0). Handles are not
 // shared between threads at the same time.
@@ -183,6 +186,13 @@ HRESULT AVIStreamWrite(PAVISTREAM stream, long start, long samples, const void* 
 // (FIND_NEXT) pos; -1 when there is none.
 long AVIStreamFindSample(PAVISTREAM stream, long pos, long flags);
 bool AVIStreamIsKeyFrame(PAVISTREAM stream, long pos);
+
+// Why the last failing AVIFileOpen, AVIStreamRead, AVIStreamWrite,
+// AVIFileRelease or AVIStreamRelease of the calling thread failed, in words a
+// user can act on: the system's reason ("No space left on device"), what a
+// path names instead of a file ("is a named pipe"), or what is wrong with the
+// file's contents. Empty when the code says all there is.
+const std::string& AVIFileLastErrorText();
 
 // Size in bytes past which a RIFF part of a file being written is closed and
 // the file continues in a new AVIX part with OpenDML indexes. 1 GiB by

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/avifile/AviFile.h"
+#include "platform/avifile/AviOutFile.h"
 
 namespace sdm::avi {
 
@@ -92,7 +93,7 @@ struct TAviStream {
 
 struct TAviFile {
   std::string name;
-  int fd = -1;
+  int fd = -1;  // reading
   bool writing = false;
   int refs = 0;  // the file handle plus every stream handle handed out
   bool fileHandleReleased = false;
@@ -105,12 +106,9 @@ struct TAviFile {
   uint32_t width = 0, height = 0;
 
   // Writing state.
+  avi::TOutFile out;
   uint64_t riffLimit = kDefaultRiffLimit;
   bool dataStarted = false;
-  bool ioError = false;
-  uint64_t pos = 0;          // end of what has been written (logical, including the buffer)
-  std::vector<uint8_t> buf;  // bytes after flushedPos not yet written
-  uint64_t flushedPos = 0;
   size_t headerSize = 0;
   uint64_t riffStart = 0;   // offset of the current part's "RIFF"
   uint64_t moviStart = 0;   // offset of the current part's "LIST" of movi
@@ -128,6 +126,10 @@ struct TAviFile {
 };
 
 namespace avi {
+// Records why a call is about to fail (AVIFileLastErrorText) and passes the
+// code on.
+HRESULT Fail(HRESULT code, const std::string& why);
+
 // Reader: parses fileName into file (streams, formats, indexes). AVIERR_OK,
 // AVIERR_FILEOPEN, AVIERR_FILEREAD or AVIERR_BADFORMAT.
 HRESULT OpenForReading(TAviFile& file);

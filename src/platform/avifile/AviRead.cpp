@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
 
+#include "platform/RegularFile.h"
 #include "platform/avifile/AviFileImpl.h"
 
 namespace sdm::avi {
@@ -24,7 +26,6 @@ constexpr FOURCC kHdrl = mmioFOURCC('h', 'd', 'r', 'l');
 constexpr FOURCC kStrl = mmioFOURCC('s', 't', 'r', 'l');
 constexpr FOURCC kMovi = mmioFOURCC('m', 'o', 'v', 'i');
 constexpr FOURCC kRec = mmioFOURCC('r', 'e', 'c', ' ');
-constexpr FOURCC kOdml = mmioFOURCC('o', 'd', 'm', 'l');
 constexpr FOURCC kAvih = mmioFOURCC('a', 'v', 'i', 'h');
 constexpr FOURCC kStrh = mmioFOURCC('s', 't', 'r', 'h');
 constexpr FOURCC kStrf = mmioFOURCC('s', 't', 'r', 'f');
@@ -63,6 +64,7 @@ public:
   HRESULT Run();
 
 private:
+  HRESULT CutShort(const TChunk& part) const;
   bool ReadChunkHeader(uint64_t pos, uint64_t parentEnd, TChunk& c);
   HRESULT ReadBytes(uint64_t pos, uint32_t size, std::vector<uint8_t>& out);
   HRESULT ParseHdrl(const TChunk& hdrl);
@@ -70,6 +72,7 @@ private:
   HRESULT LoadOpenDmlIndex();
   HRESULT LoadIdx1();
   HRESULT ScanMovi();
+  bool IndexIsSound(const std::vector<std::vector<TEntry>>& all) const;
   void Finalise();
 
   TAviFile& f_;
@@ -101,6 +104,13 @@ HRESULT TReader::ReadBytes(uint64_t pos, uint32_t size, std::vector<uint8_t>& ou
   return ReadAt(f_, pos, out.data(), size) ? AVIERR_OK : AVIERR_FILEREAD;
 }
 
+// The samples that remain of a file cut short could be read, but whoever
+// copies them would take a part for the whole without a word.
+HRESULT TReader::CutShort(const TChunk& part) const {
+  return Fail(AVIERR_FILEREAD, "the file is cut short: it ends at byte " + std::to_string(f_.fileSize) + " of " +
+                                   std::to_string(part.pos + 8 + part.size));
+}
+
 HRESULT TReader::Run() {
   TChunk riff;
   if (!ReadChunkHeader(0, f_.fileSize, riff) || riff.id != kRIFF || riff.listType != kAVI) return AVIERR_BADFORMAT;
@@ -113,11 +123,12 @@ HRESULT TReader::Run() {
     if (top != 0 && part.listType != kAVIX) break;
     if (top != 0) haveAvix_ = true;
     uint64_t p = top + 12;
+    bool cut = false;
     while (p + 8 <= part.dataEnd) {
       TChunk c;
       if (!ReadChunkHeader(p, part.dataEnd, c)) break;
       if (c.id == kLIST && c.listType == kHdrl && top == 0 && !haveHdrl) {
-        if (c.truncated) return AVIERR_BADFORMAT;
+        if (c.truncated) return part.truncated ? CutShort(part) : AVIERR_BADFORMAT;
         if (HRESULT r = ParseHdrl(c); r != AVIERR_OK) return r;
         haveHdrl = true;
       } else if (c.id == kLIST && c.listType == kMovi) {
@@ -127,8 +138,14 @@ HRESULT TReader::Run() {
         idx1Pos_ = c.pos + 8;
         idx1Size_ = c.size;
       }
+      // A chunk the end of the file cuts off: the file was cut short. (A
+      // part whose size alone reaches past the end, with every chunk in it
+      // whole, is only a wrong size: its data is all there.)
+      if (c.truncated && part.truncated) cut = true;
       p = c.dataEnd + (c.size & 1);
     }
+    // Bytes left over that do not make a chunk header: cut inside one.
+    if (part.truncated && (cut || p < part.dataEnd)) return CutShort(part);
     if (part.truncated) break;
     top = part.dataEnd + (part.size & 1);
   }
@@ -258,11 +275,11 @@ HRESULT TReader::LoadOpenDmlIndex() {
         const uint32_t sz = Get32(e + 4);
         en.size = sz & 0x7FFFFFFFu;
         en.key = (sz & 0x80000000u) == 0;
-        if (en.offset + en.size > f_.fileSize) return AVIERR_BADFORMAT;
         all[s].push_back(en);
       }
     }
   }
+  if (!IndexIsSound(all)) return AVIERR_BADFORMAT;
   for (size_t s = 0; s < all.size(); ++s) f_.streams[s]->entries = std::move(all[s]);
   return AVIERR_OK;
 }
@@ -296,11 +313,36 @@ HRESULT TReader::LoadIdx1() {
     en.offset = base + Get32(e + 8) + 8;
     en.size = Get32(e + 12);
     en.key = (flags & AVIIF_KEYFRAME) != 0;
-    if (en.offset + en.size > f_.fileSize) return AVIERR_BADFORMAT;
     all[static_cast<size_t>(s)].push_back(en);
   }
+  if (!IndexIsSound(all)) return AVIERR_BADFORMAT;
   for (size_t s = 0; s < all.size(); ++s) f_.streams[s]->entries = std::move(all[s]);
   return AVIERR_OK;
+}
+
+// An index is trusted only when every chunk it names, header included, lies
+// inside a movi list and no two of them share a byte: an index that points
+// into the headers, past the data or at one chunk many times would make a
+// copy of the file read the wrong bytes, or the same bytes a thousand times.
+bool TReader::IndexIsSound(const std::vector<std::vector<TEntry>>& all) const {
+  struct TExtent {
+    uint64_t begin, end;
+  };
+  std::vector<TExtent> chunks;
+  for (const auto& entries : all)
+    for (const TEntry& e : entries) {
+      if (e.offset < 8) return false;
+      chunks.push_back({e.offset - 8, e.offset + e.size});
+    }
+  std::sort(chunks.begin(), chunks.end(), [](const TExtent& a, const TExtent& b) { return a.begin < b.begin; });
+  size_t list = 0;  // movi lists lie in file order
+  for (size_t k = 0; k < chunks.size(); ++k) {
+    if (k > 0 && chunks[k].begin < chunks[k - 1].end) return false;
+    while (list < movi_.size() && chunks[k].begin >= movi_[list].end) ++list;
+    if (list == movi_.size() || chunks[k].begin < movi_[list].fourccPos + 4 || chunks[k].end > movi_[list].end)
+      return false;
+  }
+  return true;
 }
 
 // No usable index: walk every movi list. Chunks cut off by the end of the
@@ -349,6 +391,7 @@ bool ReadAt(const TAviFile& file, uint64_t offset, void* data, size_t size) {
   while (size > 0) {
     const ssize_t n = ::pread(file.fd, p, size, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = 0;  // the end of the file, not a failure of the system
     if (n <= 0) return false;
     p += n;
     offset += static_cast<uint64_t>(n);
@@ -358,11 +401,11 @@ bool ReadAt(const TAviFile& file, uint64_t offset, void* data, size_t size) {
 }
 
 HRESULT OpenForReading(TAviFile& file) {
-  file.fd = ::open(file.name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (file.fd < 0) return AVIERR_FILEOPEN;
+  std::string problem;
+  file.fd = OpenRegularFileForReading(file.name, problem);
+  if (file.fd < 0) return Fail(AVIERR_FILEOPEN, problem);
   struct stat st {};
-  if (::fstat(file.fd, &st) != 0) return AVIERR_FILEREAD;
-  if (!S_ISREG(st.st_mode)) return AVIERR_FILEOPEN;
+  if (::fstat(file.fd, &st) != 0) return Fail(AVIERR_FILEREAD, std::strerror(errno));
   file.fileSize = static_cast<uint64_t>(st.st_size);
   TReader reader(file);
   return reader.Run();

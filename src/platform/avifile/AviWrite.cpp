@@ -7,75 +7,26 @@
 // past the RIFF limit. Past it, the part is closed (its ix standard indexes,
 // and idx1 for the first part) and the file continues in a RIFF 'AVIX' part;
 // at the end the JUNK becomes the indx and odml chunks.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "platform/avifile/AviFileImpl.h"
 
 namespace sdm::avi {
 namespace {
 
-constexpr size_t kBufferLimit = 1u << 20;
 constexpr uint32_t kMaxChunkSize = 1u << 30;
 constexpr uint32_t kIndxSize = 24 + 16 * kSuperIndexEntries;  // AVISUPERINDEX body
 constexpr uint32_t kOdmlSize = 4 + 8 + 248;                    // "odml" + dmlh chunk
 constexpr DWORD AVIF_HASINDEX = 0x00000010;
 
-bool WriteAll(int fd, uint64_t offset, const uint8_t* p, size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::pwrite(fd, p, n, static_cast<off_t>(offset));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    p += w;
-    offset += static_cast<uint64_t>(w);
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
-
-void Flush(TAviFile& f) {
-  if (f.buf.empty()) return;
-  if (!f.ioError && !WriteAll(f.fd, f.flushedPos, f.buf.data(), f.buf.size())) f.ioError = true;
-  f.flushedPos += f.buf.size();
-  f.buf.clear();
-}
-
-void Append(TAviFile& f, const void* data, size_t n) {
-  if (f.buf.size() + n > kBufferLimit) Flush(f);
-  if (n >= kBufferLimit / 4) {
-    if (!f.ioError && !WriteAll(f.fd, f.flushedPos, static_cast<const uint8_t*>(data), n)) f.ioError = true;
-    f.flushedPos += n;
-  } else {
-    const auto* p = static_cast<const uint8_t*>(data);
-    f.buf.insert(f.buf.end(), p, p + n);
-  }
-  f.pos += n;
-}
-
-void Append(TAviFile& f, const std::vector<uint8_t>& b) { Append(f, b.data(), b.size()); }
-
-// Overwrites bytes already written (sizes, headers), in the buffer or on disk.
-void Patch(TAviFile& f, uint64_t offset, const std::vector<uint8_t>& b) {
-  size_t n = b.size();
-  const uint8_t* p = b.data();
-  if (offset < f.flushedPos) {
-    const size_t onDisk = static_cast<size_t>(std::min<uint64_t>(n, f.flushedPos - offset));
-    if (!f.ioError && !WriteAll(f.fd, offset, p, onDisk)) f.ioError = true;
-    p += onDisk;
-    n -= onDisk;
-    offset += onDisk;
-  }
-  if (n > 0) std::memcpy(f.buf.data() + (offset - f.flushedPos), p, n);
-}
+void Append(TAviFile& f, const std::vector<uint8_t>& b) { f.out.Append(b.data(), b.size()); }
 
 void PatchFile32(TAviFile& f, uint64_t offset, uint32_t v) {
   std::vector<uint8_t> b;
   Put32(b, v);
-  Patch(f, offset, b);
+  f.out.Patch(offset, b.data(), b.size());
 }
 
 const TAviStream* FirstVideo(const TAviFile& f) {
@@ -206,7 +157,7 @@ std::vector<uint8_t> BuildHeader(const TAviFile& f, uint32_t firstRiffSize) {
 }
 
 void StartMovi(TAviFile& f) {
-  f.moviStart = f.pos;
+  f.moviStart = f.out.Pos();
   std::vector<uint8_t> b;
   PutFourCC(b, "LIST");
   Put32(b, 0);
@@ -259,14 +210,14 @@ void WriteStdIndex(TAviFile& f, TAviStream& s) {
     Put32(b, e.size | (e.key ? 0u : 0x80000000u));
     duration += s.info.dwSampleSize ? e.size / s.info.dwSampleSize : 1;
   }
-  s.super.push_back({f.pos, static_cast<uint32_t>(b.size()), duration});
+  s.super.push_back({f.out.Pos(), static_cast<uint32_t>(b.size()), duration});
   Append(f, b);
 }
 
 void ClosePart(TAviFile& f, bool last) {
   if (!last || IsOpenDml(f))
     for (auto& s : f.streams) WriteStdIndex(f, *s);
-  PatchFile32(f, f.moviStart + 4, static_cast<uint32_t>(f.pos - f.moviStart - 8));
+  PatchFile32(f, f.moviStart + 4, static_cast<uint32_t>(f.out.Pos() - f.moviStart - 8));
   if (f.riffCount == 1) {
     std::vector<uint8_t> b;
     PutFourCC(b, "idx1");
@@ -280,12 +231,12 @@ void ClosePart(TAviFile& f, bool last) {
     Append(f, b);
     if (const TAviStream* v = FirstVideo(f)) f.firstRiffVideoFrames = static_cast<uint32_t>(v->entries.size());
   }
-  PatchFile32(f, f.riffStart + 4, static_cast<uint32_t>(f.pos - f.riffStart - 8));
+  PatchFile32(f, f.riffStart + 4, static_cast<uint32_t>(f.out.Pos() - f.riffStart - 8));
 }
 
 void NewPart(TAviFile& f) {
   ClosePart(f, false);
-  f.riffStart = f.pos;
+  f.riffStart = f.out.Pos();
   ++f.riffCount;
   std::vector<uint8_t> b;
   PutFourCC(b, "RIFF");
@@ -299,8 +250,7 @@ void NewPart(TAviFile& f) {
 }  // namespace
 
 HRESULT OpenForWriting(TAviFile& f) {
-  f.fd = ::open(f.name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (f.fd < 0) return AVIERR_FILEOPEN;
+  if (!f.out.Open(f.name)) return Fail(AVIERR_FILEOPEN, f.out.Problem());
   f.writing = true;
   f.riffLimit = AVIGetRiffLimit();
   return AVIERR_OK;
@@ -308,9 +258,9 @@ HRESULT OpenForWriting(TAviFile& f) {
 
 HRESULT WriteChunk(TAviStream& s, const void* data, uint32_t size, bool key) {
   TAviFile& f = *s.file;
-  if (size > kMaxChunkSize) return AVIERR_BADSIZE;
+  if (size > kMaxChunkSize) return Fail(AVIERR_BADSIZE, "a sample of more than 1 GiB");
   if (!f.dataStarted) StartData(f);
-  if (f.ioError) return AVIERR_FILEWRITE;
+  if (f.out.Failed()) return Fail(AVIERR_FILEWRITE, f.out.Problem());
 
   // Close the part before it passes the limit, counting what its indexes
   // will add, so no RIFF size can outgrow 32 bits.
@@ -318,20 +268,22 @@ HRESULT WriteChunk(TAviStream& s, const void* data, uint32_t size, bool key) {
   for (const auto& st : f.streams) inPart += st->entries.size() - st->riffFirstEntry;
   const uint64_t cost = 8 + size + (size & 1) + (f.riffCount == 1 ? 16 * (f.idx1.size() + 1) : 0) +
                         8 * (inPart + 1) + 32 * f.streams.size();
-  if (inPart > 0 && f.pos - f.riffStart + cost > f.riffLimit) {
-    if (static_cast<uint32_t>(f.riffCount) >= kSuperIndexEntries) return AVIERR_FILEWRITE;
+  if (inPart > 0 && f.out.Pos() - f.riffStart + cost > f.riffLimit) {
+    if (static_cast<uint32_t>(f.riffCount) >= kSuperIndexEntries)
+      return Fail(AVIERR_FILEWRITE, "the file has grown past the " + std::to_string(kSuperIndexEntries) +
+                                        " parts its index can list");
     NewPart(f);
   }
 
-  const uint64_t at = f.pos;
+  const uint64_t at = f.out.Pos();
   std::vector<uint8_t> h;
   Put32(h, s.chunkId);
   Put32(h, size);
   Append(f, h);
-  if (size > 0) Append(f, data, size);
+  f.out.Append(data, size);
   if (size & 1) {
     const uint8_t pad = 0;
-    Append(f, &pad, 1);
+    f.out.Append(&pad, 1);
   }
   TEntry e;
   e.offset = at + 8;
@@ -343,23 +295,22 @@ HRESULT WriteChunk(TAviStream& s, const void* data, uint32_t size, bool key) {
   s.maxChunk = std::max(s.maxChunk, size);
   if (f.riffCount == 1)
     f.idx1.push_back({s.chunkId, key ? AVIIF_KEYFRAME : 0u, static_cast<uint32_t>(at - (f.moviStart + 8)), size});
-  return f.ioError ? AVIERR_FILEWRITE : AVIERR_OK;
+  return f.out.Failed() ? Fail(AVIERR_FILEWRITE, f.out.Problem()) : AVIERR_OK;
 }
 
 HRESULT Finish(TAviFile& f) {
   if (!f.dataStarted) StartData(f);
-  if (!f.ioError) {
+  if (!f.out.Failed()) {
     ClosePart(f, true);
     std::vector<uint8_t> header = BuildHeader(f, 0);
-    if (header.size() != f.headerSize) return AVIERR_INTERNAL;
+    if (header.size() != f.headerSize) {
+      f.out.Close();
+      return Fail(AVIERR_INTERNAL, "internal error: the header changed its size");
+    }
     // The first part's RIFF size was patched when it was closed; keep it.
-    header.erase(header.begin(), header.begin() + 8);
-    Patch(f, 8, header);
-    Flush(f);
+    f.out.Patch(8, header.data() + 8, header.size() - 8);
   }
-  const bool closedOk = ::close(f.fd) == 0;
-  f.fd = -1;
-  return f.ioError || !closedOk ? AVIERR_FILEWRITE : AVIERR_OK;
+  return f.out.Close() ? AVIERR_OK : Fail(AVIERR_FILEWRITE, f.out.Problem());
 }
 
 }  // namespace sdm::avi

@@ -149,6 +149,7 @@ struct TIcInstance {
   AVFrame* frame = nullptr;
   AVPacket* pkt = nullptr;
   int64_t pts = 0;
+  AVRational rate{25, 1};  // frames per second, as ICM_COMPRESS_FRAMES_INFO last said
 
   ~TIcInstance() { End(); }
   void End() {
@@ -178,8 +179,8 @@ AVCodecContext* MakeContext(const TIcInstance& ic, LONG w, LONG h) {
   c->width = w;
   c->height = h;
   c->pix_fmt = d.pixfmt;
-  c->time_base = {1, 25};
-  c->framerate = {25, 1};
+  c->framerate = ic.rate;
+  c->time_base = av_inv_q(ic.rate);
   c->gop_size = std::max(1, ic.settings.KeyFrameInterval);
   c->max_b_frames = 0;
   c->thread_count = 1;
@@ -448,6 +449,15 @@ LRESULT ICSendMessage(HIC hic, unsigned msg, DWORD_PTR dw1, DWORD_PTR dw2) {
     case ICM_COMPRESS_END:
       ic.End();
       return ICERR_OK;
+    case ICM_COMPRESS_FRAMES_INFO: {
+      // Takes effect at the next ICM_COMPRESS_BEGIN.
+      const auto* info = reinterpret_cast<const ICCOMPRESSFRAMES*>(dw1);
+      if (!info || info->dwRate == 0 || info->dwScale == 0 || info->dwRate > 0x7FFFFFFF ||
+          info->dwScale > 0x7FFFFFFF)
+        return ICERR_BADPARAM;
+      av_reduce(&ic.rate.num, &ic.rate.den, info->dwRate, info->dwScale, 1 << 16);
+      return ICERR_OK;
+    }
     case ICM_CONFIGURE: {
       // The uncompressed format has nothing to set.
       const bool has = ic.def->kind != TKind::Dib;

@@ -63,6 +63,7 @@ constexpr unsigned ICM_COMPRESS_QUERY = ICM_USER + 6;
 constexpr unsigned ICM_COMPRESS_BEGIN = ICM_USER + 7;
 constexpr unsigned ICM_COMPRESS = ICM_USER + 8;
 constexpr unsigned ICM_COMPRESS_END = ICM_USER + 9;
+constexpr unsigned ICM_COMPRESS_FRAMES_INFO = ICM_USER + 70;
 
 constexpr DWORD_PTR ICMF_CONFIGURE_QUERY = 1;
 constexpr DWORD_PTR ICMF_ABOUT_QUERY = 1;
@@ -112,6 +113,30 @@ struct ICCOMPRESS {
   DWORD dwQuality = 0;
   const BITMAPINFOHEADER* lpbiPrev = nullptr;
   const void* lpPrev = nullptr;
+};
+
+// The argument block of ICM_COMPRESS_FRAMES_INFO: what the sequence about to
+// be compressed is like. Only the frame rate (dwRate / dwScale frames per
+// second) is used: encoders that store timing in their bit stream (MPEG-4)
+// would otherwise claim 25 frames per second, whatever the file says, and
+// readers that trust the stream retime or drop frames.
+struct ICCOMPRESSFRAMES {
+  DWORD dwFlags = 0;
+  BITMAPINFOHEADER* lpbiOutput = nullptr;
+  intptr_t lOutput = 0;
+  BITMAPINFOHEADER* lpbiInput = nullptr;
+  intptr_t lInput = 0;
+  LONG lStartFrame = 0;
+  LONG lFrameCount = 0;
+  LONG lQuality = 0;
+  LONG lDataRate = 0;
+  LONG lKeyRate = 0;
+  DWORD dwRate = 0;
+  DWORD dwScale = 0;
+  DWORD dwOverheadPerFrame = 0;
+  DWORD dwReserved2 = 0;
+  void* GetData = nullptr;
+  void* PutData = nullptr;
 };
 
 // fccHandler below 256 is an index into the installed compressors of that

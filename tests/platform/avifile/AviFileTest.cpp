@@ -3,8 +3,18 @@
 // damaged files that must give an error code rather than a crash.
 #include <gtest/gtest.h>
 
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -358,7 +368,7 @@ TEST(AviFile, DamagedFilesGiveAnErrorOrTheirReadableSamples) {
   WriteBytes(bad, {});
   EXPECT_EQ(AVIFileOpen(&f, bad, OF_READ), AVIERR_BADFORMAT);
   WriteBytes(bad, std::vector<uint8_t>(whole.begin(), whole.begin() + 100));
-  EXPECT_EQ(AVIFileOpen(&f, bad, OF_READ), AVIERR_BADFORMAT);
+  EXPECT_EQ(AVIFileOpen(&f, bad, OF_READ), AVIERR_FILEREAD);  // cut inside its headers
   EXPECT_EQ(f, nullptr);
 
   // Cut anywhere: either a clear error, or the samples that are complete.
@@ -398,17 +408,217 @@ TEST(AviFile, DamagedFilesGiveAnErrorOrTheirReadableSamples) {
   }
 }
 
-TEST(AviFile, AFullDiskIsReportedWhenTheFileIsReleased) {
-  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+namespace {
+
+// Runs body in a child process (so limits and mounts stay there) and returns
+// what it wrote.
+std::string InChild(const std::function<std::string()>& body) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "pipe failed";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    const std::string out = body();
+    if (::write(fds[1], out.data(), out.size()) < 0) _exit(2);
+    _exit(0);
+  }
+  ::close(fds[1]);
+  std::string out;
+  char buf[512];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return out;
+}
+
+// Writes frames of 9 KiB, then when asked one of 1.5 MiB, into path until a
+// write fails; reports "<writes tried> <write result> <release result> <reason>".
+std::string FillDisk(const std::string& path, int frames, bool bigLast = true) {
   PAVIFILE f = nullptr;
-  ASSERT_EQ(AVIFileOpen(&f, "/dev/full", OF_WRITE | OF_CREATE), AVIERR_OK);
+  if (AVIFileOpen(&f, path, OF_WRITE | OF_CREATE) != AVIERR_OK) return "open failed";
   PAVISTREAM s = nullptr;
   AVISTREAMINFO info = VideoInfo();
-  ASSERT_EQ(AVIFileCreateStream(f, &s, &info), AVIERR_OK);
-  std::vector<uint8_t> fr = Frame(0);
-  HRESULT last = AVIERR_OK;
-  for (int k = 0; k < 200 && last == AVIERR_OK; ++k) last = AVIStreamWrite(s, k, 1, fr.data(), kFrameBytes, 0);
-  EXPECT_EQ(last, AVIERR_FILEWRITE);  // the buffer fills long before 200 frames
-  EXPECT_EQ(AVIStreamRelease(s), AVIERR_OK);
-  EXPECT_EQ(AVIFileRelease(f), AVIERR_FILEWRITE);
+  AVIFileCreateStream(f, &s, &info);
+  BITMAPINFOHEADER fmt = DibFormat();
+  AVIStreamSetFormat(s, 0, &fmt, sizeof fmt);
+  const std::vector<uint8_t> fr = Frame(0), big(1536 * 1024, 7);
+  HRESULT write = AVIERR_OK;
+  int k = 0;
+  for (; k < frames + (bigLast ? 1 : 0) && write == AVIERR_OK; ++k)
+    write = k < frames ? AVIStreamWrite(s, k, 1, fr.data(), kFrameBytes, 0)
+                       : AVIStreamWrite(s, k, 1, big.data(), static_cast<long>(big.size()), 0);
+  const std::string writeText = AVIFileLastErrorText();
+  AVIStreamRelease(s);
+  const HRESULT release = AVIFileRelease(f);
+  char head[64];
+  std::snprintf(head, sizeof head, "%d %08X %08X ", k, static_cast<unsigned>(write), static_cast<unsigned>(release));
+  return head + (write != AVIERR_OK ? writeText : AVIFileLastErrorText());
+}
+
+}  // namespace
+
+TEST(AviFile, AFullDiskOrFileSizeLimitIsReportedWithTheSystemsReason) {
+  TempDir dir;
+  const std::string fileTooLarge = std::strerror(EFBIG);
+  char expect[64];
+  // 20 frames fit the 1 MiB buffer: only the release finds the limit, and
+  // says so rather than leave a truncated file for a finished one.
+  std::string r = InChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lim {100 * 1024, 100 * 1024};
+    ::setrlimit(RLIMIT_FSIZE, &lim);
+    return FillDisk(dir.file("limited.avi"), 20, false);
+  });
+  std::snprintf(expect, sizeof expect, "20 00000000 %08X ", static_cast<unsigned>(AVIERR_FILEWRITE));
+  EXPECT_EQ(r, expect + fileTooLarge);
+  // 200 frames pass the buffer: the write that meets the limit fails.
+  r = InChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lim {100 * 1024, 100 * 1024};
+    ::setrlimit(RLIMIT_FSIZE, &lim);
+    return FillDisk(dir.file("limited2.avi"), 200);
+  });
+  EXPECT_NE(r.find(" 8004406E 8004406E " + fileTooLarge), std::string::npos) << r;
+  // A real full file system where this test may mount one: a 256 KiB tmpfs
+  // in a mount namespace of the child's own.
+  const std::string mountPoint = dir.file("small");
+  std::filesystem::create_directory(mountPoint);
+  r = InChild([&]() -> std::string {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=256k") != 0)
+      return "no tmpfs";
+    return FillDisk(mountPoint + "/full.avi", 200) + "|" + FillDisk(mountPoint + "/full2.avi", 0);
+  });
+  if (r == "no tmpfs") GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::string noSpace = std::strerror(ENOSPC);
+  // The first file fills the disk; the second fails at its 1.5 MiB frame.
+  EXPECT_NE(r.find(" 8004406E 8004406E " + noSpace + "|"), std::string::npos) << r;
+  EXPECT_NE(r.find("|1 8004406E 8004406E " + noSpace), std::string::npos) << r;
+}
+
+TEST(AviFile, OnlyPlainFilesAreOpenedAndNothingElseIsTouched) {
+  TempDir dir;
+  const std::string fifo = dir.file("pipe.avi");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  PAVIFILE f = nullptr;
+  // Neither reading nor writing waits for the other end of a pipe.
+  EXPECT_EQ(AVIFileOpen(&f, fifo, OF_READ), AVIERR_FILEOPEN);
+  EXPECT_EQ(AVIFileLastErrorText(), "is a named pipe");
+  EXPECT_EQ(AVIFileOpen(&f, fifo, OF_WRITE | OF_CREATE), AVIERR_FILEOPEN);
+  EXPECT_EQ(AVIFileLastErrorText(), "is a named pipe");
+  EXPECT_EQ(AVIFileOpen(&f, dir.path().string(), OF_READ), AVIERR_FILEOPEN);
+  EXPECT_EQ(AVIFileLastErrorText(), "is a folder");
+  EXPECT_EQ(AVIFileOpen(&f, dir.path().string(), OF_WRITE | OF_CREATE), AVIERR_FILEOPEN);
+  EXPECT_EQ(AVIFileLastErrorText(), "is a folder");
+  EXPECT_EQ(AVIFileOpen(&f, "/dev/null", OF_WRITE | OF_CREATE), AVIERR_FILEOPEN);
+  EXPECT_EQ(AVIFileLastErrorText(), "is a device");
+  EXPECT_EQ(AVIFileOpen(&f, dir.file("missing.avi"), OF_READ), AVIERR_FILEOPEN);
+  EXPECT_EQ(AVIFileLastErrorText(), std::strerror(ENOENT));
+  EXPECT_EQ(AVIFileOpen(&f, dir.file("no/such/dir.avi"), OF_WRITE | OF_CREATE), AVIERR_FILEOPEN);
+  EXPECT_EQ(AVIFileLastErrorText(), std::strerror(ENOENT));
+  EXPECT_EQ(f, nullptr);
+  struct stat st {};
+  ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
+  // Not an AVI file at all, and one cut short.
+  const std::string text = dir.file("text.avi");
+  test::WriteText(text, "hello, this is not a video file at all");
+  EXPECT_EQ(AVIFileOpen(&f, text, OF_READ), AVIERR_BADFORMAT);
+  EXPECT_EQ(AVIFileLastErrorText(), "not an AVI file, or a damaged one");
+  const std::string good = dir.file("good.avi");
+  WriteDibFile(good, 6, 0);
+  std::vector<uint8_t> whole = ReadBytes(good);
+  whole.resize(whole.size() - 5000);
+  WriteBytes(text, whole);
+  EXPECT_EQ(AVIFileOpen(&f, text, OF_READ), AVIERR_FILEREAD);
+  EXPECT_EQ(AVIFileLastErrorText(), "the file is cut short: it ends at byte " + std::to_string(whole.size()) +
+                                        " of " + std::to_string(whole.size() + 5000));
+  // A RIFF size past the end over chunks that are all whole is only a wrong
+  // size: the file is read.
+  whole = ReadBytes(good);
+  whole[4] = whole[5] = whole[6] = whole[7] = 0xFF;
+  WriteBytes(text, whole);
+  ASSERT_EQ(AVIFileOpen(&f, text, OF_READ), AVIERR_OK) << AVIFileLastErrorText();
+  AVIFileRelease(f);
+}
+
+namespace {
+
+void Put32At(std::vector<uint8_t>& b, size_t at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+uint32_t Get32At(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+size_t Find(const std::vector<uint8_t>& b, const char* fourcc, size_t from = 0) {
+  for (size_t p = from; p + 4 <= b.size(); ++p)
+    if (std::memcmp(&b[p], fourcc, 4) == 0) return p;
+  return std::string::npos;
+}
+
+// Every frame at its position, as a file with a sound index or a scan of its
+// chunks gives them.
+void ExpectFrames(const std::string& path, int n, long first) {
+  PAVIFILE f = nullptr;
+  ASSERT_EQ(AVIFileOpen(&f, path, OF_READ), AVIERR_OK) << AVIFileLastErrorText();
+  PAVISTREAM s = nullptr;
+  ASSERT_EQ(AVIFileGetStream(f, &s, 0, 0), AVIERR_OK);
+  EXPECT_EQ(AVIStreamLength(s), first + n);
+  for (long k = 0; k < std::min<long>(AVIStreamLength(s), first + n); ++k)
+    EXPECT_EQ(ReadSample(s, k), k < first ? std::vector<uint8_t>{} : Frame(static_cast<int>(k - first)))
+        << "position " << k;
+  AVIStreamRelease(s);
+  AVIFileRelease(f);
+}
+
+}  // namespace
+
+TEST(AviFile, AnIndexThatRepeatsOverlapsOrPointsOutsideTheDataIsNotTrusted) {
+  TempDir dir;
+  const std::string good = dir.file("good.avi"), bad = dir.file("bad.avi");
+  WriteDibFile(good, 6, 0);
+  const std::vector<uint8_t> whole = ReadBytes(good);
+  const size_t idx1 = Find(whole, "idx1", Find(whole, "movi"));
+  ASSERT_NE(idx1, std::string::npos);
+  ASSERT_EQ(Get32At(whole, idx1 + 4), 6u * 16);
+  const size_t e0 = idx1 + 8;  // the first entry: id, flags, offset, size
+
+  std::vector<std::function<void(std::vector<uint8_t>&)>> damage = {
+      // Every entry names the first chunk: a copy would hold one frame six times.
+      [&](std::vector<uint8_t>& b) {
+        for (int k = 1; k < 6; ++k) std::memcpy(&b[e0 + 16 * k], &b[e0], 16);
+      },
+      // One entry a byte off: its chunk overlaps the one before.
+      [&](std::vector<uint8_t>& b) { Put32At(b, e0 + 16 * 3 + 8, Get32At(b, e0 + 16 * 3 + 8) - 1); },
+      // A size reaching into the next chunk.
+      [&](std::vector<uint8_t>& b) { Put32At(b, e0 + 16 * 2 + 12, kFrameBytes + 100); },
+      // An offset into the headers before the movi list.
+      [&](std::vector<uint8_t>& b) { Put32At(b, e0 + 16 * 1 + 8, 0xFFFFFF00u); },
+      // An offset past the movi list, onto the index itself.
+      [&](std::vector<uint8_t>& b) {
+        Put32At(b, e0 + 16 * 5 + 8, static_cast<uint32_t>(idx1 - (Find(whole, "movi"))));
+        Put32At(b, e0 + 16 * 5 + 12, 16);
+      },
+  };
+  for (size_t d = 0; d < damage.size(); ++d) {
+    SCOPED_TRACE("damage " + std::to_string(d));
+    std::vector<uint8_t> b = whole;
+    damage[d](b);
+    WriteBytes(bad, b);
+    ExpectFrames(bad, 6, 0);
+  }
+
+  // The same for the standard indexes of an OpenDML file: one entry repeated.
+  AVISetRiffLimit(64 * 1024);
+  WriteDibFile(good, 20, 2);
+  AVISetRiffLimit(kDefaultRiffLimit);
+  std::vector<uint8_t> odml = ReadBytes(good);
+  const size_t ix = Find(odml, "ix00");
+  ASSERT_NE(ix, std::string::npos);
+  ASSERT_GE(Get32At(odml, ix + 12), 4u);  // entries in this index
+  std::memcpy(&odml[ix + 32 + 8 * 3], &odml[ix + 32 + 8 * 2], 8);
+  WriteBytes(bad, odml);
+  ExpectFrames(bad, 20, 2);
 }
