@@ -111,9 +111,10 @@ TEST(EncodeCli, AFolderOrPipeNamedLikeTheOutputIsLeftAlone) {
   const std::string folder = dir.file("folder.avi");
   std::filesystem::create_directory(folder);
   auto r = RunCli({"encode", "--codec", "DIB ", "-o", folder, dir.file("a.bmp")});
+  // The command refuses a folder before the writer is reached (the writer's
+  // own refusal is tested with the library).
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("FileOpen failed. Err: $8004406F (U_BmpToAvi, line "), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("): \"" + folder + "\": is a folder\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\"" + folder + "\" is a folder"), std::string::npos) << r.err;
   EXPECT_TRUE(std::filesystem::is_directory(folder));
   // Nobody reads the pipe: writing to it would wait for ever.
   const std::string fifo = dir.file("pipe.avi");
