@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/RegularFile.h"
+
 #define SDM_UNIT "U_SpannedFileStream"
 
 namespace sdm {
@@ -23,20 +25,25 @@ std::string Format(const char* pattern, const std::string& name) {
 // The runtime's file-mode word mapped onto open(2). Access 3 and sharing
 // values above 0x40 are refused, as the Windows call refuses them. Linux has
 // no mandatory share modes; the sharing bits are checked but not enforced.
-int OpenWithMode(const std::string& path, uint16_t mode) {
+// Only regular files are opened: a named pipe would block the reader for ever
+// and a device never ends. The descriptor is opened non-blocking so that even
+// a pipe without a writer returns at once, and is checked with fstat, so the
+// check and the open see the same object. problem receives the reason for a
+// refused object ("is a named pipe").
+int OpenWithMode(const std::string& path, uint16_t mode, std::string& problem) {
   if (path.empty()) return -1;
   int access = mode & 3;
   int share = mode & 0xF0;
   if (access == 3 || share > 0x40) return -1;
-  int flags = O_CLOEXEC | (access == 0 ? O_RDONLY : access == 1 ? O_WRONLY : O_RDWR);
-  int fd = ::open(path.c_str(), flags);
+  int fd = ::open(path.c_str(), O_CLOEXEC | O_NONBLOCK | (access == 0 ? O_RDONLY : access == 1 ? O_WRONLY : O_RDWR));
   if (fd < 0) return -1;
-  // A folder opens fine with open(2) but is no file to read audio from.
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (::fstat(fd, &st) != 0 || !(problem = NonRegularFileReason(st)).empty()) {
     ::close(fd);
     return -1;
   }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   return fd;
 }
 
@@ -50,8 +57,12 @@ TWFileStream::TWFileStream(const std::string& fileName, uint32_t rights, uint16_
     handle_ = fileName.empty() ? -1 : ::open(fileName.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (handle_ < 0) throw EFCreateError(Format("Impossible de créer le fichier %s", fileName));
   } else {
-    handle_ = OpenWithMode(fileName, mode);
-    if (handle_ < 0) throw EFOpenError(Format("Impossible d'ouvrir le fichier %s", fileName));
+    std::string problem;
+    handle_ = OpenWithMode(fileName, mode, problem);
+    if (handle_ < 0) {
+      std::string text = Format("Impossible d'ouvrir le fichier %s", fileName);
+      throw EFOpenError(problem.empty() ? text : text + " (" + problem + ")");
+    }
   }
 }
 

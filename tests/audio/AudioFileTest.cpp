@@ -2,11 +2,15 @@
 // over RIFF chunks, including files that lie about their sizes.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
+#include <filesystem>
 
 #include "AudioTestUtil.h"
 #include "audio/U_AudioFile.h"
 #include "audio/U_Dynamic.h"
+#include "audio/U_SpannedFileStream.h"
 #include "audio/U_resample.h"
 #include "audio/U_wav.h"
 #include "testsupport/TestSupport.h"
@@ -84,6 +88,39 @@ TEST(AudioFacade, ReaderErrorsPropagateAndLeaveTheFacadeClosed) {
     EXPECT_THROW(g.Open(), EReaderMissing) << name;
     EXPECT_FALSE(g.IsOpen);
   }
+}
+
+TEST(AudioFileStream, OnlyRegularFilesOpenAndAPipeNeverBlocks) {
+  TempDir dir;
+  // A named pipe without a writer would block open(2) and read(2) for ever;
+  // every mode must refuse it at once and say why.
+  std::string pipe = dir.file("pipe.wav");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (uint16_t mode : {TWFileStream::ModeRead, TWFileStream::ModeScan, TWFileStream::ModeRewrite}) {
+    try {
+      TWFileStream s(pipe, mode);
+      FAIL() << "a pipe opened in mode " << mode;
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(std::string(e.what()), "Impossible d'ouvrir le fichier " + pipe + " (is a named pipe)");
+    }
+  }
+  TAudioFile f;
+  f.SetFileName(pipe);
+  EXPECT_THROW(f.Open(), EFOpenError);
+  std::string mp3 = dir.file("pipe.mp3");  // the MPEG reader names the file it cannot use
+  ASSERT_EQ(::mkfifo(mp3.c_str(), 0600), 0);
+  f.SetFileName(mp3);
+  EXPECT_THROW(f.Open(), EError);
+  EXPECT_FALSE(f.IsOpen);
+  std::string folder = dir.file("dir.wav");
+  std::filesystem::create_directory(folder);
+  EXPECT_THROW(TWFileStream(folder, TWFileStream::ModeRead), EFOpenError);
+  EXPECT_THROW(TWFileStream("/dev/zero", TWFileStream::ModeRead), EFOpenError);  // never ends
+  // A regular file still opens for reading and for rewriting.
+  std::string plain = dir.file("plain.wav");
+  WriteBytes(plain, {1, 2, 3});
+  TWFileStream r(plain, TWFileStream::ModeRewrite);
+  EXPECT_EQ(r.Size(), 3);
 }
 
 TEST(AudioFacade, RegisteredReaderServesItsKind) {
