@@ -179,14 +179,14 @@ int TAvAudioStream::OpenDecoder(int stream) {
   ChannelMask = ChannelMaskOf(codec_);
   if (SampleRate == 0 || Channels == 0) return AVERROR_INVALIDDATA;
   const AVRational perFrame{1, static_cast<int>(SampleRate)};
+  BitRate = format_->bit_rate > 0 ? format_->bit_rate : st->codecpar->bit_rate;
   if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
     TotalFrames = av_rescale_q(st->duration, st->time_base, perFrame);
   else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0)
     TotalFrames = av_rescale_q(format_->duration, AV_TIME_BASE_Q, perFrame);
   else
-    TotalFrames = CountFrames();
+    TotalFrames = CountFrames();  // starts the file afresh: st is gone
   if (TotalFrames < 0) return static_cast<int>(TotalFrames);
-  BitRate = format_->bit_rate > 0 ? format_->bit_rate : st->codecpar->bit_rate;
   if (BitRate <= 0 && TotalFrames > 0)
     BitRate = static_cast<int64_t>(static_cast<double>(FileSize) * 8 * SampleRate / static_cast<double>(TotalFrames));
   return 0;
@@ -221,6 +221,7 @@ int TAvAudioStream::Restart() {
   Close();
   int r = OpenFormat();
   if (r >= 0) r = StartDecoder(stream_);
+  if (r < 0) Close();  // reads then find nothing rather than half a decoder
   FramePosition = 0;
   return r;
 }

@@ -38,12 +38,10 @@ int Ac3FrameBytes(int sampleRateCode, int frameSizeCode) {
 TAc3File::TAc3File(const std::string& fileName) : TAbstractAudioFile(fileName) {
   AvQuietReading();
   stream_ = std::make_unique<TWFileStream>(fileName, TWFileStream::ModeRead);
-  const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_AC3);
-  if (decoder == nullptr) throw EError("AZID.DLL not found. AC3 support is not enabled");
-  codec_ = avcodec_alloc_context3(decoder);
+  if (avcodec_find_decoder(AV_CODEC_ID_AC3) == nullptr) throw EError("AZID.DLL not found. AC3 support is not enabled");
   packet_ = av_packet_alloc();
   frame_ = av_frame_alloc();
-  if (codec_ == nullptr || packet_ == nullptr || frame_ == nullptr || avcodec_open2(codec_, decoder, nullptr) < 0) {
+  if (packet_ == nullptr || frame_ == nullptr || !StartDecoder()) {
     Release();
     throw EError("AZID.DLL initialization failed");
   }
@@ -53,10 +51,11 @@ TAc3File::TAc3File(const std::string& fileName) : TAbstractAudioFile(fileName) {
     Tags = t.Id3v2;
   else if (t.HasId3v1)
     Tags = t.Id3v1;
-  // The first frame is looked for in 16-bit steps from the start, as AC-3
-  // streams are word-aligned.
+  // The first frame is looked for in 16-bit steps, as AC-3 streams are
+  // word-aligned: from the end of a leading ID3v2 tag, whose size may be odd
+  // (our own tag writer makes such tags), else from the start.
   uint8_t header[5];
-  FirstFrameOffset = FindSync(0, 2, header);
+  FirstFrameOffset = FindSync(Id3v2Size, 2, header);
   if (FirstFrameOffset >= 0) {
     SampleRateCode = header[4] >> 6;
     FrameSizeCode = header[4] & 0x3F;
@@ -73,6 +72,15 @@ TAc3File::TAc3File(const std::string& fileName) : TAbstractAudioFile(fileName) {
 }
 
 TAc3File::~TAc3File() { Release(); }
+
+// A fresh decoder, as at the start of the file: libavcodec's flush keeps the
+// AC-3 decoder's overlap and the state of its dither noise.
+bool TAc3File::StartDecoder() {
+  avcodec_free_context(&codec_);
+  const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_AC3);
+  codec_ = avcodec_alloc_context3(decoder);
+  return codec_ != nullptr && avcodec_open2(codec_, decoder, nullptr) >= 0;
+}
 
 void TAc3File::Release() {
   av_frame_free(&frame_);
@@ -173,13 +181,12 @@ void TAc3File::Seek(int64_t position) {
   position = std::max<int64_t>(position, 0) / sampleFrame * sampleFrame;
   const int64_t frameBytes = FrameBytes();
   const int64_t n = position / frameBytes;
-  avcodec_flush_buffers(codec_);
-  ended_ = false;
   // The frame before primes the decoder's overlap, so the target frame comes
-  // out as it does when the file is read from the start.
+  // out as it does when the file is read from the start (but for the dither
+  // noise of bands without bits, which runs on from the start of the file).
   int64_t at = FirstFrameOffset + std::max<int64_t>(n - 1, 0) * FrameSize;
   stream_->Seek(at, 0);
-  bool ok = n == 0 || DecodeFrame();
+  bool ok = StartDecoder() && (n == 0 || DecodeFrame());
   ok = ok && DecodeFrame();
   PcmPos = position;
   ended_ = !ok;

@@ -55,6 +55,7 @@ private:
   int64_t FindSync(int64_t from, int step, uint8_t* header5);
   bool DecodeFrame();
   uint32_t FrameBytes() const { return static_cast<uint32_t>(SamplesPerFrame * 2 * Channels); }
+  bool StartDecoder();
   void Release();
 
   std::unique_ptr<TWFileStream> stream_;

@@ -49,8 +49,8 @@ int64_t Sv8SampleCount(const std::string& fileName, int64_t offset) {
 TMpcFile::TMpcFile(const std::string& fileName) : TAvAudioReader(fileName) {
   if (!AvFormatAvailable("mpc", {"mpc7"}) || !AvFormatAvailable("mpc8", {"mpc8"}))
     throw EError("File xol_mpc.DLL not found in the path. This file is needed to activate the MusePack support");
-  // Packets are timed in samples; the seek preroll settles the synthesis.
-  Av.ExactSeek = true;
+  // A Musepack packet holds several frames and libav's decoder keeps state
+  // across them, so a seek decodes its way to the target (ExactSeek off).
   if (Av.OpenContainer(fileName, {"mpc8", "mpc"}) < 0 || OpenAudio(0) < 0)
     throw EError("\"" + fileName + "\" is not a MPC bitstream");
   TFileTags t = ReadFileTags(*this, tkId3v1 | tkId3v2 | tkApeV2);
