@@ -18,3 +18,4 @@ ctest --test-dir build-asan --output-on-failure -j2 --timeout 900
 # long enough to mutate every seed a few hundred times, short for CI.
 echo "== fuzz run (build-fuzz) =="
 scripts/fuzz.sh "${SDM_FUZZ_SECONDS:-30}"
+SDM_FUZZ_TARGET=audio_fuzz scripts/fuzz.sh "${SDM_FUZZ_SECONDS:-30}"

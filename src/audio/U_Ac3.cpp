@@ -132,7 +132,11 @@ bool TAc3File::DecodeFrame() {
   const bool whole = stream_->Read(packet_->data + 5, size - 5) == size - 5;
   const int sent = whole ? avcodec_send_packet(codec_, packet_) : -1;
   av_packet_unref(packet_);
-  if (sent < 0 || avcodec_receive_frame(codec_, frame_) < 0) return false;
+  if (sent < 0 || avcodec_receive_frame(codec_, frame_) < 0) {
+    // The decoder's complaint, as the library's error callback recorded it.
+    Messages.push_back("AC-3 frame at offset " + std::to_string(at) + (whole ? " cannot be decoded" : " is cut short"));
+    return false;
+  }
   const int channels = frame_->ch_layout.nb_channels;
   if (Channels == 0) {
     Channels = channels;
