@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 
@@ -121,6 +122,55 @@ TEST(AudioFileStream, OnlyRegularFilesOpenAndAPipeNeverBlocks) {
   WriteBytes(plain, {1, 2, 3});
   TWFileStream r(plain, TWFileStream::ModeRewrite);
   EXPECT_EQ(r.Size(), 3);
+}
+
+TEST(AudioFileStream, BufferedReadsSeeWhatPlainReadsSee) {
+  TempDir dir;
+  std::string path = dir.file("bytes.bin");
+  std::vector<uint8_t> bytes(1000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 37 + i / 256);
+  WriteBytes(path, bytes);
+  TWFileStream s(path, TWFileStream::ModeRewrite);
+  s.Seek(10, 0);
+  s.BufferReads(64);  // small, so reads cross its edges
+  EXPECT_EQ(s.Position(), 10);
+  EXPECT_EQ(s.Size(), 1000);
+  // Reads of every size from every kind of place: inside the buffer, across
+  // its end, larger than it, backwards, from the end, past the end.
+  uint32_t r = 12345;
+  for (int k = 0; k < 300; ++k) {
+    r = r * 1103515245u + 12345u;
+    const int origin = static_cast<int>(r % 3);
+    const int64_t offset = origin == 0 ? (r >> 8) % 1100 : origin == 1 ? static_cast<int64_t>((r >> 8) % 200) - 100
+                                                                        : -static_cast<int64_t>((r >> 8) % 300);
+    const int64_t before = s.Position();
+    const int64_t at = s.Seek(offset, origin);
+    const int64_t want = (origin == 0 ? 0 : origin == 1 ? before : 1000) + offset;
+    if (want < 0) {
+      EXPECT_EQ(at, -1);
+      continue;
+    }
+    ASSERT_EQ(at, want);
+    const int64_t count = static_cast<int64_t>((r >> 4) % 150);
+    std::vector<uint8_t> got(static_cast<size_t>(count) + 1, 0xEE);
+    const int64_t n = s.Read(got.data(), count);
+    const int64_t expected = std::clamp<int64_t>(1000 - at, 0, count);
+    ASSERT_EQ(n, expected) << "read " << count << " at " << at;
+    for (int64_t i = 0; i < n; ++i) ASSERT_EQ(got[static_cast<size_t>(i)], bytes[static_cast<size_t>(at + i)]);
+    EXPECT_EQ(got[static_cast<size_t>(count)], 0xEE);  // nothing beyond the request
+    EXPECT_EQ(s.Position(), at + n);
+  }
+  // A write leaves the buffered mode where the stream stood.
+  s.Seek(500, 0);
+  uint8_t b[3];
+  ASSERT_EQ(s.Read(b, 3), 3);
+  ASSERT_EQ(s.Write("xyz", 3), 3);
+  s.SetSize(600);
+  EXPECT_EQ(s.Size(), 600);
+  auto after = ReadBytes(path);
+  ASSERT_EQ(after.size(), 600u);
+  EXPECT_EQ(std::string(after.begin() + 503, after.begin() + 506), "xyz");
+  EXPECT_EQ(after[502], bytes[502]);
 }
 
 TEST(AudioFacade, RegisteredReaderServesItsKind) {
