@@ -28,6 +28,11 @@ bool HuffDecodePair(int treeId, THuffBitSource& bits, int& x, int& y);
 // Decodes one quadruple with count1 table A (quadB false) or B.
 bool HuffDecodeQuad(bool quadB, THuffBitSource& bits, int& v, int& w, int& x, int& y);
 
+// The same from the next 32 bits of the stream (most significant first,
+// zeros past its end) by table lookup: length receives the bits the code
+// took, which the caller then skips.
+bool HuffDecodePairBits(int treeId, uint32_t bits, int& x, int& y, int& length);
+bool HuffDecodeQuadBits(bool quadB, uint32_t bits, int& v, int& w, int& x, int& y, int& length);
 // Code word and length of a pair (exposed for tests that build bitstreams).
 void HuffPairCode(int tableIndex, int x, int y, uint32_t& code, int& length);
 // Code word and length of a count1 quadruple.
