@@ -171,9 +171,11 @@ private:
 // The sign of a nonzero value is the bit at position `at` of bits (counted
 // from the most significant); returns the bits taken, 1 or 0.
 inline int TakeSign(int& value, uint32_t bits, int at) {
-  if (value == 0) return 0;
-  if ((bits << at) >> 31) value = -value;
-  return 1;
+  // Without branches: the signs are random, a branch on them mispredicts.
+  const int nonzero = value != 0;
+  const int negate = -static_cast<int>(((bits << at) >> 31) & static_cast<uint32_t>(nonzero));  // 0 or -1
+  value = (value ^ negate) - negate;
+  return nonzero;
 }
 
 }  // namespace

@@ -63,9 +63,9 @@ void HybridSubband(const float* in, int blockType, float* overlap, float* out) {
   const THybridTables& t = Hybrid();
   // Subbands above the coded lines are common: an all-zero input only
   // releases the overlap.
-  bool silent = true;
-  for (int k = 0; k < 18 && silent; ++k) silent = in[k] == 0.0f;
-  if (silent) {
+  int lines = 18;  // up to the last nonzero line
+  while (lines > 0 && in[lines - 1] == 0.0f) --lines;
+  if (lines == 0) {
     for (int i = 0; i < 18; ++i) {
       out[i] = overlap[i];
       overlap[i] = 0.0f;
@@ -94,11 +94,10 @@ void HybridSubband(const float* in, int blockType, float* overlap, float* out) {
   } else {
     const float* win = t.window[blockType & 3];
     // The 18 sums in lanes, one input line at a time: each output adds its
-    // terms in the same order as a sum of its own would. Lines that are
-    // zero (most of the upper ones) add nothing.
+    // terms in the same order as a sum of its own would. The zero lines
+    // after the last coded one add nothing.
     v4sf a0 = {}, a1 = {}, a2 = {}, a3 = {}, a4 = {};  // registers, not an array in memory
-    for (int k = 0; k < 18; ++k) {
-      if (in[k] == 0.0f) continue;
+    for (int k = 0; k < lines; ++k) {
       const v4sf v = {in[k], in[k], in[k], in[k]};
       const float* c = t.middle[k];
       a0 += v * Load(c);
