@@ -130,7 +130,7 @@ struct TScaleFactors {
 };
 
 // Bit reader over the reservoir: reads past the data give zeros.
-class TMainReader : public THuffBitSource {
+class TMainReader {
 public:
   void Attach(const uint8_t* data, int64_t sizeBits, int64_t pos) {
     data_ = data;
@@ -160,7 +160,7 @@ public:
     pos_ += n;
     return v;
   }
-  int NextBit() override { return static_cast<int>(Get(1)); }
+  int NextBit() { return static_cast<int>(Get(1)); }
 
 private:
   const uint8_t* data_ = nullptr;

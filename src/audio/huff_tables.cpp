@@ -145,18 +145,6 @@ struct TTree {
     }
     return -1;
   }
-
-  // The value, or -1 for a code not in the table.
-  int Decode(THuffBitSource& bits) const {
-    int node = 0;
-    for (int depth = 0; depth < 24; ++depth) {
-      int child = nodes[2 * node + bits.NextBit()];
-      if (child < 0) return -child - 1;
-      if (child == 0) return -1;
-      node = child;
-    }
-    return -1;
-  }
 };
 
 const std::vector<TTree>& Trees() {
@@ -174,37 +162,6 @@ const std::vector<TTree>& Trees() {
 }  // namespace
 
 const THuffPairTable& HuffPairTable(int index) { return kPairTables[index & 31]; }
-
-bool HuffDecodePair(int treeId, THuffBitSource& bits, int& x, int& y) {
-  x = y = 0;
-  if (treeId < 0 || treeId > 14) return false;
-  int v = Trees()[treeId].Decode(bits);
-  if (v < 0) return false;
-  const int size = kSources[treeId].size;
-  x = v / size;
-  y = v % size;
-  return true;
-}
-
-bool HuffDecodeQuad(bool quadB, THuffBitSource& bits, int& v, int& w, int& x, int& y) {
-  int value;
-  if (quadB) {
-    value = 0;
-    for (int i = 0; i < 4; ++i) value = value << 1 | bits.NextBit();
-    value = 15 - value;
-  } else {
-    value = Trees()[15].Decode(bits);
-    if (value < 0) {
-      v = w = x = y = 0;
-      return false;
-    }
-  }
-  v = (value >> 3) & 1;
-  w = (value >> 2) & 1;
-  x = (value >> 1) & 1;
-  y = value & 1;
-  return true;
-}
 
 bool HuffDecodePairBits(int treeId, uint32_t bits, int& x, int& y, int& length) {
   x = y = 0;
