@@ -3,8 +3,10 @@
 // mpcenc in the test (Monkey's Audio: small committed samples), figures
 // against ffprobe, PCM against ffmpeg's decoding of the same file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -133,33 +135,42 @@ std::vector<TCase> Cases() {
           {"music.mpc", akMpc, {}}};
 }
 
-// Makes the case's file in dir (mpcenc for Musepack, a copy of the sample for
-// Monkey's Audio) and returns its path.
-std::string Make(const TempDir& dir, const TCase& c, double noise) {
-  std::string path = dir.file((noise == 0 ? "clean-" : "") + c.name);
+// Makes the case's file as path (mpcenc for Musepack, a copy of the sample
+// for Monkey's Audio).
+void Make(const std::string& path, const TCase& c, double noise) {
   if (c.kind == akApe) {
     std::filesystem::copy_file(SourcePath("tests/data/audio-samples/" + c.name), path);
   } else if (c.kind == akMpc) {
-    std::string wav = dir.file("mpc-source.wav");
+    std::string wav = path + ".wav";
     MakeWithFfmpeg(wav, {}, c.rate, c.channels, 0.9, noise);
     auto r = RunCommand({"mpcenc", "--silent", "--overwrite", wav, path});
     EXPECT_EQ(r.status, 0) << r.err;
+    std::filesystem::remove(wav);
   } else {
     MakeWithFfmpeg(path, c.encode, c.rate, c.channels, 0.9, noise);
   }
-  return path;
 }
 
-// The files are made once for all the tests that only read them; a test
-// that changes a file works on its own copy. Clean files carry the tone
-// alone.
+// The files are made once for all the tests that only read them, in a
+// folder of the build that the test processes share (each test runs in a
+// process of its own); a test that changes a file works on its own copy.
+// Clean files carry the tone alone.
 std::string Sample(const TCase& c, bool clean = false) {
-  static TempDir dir;
-  static std::map<std::string, std::string> made;
-  const std::string key = (clean ? "clean-" : "") + c.name;
-  auto it = made.find(key);
-  if (it == made.end()) it = made.emplace(key, Make(dir, c, clean ? 0.0 : 0.02)).first;
-  return it->second;
+  const char* shared = std::getenv("SDM_TEST_TMP");
+  static TempDir own;
+  const std::filesystem::path dir =
+      shared ? std::filesystem::path(shared) / "external-reader-samples-1" : own.path();  // new number for new cases
+  std::filesystem::create_directories(dir);
+  const std::string name = (clean ? "clean-" : "") + c.name;
+  const std::filesystem::path path = dir / name;
+  if (!std::filesystem::exists(path)) {
+    // Made under a name of this process and renamed, so a test running
+    // beside this one never sees half a file.
+    const std::filesystem::path part = dir / ("part-" + std::to_string(::getpid()) + "-" + name);
+    Make(part.string(), c, clean ? 0.0 : 0.02);
+    std::filesystem::rename(part, path);
+  }
+  return path.string();
 }
 
 std::string CopyOf(const TempDir& dir, const TCase& c) {
