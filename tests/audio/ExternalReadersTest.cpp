@@ -74,10 +74,11 @@ TPcm ReadAll(TAbstractAudioFile& f, int32_t chunk = 65536) {
   while (static_cast<int64_t>(out.size()) * 2 < size) {
     int32_t n = static_cast<int32_t>(std::min<int64_t>(chunk, size - static_cast<int64_t>(out.size()) * 2));
     bool more = f.ReadPcm(buf.data(), n);
+    if (n < 2) break;
     const size_t at = out.size();
     out.resize(at + static_cast<size_t>(n) / 2);
     std::memcpy(out.data() + at, buf.data(), static_cast<size_t>(n / 2) * 2);
-    if (!more || n <= 0) break;
+    if (!more) break;
   }
   return out;
 }
