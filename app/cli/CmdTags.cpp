@@ -1,20 +1,20 @@
-// tags: reads, writes or removes the tags of an audio file through the tag
-// classes of the audio library (ID3v1 = 1, ID3v2 = 2, APEv2 = 4, Vorbis
-// comments = 8), independently of whether a reader for the format exists.
+// tags: reads, writes or removes the tags of an audio file (ID3v1 = 1, ID3v2
+// = 2, APEv2 = 4, Vorbis comments = 8) through the reader of its kind, or,
+// for a file of no known kind, through the ID3 and APE tag classes.
 #include <algorithm>
 #include <cctype>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #include "Cli.h"
 #include "audio/U_ApeTag.h"
 #include "audio/U_AudioFile.h"
 #include "audio/U_ID3.h"
-#include "audio/U_OggTag.h"
 
 namespace {
 
-// A file seen only through its tags.
+// A file of no known kind, seen only through its ID3 and APE tags.
 class TTagFile : public sdm::TAbstractAudioFile {
 public:
   explicit TTagFile(const std::string& name) : TAbstractAudioFile(name) {
@@ -35,36 +35,34 @@ public:
       Tags = v1.Values;
     else if (hasApe)
       Tags = ape.Values;
-    if (sdm::FormatKindFromName(name) == sdm::akOgg) {
-      sdm::TOggTag ogg;
-      if (ogg.ReadFromFile(name)) {
-        TagKinds |= sdm::tkVorbis;
-        Tags = ogg.Values;
-      }
-    }
   }
   bool ReadPcm(void*, int32_t& count) override {
     count = 0;
     return false;
   }
-  bool WriteTags(uint32_t kinds) override {
-    bool ok = TAbstractAudioFile::WriteTags(kinds & 7);
-    if (kinds & sdm::tkVorbis) {
-      sdm::TOggTag ogg;
-      ogg.ReadFromFile(FileName);
-      ogg.Values = Tags;
-      ok = ogg.WriteToFile() && ok;
+};
+
+// The file's reader when its name picks one (its tags as the reader reads
+// and writes them: Vorbis comments of Ogg files, WMA attributes, ...), else
+// the plain tag view.
+class TTagView {
+public:
+  explicit TTagView(const std::string& name) {
+    audio_.SetFileName(name);
+    if (audio_.Open()) {
+      file_ = audio_.Reader.get();
+    } else {
+      plain_ = std::make_unique<TTagFile>(name);
+      file_ = plain_.get();
     }
-    return ok;
   }
-  bool RemoveTags(uint32_t kinds) override {
-    bool ok = TAbstractAudioFile::RemoveTags(kinds & 7);
-    if (kinds & sdm::tkVorbis) {
-      sdm::TOggTag ogg;
-      ok = ogg.ReadFromFile(FileName) && ogg.RemoveFromFile() && ok;
-    }
-    return ok;
-  }
+  sdm::TAbstractAudioFile& operator*() { return *file_; }
+  sdm::TAbstractAudioFile* operator->() { return file_; }
+
+private:
+  sdm::TAudioFile audio_;
+  std::unique_ptr<TTagFile> plain_;
+  sdm::TAbstractAudioFile* file_ = nullptr;
 };
 
 void SetValue(sdm::TTagLines& tags, const std::string& assignment) {
@@ -122,18 +120,21 @@ int RunTags(const sdm::cli::Args& args) {
     }
   }
   if (file.empty()) throw sdm::cli::UsageError{"expected FILE"};
-  TTagFile tags(file);
-  for (const auto& s : sets) SetValue(tags.Tags, s);
-  if (remove && !tags.RemoveTags(removeKinds)) throw sdm::EError("Removing the tags failed: " + file);
-  if (write && !tags.WriteTags(writeKinds)) throw sdm::EError("Writing the tags failed: " + file);
-  if (remove || write) {
-    TTagFile after(file);
-    std::cout << "tagkinds: " << after.TagKinds << "\n";
-    for (const auto& line : after.Tags) std::cout << line << "\n";
-  } else {
-    std::cout << "tagkinds: " << tags.TagKinds << "\n";
-    for (const auto& line : tags.Tags) std::cout << line << "\n";
+  {
+    TTagView tags(file);
+    for (const auto& s : sets) SetValue(tags->Tags, s);
+    if (remove && !tags->RemoveTags(removeKinds)) throw sdm::EError("Removing the tags failed: " + file);
+    if (write && !tags->WriteTags(writeKinds)) throw sdm::EError("Writing the tags failed: " + file);
+    if (!remove && !write) {
+      std::cout << "tagkinds: " << tags->TagKinds << "\n";
+      for (const auto& line : tags->Tags) std::cout << line << "\n";
+      return 0;
+    }
   }
+  // What the file holds now, read afresh.
+  TTagView after(file);
+  std::cout << "tagkinds: " << after->TagKinds << "\n";
+  for (const auto& line : after->Tags) std::cout << line << "\n";
   return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "audio/L3_Decoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -129,7 +130,7 @@ struct TScaleFactors {
 };
 
 // Bit reader over the reservoir: reads past the data give zeros.
-class TMainReader : public THuffBitSource {
+class TMainReader {
 public:
   void Attach(const uint8_t* data, int64_t sizeBits, int64_t pos) {
     data_ = data;
@@ -138,22 +139,44 @@ public:
   }
   int64_t Pos() const { return pos_; }
   void SetPos(int64_t p) { pos_ = p; }
-  uint32_t Get(int n) {
-    uint32_t v = 0;
-    for (int i = 0; i < n; ++i) v = v << 1 | static_cast<uint32_t>(NextBit());
+  // The next 32 bits, most significant first, zeros past the data; the
+  // position stays.
+  uint32_t Peek32() const {
+    if (pos_ >= 0 && pos_ + 40 <= sizeBits_) {
+      const uint8_t* d = data_ + (pos_ >> 3);
+      const uint64_t w = uint64_t{d[0]} << 32 | uint64_t{d[1]} << 24 | uint64_t{d[2]} << 16 | uint64_t{d[3]} << 8 | d[4];
+      return static_cast<uint32_t>(w >> (8 - (pos_ & 7)));
+    }
+    uint32_t v = 0;  // near the end (or before the start): bit by bit
+    for (int64_t p = pos_; p < pos_ + 32; ++p)
+      v = v << 1 | ((p < 0 || p >= sizeBits_) ? 0u : static_cast<uint32_t>((data_[p >> 3] >> (7 - (p & 7))) & 1));
     return v;
   }
-  int NextBit() override {
-    int64_t p = pos_++;
-    if (p < 0 || p >= sizeBits_) return 0;
-    return (data_[p >> 3] >> (7 - (p & 7))) & 1;
+  void Skip(int n) { pos_ += n; }
+  // n bits (n <= 32) as a number.
+  uint32_t Get(int n) {
+    if (n <= 0) return 0;
+    const uint32_t v = Peek32() >> (32 - n);
+    pos_ += n;
+    return v;
   }
+  int NextBit() { return static_cast<int>(Get(1)); }
 
 private:
   const uint8_t* data_ = nullptr;
   int64_t sizeBits_ = 0;
   int64_t pos_ = 0;
 };
+
+// The sign of a nonzero value is the bit at position `at` of bits (counted
+// from the most significant); returns the bits taken, 1 or 0.
+inline int TakeSign(int& value, uint32_t bits, int at) {
+  // Without branches: the signs are random, a branch on them mispredicts.
+  const int nonzero = value != 0;
+  const int negate = -static_cast<int>(((bits << at) >> 31) & static_cast<uint32_t>(nonzero));  // 0 or -1
+  value = (value ^ negate) - negate;
+  return nonzero;
+}
 
 }  // namespace
 
@@ -617,17 +640,28 @@ void TL3Dec::DecodeFrame(int16_t* out) {
         for (; line < regionEnd[r] && line < limit; line += 2) {
           int x = 0, y = 0;
           if (gi.tableSelect[r] != 0) {
-            if (!HuffDecodePair(t.TreeId, s.reader, x, y)) {
+            int length = 0;
+            const uint32_t bits = s.reader.Peek32();
+            const bool known = HuffDecodePairBits(t.TreeId, bits, x, y, length);
+            if (!known) {
+              s.reader.Skip(length);
               LastError = FrameText(t.Linbits ? "MPL3 Frame #%d : Bad huffmann data in linbit decoding"
                                               : "MPL3 Frame #%d : Bad huffmann data in no linbits decoding",
                                     frameNo);
               bad = true;
               break;
             }
-            if (x == 15 && t.Linbits) x += static_cast<int>(s.reader.Get(t.Linbits));
-            if (x && s.reader.NextBit()) x = -x;
-            if (y == 15 && t.Linbits) y += static_cast<int>(s.reader.Get(t.Linbits));
-            if (y && s.reader.NextBit()) y = -y;
+            if (t.Linbits == 0) {
+              // Codes of these tables are at most 19 bits: the two sign bits
+              // are still in the word read.
+              s.reader.Skip(length + TakeSign(x, bits, length) + TakeSign(y, bits, length + (x != 0)));
+            } else {
+              s.reader.Skip(length);
+              if (x == 15) x += static_cast<int>(s.reader.Get(t.Linbits));
+              if (x && s.reader.NextBit()) x = -x;
+              if (y == 15) y += static_cast<int>(s.reader.Get(t.Linbits));
+              if (y && s.reader.NextBit()) y = -y;
+            }
           }
           q[line] = x;
           q[line + 1] = y;
@@ -643,15 +677,21 @@ void TL3Dec::DecodeFrame(int16_t* out) {
             bad = true;
             break;
           }
-          int v, w, x, y;
-          if (!HuffDecodeQuad(quadB, s.reader, v, w, x, y)) {
+          int v, w, x, y, length = 0;
+          const uint32_t bits = s.reader.Peek32();
+          const bool known = HuffDecodeQuadBits(quadB, bits, v, w, x, y, length);
+          if (!known) s.reader.Skip(length);
+          if (!known) {
             LastError = FrameText("MPL3 Frame #%d : Bad huffmann data in \"A\" type quad", frameNo);
             bad = true;
             break;
           }
+          // A quadruple's code is at most 6 bits: its sign bits follow in
+          // the word read.
           int vals[4] = {v, w, x, y};
-          for (int& val : vals)
-            if (val && s.reader.NextBit()) val = -val;
+          int used = length;
+          for (int& val : vals) used += TakeSign(val, bits, used);
+          s.reader.Skip(used);
           if (s.reader.Pos() > part23End) break;  // the last quad ran past the granule: it is not part of it
           for (int k = 0; k < 4; ++k) q[line + k] = vals[k];
           line += 4;
@@ -677,20 +717,25 @@ void TL3Dec::DecodeFrame(int16_t* out) {
       std::memset(xr, 0, sizeof s.xr[ch]);
       const TTables& T = Tab();
       const int sfShift = 1 + gi.scalefacScale;  // quarter steps per scale-factor unit / 2
-      auto value = [&](int qv, float f) {
-        const int a = std::min(qv < 0 ? -qv : qv, 8206);
-        const float m = T.pow43[a] * f;
-        return qv < 0 ? -m : m;
+      // |q|^(4/3) x the band's gain, with q's sign; q = 0 gives 0.
+      auto value = [&T](int qv, float f) {
+        const int a = std::abs(qv);
+        const float m = T.pow43[a < 8206 ? a : 8206] * f;
+        // q's sign bit onto the (positive) magnitude, without a branch on
+        // the random signs.
+        return std::bit_cast<float>(std::bit_cast<uint32_t>(m) | (static_cast<uint32_t>(qv) & 0x80000000u));
       };
       int longEnd = 0;  // lines coded as long blocks
       if (!shortBlocks)
         longEnd = kLines;
       else if (gi.mixed)
         longEnd = 36;
-      for (int sfb = 0; sfb < 22 && bands.l[sfb] < std::min(longEnd, nz); ++sfb) {
+      const int longCoded = std::min(longEnd, nz);
+      for (int sfb = 0; sfb < 22 && bands.l[sfb] < longCoded; ++sfb) {
         const int e = gi.globalGain - 210 - 2 * sfShift * (sf.l[sfb] + (gi.preflag ? kPretab[sfb] : 0));
         const float f = GainFactor(e);
-        for (int k = bands.l[sfb]; k < bands.l[sfb + 1] && k < longEnd; ++k) xr[k] = q[k] ? value(q[k], f) : 0.0f;
+        const int end = std::min(bands.l[sfb + 1], longEnd);
+        for (int k = bands.l[sfb]; k < end; ++k) xr[k] = value(q[k], f);
       }
       if (shortBlocks) {
         int sfb = gi.mixed ? 3 : 0;
@@ -701,7 +746,7 @@ void TL3Dec::DecodeFrame(int16_t* out) {
           for (int w = 0; w < 3; ++w) {
             const int e = gi.globalGain - 210 - 8 * gi.subblockGain[w] - 2 * sfShift * sf.s[sfb][w];
             const float f = GainFactor(e);
-            for (int j = 0; j < width; ++j, ++k) xr[k] = q[k] ? value(q[k], f) : 0.0f;
+            for (int j = 0; j < width; ++j, ++k) xr[k] = value(q[k], f);
           }
         }
       }

@@ -100,6 +100,11 @@ public:
   int64_t Id3v2Size = 0;
   TTagLines Messages;
   uint32_t TagKinds = 0;
+  // Speaker positions of the PCM's channels as a WAVE channel mask (front
+  // left 0x1, front right 0x2, centre 0x4, LFE 0x8, back 0x10/0x20, ...),
+  // the channels in ascending bit order; 0 means the usual layout for the
+  // count. Only the mix-down of more than two channels needs it.
+  uint32_t ChannelMask = 0;
 };
 
 // Shared by the tag classes and readers: the value of the first line of lines

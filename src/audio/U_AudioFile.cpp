@@ -4,11 +4,16 @@
 #include <map>
 #include <mutex>
 
+#include "audio/U_Ac3.h"
+#include "audio/U_Ape.h"
 #include "audio/U_Dynamic.h"
+#include "audio/U_FLAC.h"
+#include "audio/U_MpegAudio.h"
+#include "audio/U_Mpc.h"
+#include "audio/U_Ogg.h"
 #include "audio/U_resample.h"
 #include "audio/U_wav.h"
-
-#include "audio/U_MpegAudio.h"
+#include "audio/U_wma9.h"
 
 namespace sdm {
 
@@ -23,14 +28,22 @@ std::mutex& RegistryLock() {
   return m;
 }
 
+template <class TReader>
+std::unique_ptr<TAbstractAudioFile> Make(const std::string& fileName) {
+  return std::make_unique<TReader>(fileName);
+}
+
 TAudioReaderFactory BuiltInReader(uint8_t kind) {
   switch (kind) {
-    case akWav:
-      return [](const std::string& n) { return std::make_unique<TWavAudioFile>(n); };
-    case akMpeg:
-      return [](const std::string& n) { return std::make_unique<TMpegAudioFile>(n); };
-    default:
-      return {};
+    case akWav: return Make<TWavAudioFile>;
+    case akMpeg: return Make<TMpegAudioFile>;
+    case akWma: return Make<TWMAAudioFile>;
+    case akOgg: return Make<TOggFile>;
+    case akApe: return Make<TApeFile>;
+    case akAc3: return Make<TAc3File>;
+    case akMpc: return Make<TMpcFile>;
+    case akFlac: return Make<TFLACFile>;
+    default: return {};
   }
 }
 

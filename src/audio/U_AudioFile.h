@@ -3,11 +3,9 @@
 // format kind by mask; Open builds the chain reader -> TRsmpFilter ->
 // TCompressor that presents the file as 44100 Hz stereo 16-bit PCM.
 //
-// How readers plug in. Kinds 1 (WAV) and 3 (MPEG) are built in. For every
-// other kind whose reader is not built, Open raises EReaderMissing naming the
-// format. RegisterAudioReader overrides or adds a reader for a kind; note that
-// a unit registering itself from a static initializer is only linked when
-// something else references it.
+// How readers plug in. Every kind of the table has its reader built in;
+// RegisterAudioReader overrides one (tests use it), and Open raises
+// EReaderMissing for a kind that has none.
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -13,6 +13,11 @@
 
 namespace sdm {
 
+namespace {
+constexpr int64_t kReadBuffer = 64 * 1024;
+constexpr int64_t kScanBuffer = 1024 * 1024;
+}  // namespace
+
 // ---------------------------------------------------------------- TFrameLoader
 
 TFrameLoader::TFrameLoader(const std::string& fileName) : FileName(fileName) {
@@ -45,6 +50,9 @@ bool TFrameLoader::OpenFile(const std::string& fileName) {
   } catch (const std::exception&) {
     return false;
   }
+  // Frame headers and frames are read through a buffer: a few system calls
+  // per 64 KiB instead of a seek and reads for every frame.
+  Stream->BufferReads(kReadBuffer);
   int64_t size = Stream->Size();
   // Offsets are 32-bit: a larger file is read only as far as they reach.
   AudioBytes = static_cast<uint32_t>(std::clamp<int64_t>(size, 0, 0x7FFFFFFF));
@@ -88,6 +96,8 @@ void TFrameLoader::Complete() {
 void TFrameLoader::ScanAll() {
   if (!IsOpen || ScanComplete) return;
   TWFileStream scan(FileName, TWFileStream::ModeScan);
+  // The complete index reads every header of the file: in large blocks.
+  scan.BufferReads(kScanBuffer);
   TMpegHeader h;
   while (true) {
     std::lock_guard<std::mutex> guard(lock_);

@@ -159,8 +159,11 @@ bool Walk(Source src, int& serial, std::string& vendor, TTagLines& lines, const 
       added = true;
     }
     if (added) {
-      // Close a page where the old one closed, so granule positions stay.
-      while (ogg_stream_flush(&st.out, &outPage) != 0) AppendPage(*rewritten, outPage);
+      // Close a page where the old one closed, so granule positions stay:
+      // a page on which packets end must carry the position of the last, and
+      // the last page's position trims the stream's end. A plain flush would
+      // cut the page after 4 KiB and leave the first part without one.
+      while (ogg_stream_flush_fill(&st.out, &outPage, 1 << 30) != 0) AppendPage(*rewritten, outPage);
     }
     if (ogg_page_eos(&page)) ended = true;
   }

@@ -5,6 +5,7 @@
 // a reader's constructor can simply let them propagate.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "support/Errors.h"
 
@@ -72,12 +73,28 @@ public:
   // EStreamError with the system's message on failure.
   void SetSize(int64_t newSize);
 
+  // From now on reads go through a buffer of `bytes`: a seek and a read
+  // within it cost no system call, and the size is taken once. For streams
+  // that are read only while the file keeps its size (the MPEG frame loader
+  // reads every frame header and frame this way). A write or SetSize leaves
+  // the buffered mode.
+  void BufferReads(int64_t bytes);
+
   int Handle() const { return handle_; }
   const std::string& FileName() const { return fileName_; }
 
 private:
+  void Unbuffer();
+
   std::string fileName_;
   int handle_ = -1;
+  // Buffered mode: the logical position and size, and the file's bytes from
+  // bufferStart_ on.
+  std::vector<uint8_t> buffer_;
+  int64_t bufferStart_ = 0;
+  int64_t bufferCount_ = 0;
+  int64_t position_ = 0;
+  int64_t size_ = 0;
 };
 
 }  // namespace sdm

@@ -3,6 +3,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace sdm {
 
 namespace {
@@ -56,14 +60,29 @@ const float kWindowHalf[257] = {
     -1.133926392f, -1.138763428f, -1.142211914f, -1.144287109f, 1.144989014f,
 };
 
+// Lanes of the window sums: GCC's vector extension, which the compiler maps
+// to SSE registers (or plain loops elsewhere).
+typedef float v4sf __attribute__((vector_size(16)));
+
 struct TTables {
   float window[512];
+  // The window rearranged for the sums of TAudioSynth::Window: for each of
+  // the eight block pairs i, 16 lanes of each of the four products, signs
+  // folded in (see there).
+  alignas(16) float lanes[8][4][16];
   // Butterfly factors of the DCT stage of size n = 32 >> level:
   // 1 / (2 cos((2i + 1) pi / 2n)) for i < n / 2.
   float dctScale[5][16];
   TTables() {
     for (int i = 0; i <= 256; ++i) window[i] = kWindowHalf[i];
     for (int i = 1; i < 256; ++i) window[512 - i] = (i % 64 == 0) ? kWindowHalf[i] : -kWindowHalf[i];
+    for (int i = 0; i < 8; ++i)
+      for (int j = 0; j < 16; ++j) {
+        lanes[i][0][j] = window[64 * i + j];
+        lanes[i][1][j] = -window[64 * i + 32 + j];
+        lanes[i][2][j] = -window[64 * i + 16 + j];
+        lanes[i][3][j] = -window[64 * i + 48 + j];
+      }
     for (int level = 0, n = 32; n >= 2; ++level, n /= 2)
       for (int i = 0; i < n / 2; ++i)
         dctScale[level][i] = static_cast<float>(0.5 / std::cos((2 * i + 1) * M_PI / (2.0 * n)));
@@ -79,36 +98,59 @@ const TTables& Tables() {
 // 2 to 32, by B. G. Lee's recursive split: the sums and the scaled
 // differences of mirrored inputs are two DCTs of half the size, giving the
 // even outputs and (added pairwise) the odd ones. About 80 multiplications
-// for n = 32 instead of 1024.
-void Dct(const float* in, float* out, int n, int level, const TTables& t) {
-  const float* c = t.dctScale[level];
-  if (n == 2) {
+// for n = 32 instead of 1024. The size is a template argument, so the
+// compiler unrolls the whole recursion into straight code.
+template <int N>
+inline void Dct(const float* in, float* out, const float* const* scales) {
+  const float* c = scales[0];
+  if constexpr (N == 2) {
     out[0] = in[0] + in[1];
     out[1] = (in[0] - in[1]) * c[0];
-    return;
+  } else {
+    constexpr int h = N / 2;
+    float sums[h], diffs[h], even[h], odd[h];
+    for (int i = 0; i < h; ++i) {
+      sums[i] = in[i] + in[N - 1 - i];
+      diffs[i] = (in[i] - in[N - 1 - i]) * c[i];
+    }
+    Dct<h>(sums, even, scales + 1);
+    Dct<h>(diffs, odd, scales + 1);
+    for (int k = 0; k < h - 1; ++k) {
+      out[2 * k] = even[k];
+      out[2 * k + 1] = odd[k] + odd[k + 1];
+    }
+    out[N - 2] = even[h - 1];
+    out[N - 1] = odd[h - 1];
   }
-  const int h = n / 2;
-  float sums[16], diffs[16], even[16], odd[16];
-  for (int i = 0; i < h; ++i) {
-    sums[i] = in[i] + in[n - 1 - i];
-    diffs[i] = (in[i] - in[n - 1 - i]) * c[i];
-  }
-  Dct(sums, even, h, level + 1, t);
-  Dct(diffs, odd, h, level + 1, t);
-  for (int k = 0; k < h - 1; ++k) {
-    out[2 * k] = even[k];
-    out[2 * k + 1] = odd[k] + odd[k + 1];
-  }
-  out[n - 2] = even[h - 1];
-  out[n - 1] = odd[h - 1];
 }
 
-inline int16_t ToSample(float v) {
-  // Round to nearest and clip: loud passages saturate instead of wrapping.
-  float r = std::nearbyint(v);
-  if (r > 32767.0f) return 32767;
-  if (r < -32768.0f) return -32768;
-  return static_cast<int16_t>(r);
+inline v4sf Load(const float* p) {
+  v4sf v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+inline void Store(float* p, v4sf v) { std::memcpy(p, &v, sizeof v); }
+
+// Rounds to nearest (ties to even) and clips: loud passages saturate
+// instead of wrapping; the 32 samples land step apart.
+void ToSamples(const float* in, int16_t* out, int step) {
+#if defined(__SSE2__)
+  alignas(16) int16_t packed[32];
+  for (int k = 0; k < 32; k += 8) {
+    // cvtps rounds in the default mode (nearest, ties to even); packs
+    // saturates to 16 bits.
+    const __m128i lo = _mm_cvtps_epi32(_mm_loadu_ps(in + k));
+    const __m128i hi = _mm_cvtps_epi32(_mm_loadu_ps(in + k + 4));
+    _mm_store_si128(reinterpret_cast<__m128i*>(packed + k), _mm_packs_epi32(lo, hi));
+  }
+  for (int k = 0; k < 32; ++k) out[k * step] = packed[k];
+#else
+  for (int k = 0; k < 32; ++k) {
+    const float r = std::nearbyint(in[k]);
+    out[k * step] = r > 32767.0f ? int16_t{32767} : r < -32768.0f ? int16_t{-32768} : static_cast<int16_t>(r);
+  }
+#endif
 }
 
 }  // namespace
@@ -124,50 +166,65 @@ void TAudioSynth::Init(int channels) {
 
 void TAudioSynth::Reset() {
   std::memset(buf_, 0, sizeof buf_);
+  std::memset(rev_, 0, sizeof rev_);
   pos_ = 0;
 }
 
 // The 64 values of the standard's matrixing follow from a 32-point DCT by
-// symmetry, so only the 32 DCT values of each block are kept.
-void TAudioSynth::Matrix(int ch, const float* in) { Dct(in, &buf_[ch][pos_], 32, 0, Tables()); }
+// symmetry, so only the 32 DCT values of each block are kept, and beside
+// them the same values mirrored (r[k] = v[32 - k], r[0] = 0), so that every
+// sum of the window reads its values in ascending order.
+void TAudioSynth::Matrix(int ch, const float* in) {
+  const TTables& t = Tables();
+  const float* scales[5] = {t.dctScale[0], t.dctScale[1], t.dctScale[2], t.dctScale[3], t.dctScale[4]};
+  float* v = &buf_[ch][pos_];
+  Dct<32>(in, v, scales);
+  float* r = &rev_[ch][pos_];
+  r[0] = 0.0f;
+  for (int k = 1; k < 32; ++k) r[k] = v[32 - k];
+}
 
-void TAudioSynth::Window(int ch, int16_t* out, int step) {
-  const float* d = Tables().window;
-  const float* b = buf_[ch];
-  // The eight even blocks (ages 0, 2, ... 14) and the eight odd ones, with
-  // the case split on j taken out of the inner loop.
-  const float* even[8];
-  const float* odd[8];
+// The standard's window over the 16 blocks of the history, with its 64-value
+// blocks expressed through the DCT values v of the even blocks E (ages 0, 2,
+// ... 14) and the odd blocks O:
+//   out[j]      = sum over i of  D[64i + j] E_i.v[16 + j] - D[64i + 32 + j] O_i.r[16 + j]
+//   out[16 + j] = sum over i of -D[64i + 16 + j] E_i.r[j] - D[64i + 48 + j] O_i.v[j]
+// for j = 0..15, each sum in 16 lanes. The terms are added in the same order
+// as one sample at a time, so the result does not depend on the lanes.
+void TAudioSynth::Window(int ch, float* out) {
+  const TTables& t = Tables();
+  v4sf lo[4] = {}, hi[4] = {};
   for (unsigned i = 0; i < 8; ++i) {
-    even[i] = b + ((pos_ + 64u * i) & 511u);
-    odd[i] = b + ((pos_ + 64u * i + 32u) & 511u);
+    const unsigned e = (pos_ + 64u * i) & 511u, o = (pos_ + 64u * i + 32u) & 511u;
+    const float* ev = &buf_[ch][e];
+    const float* er = &rev_[ch][e];
+    const float* ov = &buf_[ch][o];
+    const float* orr = &rev_[ch][o];
+    const float(*w)[16] = t.lanes[i];
+    for (int q = 0; q < 4; ++q) {
+      lo[q] += Load(w[0] + 4 * q) * Load(ev + 16 + 4 * q) + Load(w[1] + 4 * q) * Load(orr + 16 + 4 * q);
+      hi[q] += Load(w[2] + 4 * q) * Load(er + 4 * q) + Load(w[3] + 4 * q) * Load(ov + 4 * q);
+    }
   }
-  for (int j = 0; j < 16; ++j) {
-    float sum = 0.0f;
-    for (int i = 0; i < 8; ++i) sum += d[64 * i + j] * even[i][16 + j] + d[64 * i + 32 + j] * -odd[i][16 - j];
-    out[j * step] = ToSample(sum);
-  }
-  {
-    float sum = 0.0f;
-    for (int i = 0; i < 8; ++i) sum += d[64 * i + 48] * -odd[i][0];
-    out[16 * step] = ToSample(sum);
-  }
-  for (int j = 17; j < 32; ++j) {
-    float sum = 0.0f;
-    for (int i = 0; i < 8; ++i) sum += d[64 * i + j] * -even[i][48 - j] + d[64 * i + 32 + j] * -odd[i][j - 16];
-    out[j * step] = ToSample(sum);
+  for (int q = 0; q < 4; ++q) {
+    Store(out + 4 * q, lo[q]);
+    Store(out + 16 + 4 * q, hi[q]);
   }
 }
 
 void TAudioSynth::SynthBlock(const float* left, const float* right, int16_t* out) {
+  alignas(16) float samples[32];
   if (channels_ == 1 || right == nullptr) {
     Matrix(0, left);
-    Window(0, out, 1);
+    Window(0, samples);
+    ToSamples(samples, out, 1);
   } else {
     Matrix(0, left);
     Matrix(1, right);
-    Window(0, out, 2);
-    Window(1, out + 1, 2);
+    Window(0, samples);
+    ToSamples(samples, out, 2);
+    Window(1, samples);
+    ToSamples(samples, out + 1, 2);
   }
   pos_ = (pos_ - 32u) & 511u;
 }

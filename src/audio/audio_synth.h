@@ -1,7 +1,8 @@
 #pragma once
 // TAudioSynth: the polyphase synthesis filter bank shared by the three layer
 // decoders. Each block of 32 subband samples of a channel becomes 32 PCM
-// samples; the state is one circular buffer of 512 values per channel.
+// samples; the state is a circular buffer of 512 values per channel (and its
+// blocks mirrored).
 #include <cstdint>
 
 namespace sdm {
@@ -21,9 +22,10 @@ public:
 
 private:
   void Matrix(int ch, const float* in);
-  void Window(int ch, int16_t* out, int step);
+  void Window(int ch, float* out);
 
   float buf_[2][512];
+  float rev_[2][512];  // each block of buf_ mirrored, for the window's sums
   unsigned pos_ = 0;  // 9 bits, moves down by 32 after each block
   int channels_ = 2;
 };

@@ -93,11 +93,52 @@ struct TTree {
       }
     }
   }
-  // The value, or -1 for a code not in the table.
-  int Decode(THuffBitSource& bits) const {
-    int node = 0;
-    for (int depth = 0; depth < 24; ++depth) {
-      int child = nodes[2 * node + bits.NextBit()];
+  // The first kLookupBits bits of a code resolved at once: entry p tells
+  // what the tree makes of the bit pattern p (most significant bit first).
+  static constexpr int kLookupBits = 8;
+  enum : uint8_t { kLeaf, kNode, kInvalid };
+  struct TEntry {
+    int32_t target = 0;  // the value (kLeaf) or the node reached (kNode)
+    uint8_t length = 0;  // bits taken
+    uint8_t kind = kInvalid;
+  };
+  std::vector<TEntry> lookup;
+
+  void BuildLookup() {
+    lookup.assign(1u << kLookupBits, TEntry{});
+    for (uint32_t p = 0; p < lookup.size(); ++p) {
+      TEntry& e = lookup[p];
+      int node = 0;
+      for (int b = 0; b < kLookupBits; ++b) {
+        const int child = nodes[2 * node + ((p >> (kLookupBits - 1 - b)) & 1)];
+        e.length = static_cast<uint8_t>(b + 1);
+        if (child < 0) {
+          e.kind = kLeaf;
+          e.target = -child - 1;
+          break;
+        }
+        if (child == 0) {
+          e.kind = kInvalid;
+          break;
+        }
+        node = child;
+        e.kind = kNode;
+        e.target = node;
+      }
+    }
+  }
+
+  // The code at the top of bits (the next 32 bits of the stream): its value
+  // and length, or -1 for a code not in the table.
+  int Decode(uint32_t bits, int& length) const {
+    const TEntry& e = lookup[bits >> (32 - kLookupBits)];
+    length = e.length;
+    if (e.kind != kNode) return e.kind == kLeaf ? e.target : -1;
+    // Longer codes (the rare large values) go on down the tree.
+    int node = e.target;
+    for (int depth = kLookupBits; depth < 32; ++depth) {
+      const int child = nodes[2 * node + ((bits >> (31 - depth)) & 1)];
+      length = depth + 1;
       if (child < 0) return -child - 1;
       if (child == 0) return -1;
       node = child;
@@ -109,7 +150,10 @@ struct TTree {
 const std::vector<TTree>& Trees() {
   static const std::vector<TTree> trees = [] {
     std::vector<TTree> t(16);
-    for (int i = 0; i < 16; ++i) t[i].Build(kSources[i]);
+    for (int i = 0; i < 16; ++i) {
+      t[i].Build(kSources[i]);
+      t[i].BuildLookup();
+    }
     return t;
   }();
   return trees;
@@ -119,10 +163,11 @@ const std::vector<TTree>& Trees() {
 
 const THuffPairTable& HuffPairTable(int index) { return kPairTables[index & 31]; }
 
-bool HuffDecodePair(int treeId, THuffBitSource& bits, int& x, int& y) {
+bool HuffDecodePairBits(int treeId, uint32_t bits, int& x, int& y, int& length) {
   x = y = 0;
+  length = 0;
   if (treeId < 0 || treeId > 14) return false;
-  int v = Trees()[treeId].Decode(bits);
+  const int v = Trees()[treeId].Decode(bits, length);
   if (v < 0) return false;
   const int size = kSources[treeId].size;
   x = v / size;
@@ -130,14 +175,14 @@ bool HuffDecodePair(int treeId, THuffBitSource& bits, int& x, int& y) {
   return true;
 }
 
-bool HuffDecodeQuad(bool quadB, THuffBitSource& bits, int& v, int& w, int& x, int& y) {
+bool HuffDecodeQuadBits(bool quadB, uint32_t bits, int& v, int& w, int& x, int& y, int& length) {
   int value;
   if (quadB) {
-    value = 0;
-    for (int i = 0; i < 4; ++i) value = value << 1 | bits.NextBit();
-    value = 15 - value;
+    // Table B is the four bits themselves, inverted.
+    value = 15 - static_cast<int>(bits >> 28);
+    length = 4;
   } else {
-    value = Trees()[15].Decode(bits);
+    value = Trees()[15].Decode(bits, length);
     if (value < 0) {
       v = w = x = y = 0;
       return false;

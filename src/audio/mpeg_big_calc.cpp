@@ -1,14 +1,27 @@
 #include "audio/mpeg_big_calc.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace sdm {
 
 namespace {
 
+// Lanes of the sums: GCC's vector extension (SSE registers on x86).
+typedef float v4sf __attribute__((vector_size(16)));
+
+inline v4sf Load(const float* p) {
+  v4sf v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
 struct THybridTables {
   float window[4][36];   // block types 0-3 (type 2 uses the first 12)
   float cos36[36][18];   // cos(pi / 72 (2i + 1 + 18)(2k + 1))
+  // The middle half of cos36 by input line: lanes t = 0..17 are outputs
+  // 9 + t, the two last lanes zero.
+  alignas(16) float middle[18][20];
   float cos12[12][6];    // cos(pi / 24 (2i + 1 + 6)(2k + 1))
   float cs[8], ca[8];
   THybridTables() {
@@ -25,6 +38,8 @@ struct THybridTables {
     }
     for (int i = 0; i < 36; ++i)
       for (int k = 0; k < 18; ++k) cos36[i][k] = static_cast<float>(std::cos(M_PI / 72 * (2 * i + 1 + 18) * (2 * k + 1)));
+    for (int k = 0; k < 18; ++k)
+      for (int t = 0; t < 20; ++t) middle[k][t] = t < 18 ? cos36[9 + t][k] : 0.0f;
     for (int i = 0; i < 12; ++i)
       for (int k = 0; k < 6; ++k) cos12[i][k] = static_cast<float>(std::cos(M_PI / 24 * (2 * i + 1 + 6) * (2 * k + 1)));
     // Antialias coefficients c[i] of ISO/IEC 11172-3 Table 3-B.9.
@@ -48,9 +63,9 @@ void HybridSubband(const float* in, int blockType, float* overlap, float* out) {
   const THybridTables& t = Hybrid();
   // Subbands above the coded lines are common: an all-zero input only
   // releases the overlap.
-  bool silent = true;
-  for (int k = 0; k < 18 && silent; ++k) silent = in[k] == 0.0f;
-  if (silent) {
+  int lines = 18;  // up to the last nonzero line
+  while (lines > 0 && in[lines - 1] == 0.0f) --lines;
+  if (lines == 0) {
     for (int i = 0; i < 18; ++i) {
       out[i] = overlap[i];
       overlap[i] = 0.0f;
@@ -78,12 +93,27 @@ void HybridSubband(const float* in, int blockType, float* overlap, float* out) {
     }
   } else {
     const float* win = t.window[blockType & 3];
-    float x[36];
-    for (int i = 9; i < 27; ++i) {
-      float sum = 0.0f;
-      for (int k = 0; k < 18; ++k) sum += in[k] * t.cos36[i][k];
-      x[i] = sum;
+    // The 18 sums in lanes, one input line at a time: each output adds its
+    // terms in the same order as a sum of its own would. The zero lines
+    // after the last coded one add nothing.
+    v4sf a0 = {}, a1 = {}, a2 = {}, a3 = {}, a4 = {};  // registers, not an array in memory
+    for (int k = 0; k < lines; ++k) {
+      const v4sf v = {in[k], in[k], in[k], in[k]};
+      const float* c = t.middle[k];
+      a0 += v * Load(c);
+      a1 += v * Load(c + 4);
+      a2 += v * Load(c + 8);
+      a3 += v * Load(c + 12);
+      a4 += v * Load(c + 16);
     }
+    float x[36];
+    float lanes[20];
+    std::memcpy(lanes, &a0, 16);
+    std::memcpy(lanes + 4, &a1, 16);
+    std::memcpy(lanes + 8, &a2, 16);
+    std::memcpy(lanes + 12, &a3, 16);
+    std::memcpy(lanes + 16, &a4, 16);
+    for (int i = 9; i < 27; ++i) x[i] = lanes[i - 9];
     for (int i = 0; i < 9; ++i) {
       x[i] = -x[17 - i];
       x[35 - i] = x[18 + i];

@@ -106,5 +106,63 @@ TEST(AudioCliTest, TagsWriteReadAndRemove) {
   EXPECT_EQ(test::ReadBytes(mp3), audio);
 }
 
+
+TEST(AudioCliTest, ResampledMp3DecodesToItsWholeLength) {
+  // 22.05 kHz mono: the chain doubles the rate and the channels, so the WAV
+  // holds four times the reader's PCM, the converter's tail included.
+  test::TempDir dir;
+  std::string wav = dir.file("m.wav"), mp3 = dir.file("m.mp3"), out = dir.file("o.wav");
+  std::string pcm;
+  for (int i = 0; i < 22050; ++i) PutLE(pcm, static_cast<uint16_t>(static_cast<int16_t>(8000 * std::sin(i * 0.1))), 2);
+  WriteWav(wav, Wav(1, 22050, pcm));
+  ASSERT_EQ(test::RunCommand({"lame", "--quiet", "-m", "m", wav, mp3}).status, 0);
+  auto info = test::RunCli({"audio-info", mp3});
+  ASSERT_EQ(info.status, 0) << info.err;
+  auto at = info.out.find("pcmsize: ");
+  ASSERT_NE(at, std::string::npos);
+  const long long size = std::stoll(info.out.substr(at + 9));
+  auto r = test::RunCli({"decode", mp3, out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("(" + std::to_string(4 * size) + " bytes of PCM, 44100 Hz, 2 channels"), std::string::npos)
+      << r.out << " reader size " << size;
+}
+
+TEST(AudioCliTest, InfoDecodeAndTagsServeEveryKind) {
+  test::TempDir dir;
+  std::string flac = dir.file("a.flac"), film = dir.file("f.ac3"), ogg = dir.file("v.ogg"), out = dir.file("o.wav");
+  auto make = [](const std::string& graph, const std::vector<std::string>& encode, const std::string& path) {
+    std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-f", "lavfi", "-i", graph};
+    argv.insert(argv.end(), encode.begin(), encode.end());
+    argv.push_back(path);
+    return test::RunCommand(argv).status;
+  };
+  ASSERT_EQ(make("sine=sample_rate=48000:duration=2.5", {"-c:a", "flac"}, flac), 0);
+  ASSERT_EQ(make("sine=sample_rate=48000:duration=1", {"-ac", "6", "-c:a", "ac3"}, film), 0);
+  ASSERT_EQ(make("sine=sample_rate=44100:duration=1", {"-c:a", "libvorbis"}, ogg), 0);
+  // FLAC: its own rate and channels and a real play time (2.5 s rounds to 2).
+  auto r = test::RunCli({"audio-info", flac});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find("tagkinds")),
+            "kind: 9\nsamplerate: 48000\nchannels: 1\nbits: 16\npcmsize: 240000\nduration: 2.500\nseconds: 2\n");
+  // 5.1 AC-3 through the chain: mixed down, resampled, a valid stereo WAV.
+  r = test::RunCli({"decode", film, out});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string info = Probe(out, "stream=sample_rate,channels");
+  EXPECT_NE(info.find("sample_rate=44100"), std::string::npos) << info;
+  EXPECT_NE(info.find("channels=2"), std::string::npos) << info;
+  // Vorbis comments written and read back through the Ogg reader.
+  r = test::RunCli({"tags", ogg, "--set", "ALBUM=Live", "--write", "8"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("tagkinds: 8"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("ALBUM=Live"), std::string::npos) << r.out;
+  EXPECT_NE(Probe(ogg, "stream_tags=album").find("=Live"), std::string::npos);
+  // A text file named as each kind: the reader's message, status 1.
+  std::string text = dir.file("text.ape");
+  test::WriteText(text, "not audio\n");
+  r = test::RunCli({"audio-info", text});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Invalid APE file"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace sdm

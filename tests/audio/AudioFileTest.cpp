@@ -2,11 +2,16 @@
 // over RIFF chunks, including files that lie about their sizes.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "AudioTestUtil.h"
 #include "audio/U_AudioFile.h"
 #include "audio/U_Dynamic.h"
+#include "audio/U_SpannedFileStream.h"
 #include "audio/U_resample.h"
 #include "audio/U_wav.h"
 #include "testsupport/TestSupport.h"
@@ -77,13 +82,95 @@ TEST(AudioFacade, ReaderErrorsPropagateAndLeaveTheFacadeClosed) {
   EXPECT_FALSE(f.IsOpen);
   EXPECT_EQ(f.Reader, nullptr);
 
-  // Kinds whose readers belong to other units report that, never pretend.
+  // Every kind's reader reports the file it cannot open.
   for (const char* name : {"a.wma", "a.ogg", "a.ape", "a.ac3", "a.mpc", "a.flac"}) {
     TAudioFile g;
     g.SetFileName(dir.file(name));
-    EXPECT_THROW(g.Open(), EReaderMissing) << name;
+    EXPECT_THROW(g.Open(), EFOpenError) << name;
     EXPECT_FALSE(g.IsOpen);
   }
+}
+
+TEST(AudioFileStream, OnlyRegularFilesOpenAndAPipeNeverBlocks) {
+  TempDir dir;
+  // A named pipe without a writer would block open(2) and read(2) for ever;
+  // every mode must refuse it at once and say why.
+  std::string pipe = dir.file("pipe.wav");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (uint16_t mode : {TWFileStream::ModeRead, TWFileStream::ModeScan, TWFileStream::ModeRewrite}) {
+    try {
+      TWFileStream s(pipe, mode);
+      FAIL() << "a pipe opened in mode " << mode;
+    } catch (const EFOpenError& e) {
+      EXPECT_EQ(std::string(e.what()), "Impossible d'ouvrir le fichier " + pipe + " (is a named pipe)");
+    }
+  }
+  TAudioFile f;
+  f.SetFileName(pipe);
+  EXPECT_THROW(f.Open(), EFOpenError);
+  std::string mp3 = dir.file("pipe.mp3");  // the MPEG reader names the file it cannot use
+  ASSERT_EQ(::mkfifo(mp3.c_str(), 0600), 0);
+  f.SetFileName(mp3);
+  EXPECT_THROW(f.Open(), EError);
+  EXPECT_FALSE(f.IsOpen);
+  std::string folder = dir.file("dir.wav");
+  std::filesystem::create_directory(folder);
+  EXPECT_THROW(TWFileStream(folder, TWFileStream::ModeRead), EFOpenError);
+  EXPECT_THROW(TWFileStream("/dev/zero", TWFileStream::ModeRead), EFOpenError);  // never ends
+  // A regular file still opens for reading and for rewriting.
+  std::string plain = dir.file("plain.wav");
+  WriteBytes(plain, {1, 2, 3});
+  TWFileStream r(plain, TWFileStream::ModeRewrite);
+  EXPECT_EQ(r.Size(), 3);
+}
+
+TEST(AudioFileStream, BufferedReadsSeeWhatPlainReadsSee) {
+  TempDir dir;
+  std::string path = dir.file("bytes.bin");
+  std::vector<uint8_t> bytes(1000);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 37 + i / 256);
+  WriteBytes(path, bytes);
+  TWFileStream s(path, TWFileStream::ModeRewrite);
+  s.Seek(10, 0);
+  s.BufferReads(64);  // small, so reads cross its edges
+  EXPECT_EQ(s.Position(), 10);
+  EXPECT_EQ(s.Size(), 1000);
+  // Reads of every size from every kind of place: inside the buffer, across
+  // its end, larger than it, backwards, from the end, past the end.
+  uint32_t r = 12345;
+  for (int k = 0; k < 300; ++k) {
+    r = r * 1103515245u + 12345u;
+    const int origin = static_cast<int>(r % 3);
+    const int64_t offset = origin == 0 ? (r >> 8) % 1100 : origin == 1 ? static_cast<int64_t>((r >> 8) % 200) - 100
+                                                                        : -static_cast<int64_t>((r >> 8) % 300);
+    const int64_t before = s.Position();
+    const int64_t at = s.Seek(offset, origin);
+    const int64_t want = (origin == 0 ? 0 : origin == 1 ? before : 1000) + offset;
+    if (want < 0) {
+      EXPECT_EQ(at, -1);
+      continue;
+    }
+    ASSERT_EQ(at, want);
+    const int64_t count = static_cast<int64_t>((r >> 4) % 150);
+    std::vector<uint8_t> got(static_cast<size_t>(count) + 1, 0xEE);
+    const int64_t n = s.Read(got.data(), count);
+    const int64_t expected = std::clamp<int64_t>(1000 - at, 0, count);
+    ASSERT_EQ(n, expected) << "read " << count << " at " << at;
+    for (int64_t i = 0; i < n; ++i) ASSERT_EQ(got[static_cast<size_t>(i)], bytes[static_cast<size_t>(at + i)]);
+    EXPECT_EQ(got[static_cast<size_t>(count)], 0xEE);  // nothing beyond the request
+    EXPECT_EQ(s.Position(), at + n);
+  }
+  // A write leaves the buffered mode where the stream stood.
+  s.Seek(500, 0);
+  uint8_t b[3];
+  ASSERT_EQ(s.Read(b, 3), 3);
+  ASSERT_EQ(s.Write("xyz", 3), 3);
+  s.SetSize(600);
+  EXPECT_EQ(s.Size(), 600);
+  auto after = ReadBytes(path);
+  ASSERT_EQ(after.size(), 600u);
+  EXPECT_EQ(std::string(after.begin() + 503, after.begin() + 506), "xyz");
+  EXPECT_EQ(after[502], bytes[502]);
 }
 
 TEST(AudioFacade, RegisteredReaderServesItsKind) {
@@ -101,7 +188,7 @@ TEST(AudioFacade, RegisteredReaderServesItsKind) {
   EXPECT_NEAR(f.GetDuration() * 86400, 3.0, 1e-9);
   f.Close();
   RegisterAudioReader(akFlac, {});
-  EXPECT_THROW(f.Open(), EReaderMissing);
+  EXPECT_THROW(f.Open(), EFOpenError);  // the built-in reader again: x.flac does not exist
 }
 
 TEST(AudioBase, TagLookupsIntegersAndDates) {

@@ -426,16 +426,16 @@ TEST(Layer3HuffmanTables, EveryTableIsACompletePrefixCodeOfTheRightShape) {
   }
 }
 
-// The decoding trees give back what the code words say, value for value.
-TEST(Layer3HuffmanTables, DecodingTreesInvertTheCodeWords) {
-  struct TSource : THuffBitSource {
+// The lookup tables give back what the code words say, value for value, and
+// take exactly the code's bits, whatever follows it.
+TEST(Layer3HuffmanTables, LookupInvertsTheCodeWords) {
+  struct TSource {
     TBitWriter w;
     size_t pos = 0;
-    int NextBit() override {
-      if (pos >= w.Bits()) return 0;
-      const int bit = (w.Bytes()[pos / 8] >> (7 - pos % 8)) & 1;
-      ++pos;
-      return bit;
+    uint32_t Peek32() const {  // zeros past the end, as the decoder's reader
+      uint32_t v = 0;
+      for (size_t p = pos; p < pos + 32; ++p) v = v << 1 | (p < w.Bits() ? (w.Bytes()[p / 8] >> (7 - p % 8)) & 1 : 0);
+      return v;
     }
   };
   for (int t = 1; t < 32; ++t) {
@@ -451,10 +451,15 @@ TEST(Layer3HuffmanTables, DecodingTreesInvertTheCodeWords) {
       }
     for (int x = 0; x < table.Size; ++x)
       for (int y = 0; y < table.Size; ++y) {
-        int dx = -1, dy = -1;
-        ASSERT_TRUE(HuffDecodePair(table.TreeId, src, dx, dy)) << "table " << t;
+        uint32_t code;
+        int len;
+        HuffPairCode(t, x, y, code, len);
+        int dx = -1, dy = -1, length = 0;
+        ASSERT_TRUE(HuffDecodePairBits(table.TreeId, src.Peek32(), dx, dy, length)) << "table " << t;
         ASSERT_EQ(dx, x) << "table " << t;
         ASSERT_EQ(dy, y) << "table " << t;
+        ASSERT_EQ(length, len) << "table " << t;
+        src.pos += static_cast<size_t>(length);
       }
   }
   for (bool b : {false, true}) {
@@ -466,9 +471,10 @@ TEST(Layer3HuffmanTables, DecodingTreesInvertTheCodeWords) {
       src.w.Put(code, len);
     }
     for (int v = 0; v < 16; ++v) {
-      int a, bb, c, d;
-      ASSERT_TRUE(HuffDecodeQuad(b, src, a, bb, c, d));
+      int a, bb, c, d, length = 0;
+      ASSERT_TRUE(HuffDecodeQuadBits(b, src.Peek32(), a, bb, c, d, length));
       EXPECT_EQ(a << 3 | bb << 2 | c << 1 | d, v) << (b ? "B" : "A");
+      src.pos += static_cast<size_t>(length);
     }
   }
 }

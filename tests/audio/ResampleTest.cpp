@@ -3,6 +3,7 @@
 // arithmetic, and the quality of the result against sox.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -223,8 +224,8 @@ TEST(RsmpFilter, PassThroughWideningAndChannelConversion) {
 }
 
 TEST(RsmpFilter, UnconvertibleSourcesRefuseToReadButKeepTheirFigures) {
-  TMemoryReader six(48000, 6, 16, std::string(1200, '\0'));
-  TRsmpFilter f(&six, 44100, 2);
+  TMemoryReader many(48000, 19, 16, std::string(19 * 200, '\0'));  // more channels than speaker positions
+  TRsmpFilter f(&many, 44100, 2);
   EXPECT_EQ(f.Resampler, nullptr);
   uint8_t buf[64];
   int32_t n = 64;
@@ -233,6 +234,104 @@ TEST(RsmpFilter, UnconvertibleSourcesRefuseToReadButKeepTheirFigures) {
   TRsmpFilter g(&slow, 44100, 2);
   EXPECT_EQ(g.Resampler, nullptr);  // no giant output block
   EXPECT_THROW(g.ReadPcm(buf, n), EError);
+}
+
+TEST(RsmpFilter, MoreThanTwoChannelsMixDownToStereoByItuWeights) {
+  // BS.775: L = FL + 0.7071 C + 0.7071 Ls, R = FR + 0.7071 C + 0.7071 Rs,
+  // the LFE left out; worked out here in doubles.
+  const double c = std::sqrt(0.5);
+  auto mix = [&](double front, double centre, double surround) {
+    return static_cast<int>(std::clamp(std::lround(front + c * centre + c * surround), -32768L, 32767L));
+  };
+  // 5.1 in the usual order FL FR FC LFE BL BR.
+  std::vector<int16_t> six = {1000, -2000, 3000, 30000, 400, -400,   // ordinary
+                              32767, 32767, 32767, 32767, 32767, 32767,  // clips high
+                              -32768, -32768, -32768, 0, -32768, -32768,  // clips low
+                              0, 0, 0, 32767, 0, 0};                 // LFE alone is silent
+  TMemoryReader film(44100, 6, 16, Samples16(six));
+  TRsmpFilter f(&film, 44100, 2);
+  EXPECT_EQ(f.GetPcmSize(), 4 * 4);
+  EXPECT_EQ(f.GetChannels(), 2u);
+  auto got = ReadAll(f, 100);
+  ASSERT_EQ(got.size(), 8u);
+  for (size_t k = 0; k < 4; ++k) {
+    const int16_t* in = &six[6 * k];
+    EXPECT_NEAR(got[2 * k], mix(in[0], in[2], in[4]), 1) << k;
+    EXPECT_NEAR(got[2 * k + 1], mix(in[1], in[2], in[5]), 1) << k;
+  }
+  EXPECT_EQ(got[2], 32767);
+  EXPECT_EQ(got[4], -32768);
+  EXPECT_EQ(got[6], 0);
+
+  // The reader's own layout decides: 5.1 with side surrounds (FL FR FC LFE SL
+  // SR) mixes the same way; quad (FL FR BL BR) has no centre.
+  TMemoryReader side(44100, 6, 16, Samples16({1000, -2000, 3000, 30000, 400, -400}));
+  side.ChannelMask = 0x60F;
+  TRsmpFilter g(&side, 44100, 2);
+  auto sideMix = ReadAll(g, 100);
+  EXPECT_EQ(sideMix, (std::vector<int16_t>{got[0], got[1]}));
+  TMemoryReader quad(44100, 4, 16, Samples16({1000, -2000, 400, -400}));
+  TRsmpFilter q(&quad, 44100, 1);  // then on to mono
+  EXPECT_EQ(q.GetPcmSize(), 2);
+  auto mono = ReadAll(q, 100);
+  ASSERT_EQ(mono.size(), 1u);
+  EXPECT_NEAR(mono[0], mix(1000, 0, 400) / 2 + mix(-2000, 0, -400) / 2, 1);
+
+  // Mixed, then resampled at two channels: 48 kHz 5.1 comes out at 44.1 kHz
+  // stereo, its length scaled by both.
+  TMemoryReader long51(48000, 6, 16, std::string(6 * 2 * 4800, '\0'));
+  TRsmpFilter r(&long51, 44100, 2);
+  ASSERT_NE(r.Resampler, nullptr);
+  EXPECT_EQ(r.GetPcmSize(), static_cast<int64_t>(4 * 4800 * (44100.0 / 48000)));
+  EXPECT_EQ(ReadAll(r, 1 << 20, 65536).size() * 2, static_cast<size_t>(r.GetPcmSize()));
+}
+
+// A reader that, like the MPEG reader, always fills the whole request and
+// says false with the request that reaches its end.
+class TWholeRequestReader : public TMemoryReader {
+public:
+  using TMemoryReader::TMemoryReader;
+  bool ReadPcm(void* buffer, int32_t& count) override {
+    int32_t n = count;
+    TMemoryReader::ReadPcm(buffer, n);
+    return GetPosition() < GetPcmSize();
+  }
+};
+
+TEST(RsmpFilter, ResampledSourceDeliversItsWholeLengthWithTheConvertersTail) {
+  // 22.05 kHz mono: the last block read comes with the end of the source, and
+  // the converter still holds its reach of samples; both must come out, as
+  // the converter computes them over the whole signal.
+  auto in = Sine(10007, 440, 22050, 20000);
+  TWholeRequestReader mono(22050, 1, 16, Samples16(in));
+  TRsmpFilter f(&mono, 44100, 2);
+  const int64_t size = f.GetPcmSize();
+  EXPECT_EQ(size, 2 * 10007 * 2 * 2);
+  // Read as decode does: up to the size, stop at a false.
+  std::vector<int16_t> got;
+  std::vector<uint8_t> buf(65536);
+  while (static_cast<int64_t>(got.size()) * 2 < size) {
+    int32_t n = static_cast<int32_t>(std::min<int64_t>(65536, size - static_cast<int64_t>(got.size()) * 2));
+    bool more = f.ReadPcm(buf.data(), n);
+    for (int32_t i = 0; i + 1 < n; i += 2) got.push_back(static_cast<int16_t>(buf[i] | (buf[i + 1] << 8)));
+    if (!more) break;
+  }
+  ASSERT_EQ(static_cast<int64_t>(got.size()) * 2, size);
+  auto want = DirectModel(in, 2.0, 2 * 10007);
+  for (size_t k = 0; k < want.size(); ++k) {
+    ASSERT_EQ(got[2 * k], want[k]) << "output " << k;
+    ASSERT_EQ(got[2 * k + 1], want[k]) << "output " << k;
+  }
+  EXPECT_NE(got[got.size() - 40], 0);  // the tail is music, not padding
+  // After the end: silence, nothing delivered, false.
+  int32_t n = 1000;
+  EXPECT_FALSE(f.ReadPcm(buf.data(), n));
+  EXPECT_EQ(n, 0);
+  // A seek back starts reading again.
+  f.Seek(0);
+  n = 400;
+  EXPECT_TRUE(f.ReadPcm(buf.data(), n));
+  EXPECT_EQ(n, 400);
 }
 
 TEST(RsmpFilter, ResampledSineMatchesSoxInFrequencyAndLevel) {
