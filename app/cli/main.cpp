@@ -7,6 +7,9 @@
 #include <iostream>
 
 #include "Cli.h"
+#include "support/PortableMode.h"
+#include "support/SdmVersion.h"
+#include "support/U_SysUtils.h"
 
 namespace sdm::cli {
 
@@ -49,6 +52,10 @@ int main(int argc, char** argv) {
     PrintHelp(argc < 2 ? std::cerr : std::cout);
     return argc < 2 ? 2 : 0;
   }
+  if (std::string(argv[1]) == "--version") {
+    std::cout << "slidomat-cli " << SDM_VERSION_TEXT << "\n";
+    return 0;
+  }
   const std::string name = argv[1];
   const auto& commands = Registry();
   auto it = std::find_if(commands.begin(), commands.end(), [&](const Command& c) { return c.name == name; });
@@ -58,6 +65,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   Args args(argv + 2, argv + argc);
+  // A copy without an uninstall entry keeps its settings in settings.ini
+  // beside it: read in now, written back (and the registry cleared) however
+  // the command ends.
+  sdm::TPortableMode portable(sdm::ProgramFilePath());
+  struct FinishPortable {
+    sdm::TPortableMode& mode;
+    ~FinishPortable() {
+      if (!mode.Finish()) std::cerr << "slidomat-cli: cannot write " << mode.IniPath() << "; settings kept in the registry\n";
+    }
+  } finishPortable{portable};
   try {
     return it->run(args);
   } catch (const UsageError& e) {
