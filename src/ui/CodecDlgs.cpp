@@ -86,20 +86,19 @@ void TCodecAboutDlg::Execute(FOURCC fcc, const std::string& description) {
   exec();
 }
 
-void InstallCompressorDialogs(QWidget* parent) {
-  if (!parent) {
+void InstallCompressorDialogs(TCodecConfigDlg* config, TCodecAboutDlg* about) {
+  if (!config || !about) {
     SetCompressorDialogHooks(nullptr, nullptr);
     return;
   }
-  QPointer<QWidget> owner(parent);
+  QPointer<TCodecConfigDlg> c(config);
+  QPointer<TCodecAboutDlg> a(about);
   SetCompressorDialogHooks(
-      [owner](HWND, FOURCC fcc, const std::string& description, TCompressorSettings& settings) {
-        TCodecConfigDlg dlg(owner);
-        return dlg.Execute(fcc, description, settings);
+      [c](HWND, FOURCC fcc, const std::string& description, TCompressorSettings& settings) {
+        return c && c->Execute(fcc, description, settings);
       },
-      [owner](HWND, FOURCC fcc, const std::string& description) {
-        TCodecAboutDlg dlg(owner);
-        dlg.Execute(fcc, description);
+      [a](HWND, FOURCC fcc, const std::string& description) {
+        if (a) a->Execute(fcc, description);
       });
 }
 

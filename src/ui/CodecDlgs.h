@@ -44,7 +44,8 @@ private:
   std::unique_ptr<Ui::CodecAboutDlg> ui_;
 };
 
-// Plugs the two dialogs into the compressor layer; null parent unplugs them.
-void InstallCompressorDialogs(QWidget* parent);
+// Plugs the two dialogs into the compressor layer, which then shows them
+// whenever a compressor is configured or described; nulls unplug them.
+void InstallCompressorDialogs(TCodecConfigDlg* config, TCodecAboutDlg* about);
 
 }  // namespace sdm

@@ -44,11 +44,12 @@ TProgramWindows::TProgramWindows(TProgramEnvironment environment) {
   };
   d.Load = new TLoadDlg(m->UiThread(), m);
   m->SetDialogs(d);
-  InstallCompressorDialogs(m);
+  // The compressors' own dialogs, shown through the compressor layer.
+  InstallCompressorDialogs(new TCodecConfigDlg(m), new TCodecAboutDlg(m));
 }
 
 TProgramWindows::~TProgramWindows() {
-  InstallCompressorDialogs(nullptr);
+  InstallCompressorDialogs(nullptr, nullptr);
   main_.reset();
   SetUserInteraction(nullptr);
 }
