@@ -28,7 +28,16 @@
 #include "ui/CodecDlgs.h"
 #include "ui/ProgramWindows.h"
 #include "ui/SanitizerSuppressions.h"
+#include "ui/BrennoDlg.h"
+#include "ui/U_ExpertDlg.h"
+#include "ui/U_JumpDlg.h"
 #include "ui/U_LoadDlg.h"
+#include "ui/U_LoaderDlg.h"
+#include "ui/U_ProcessSuccess.h"
+#include "ui/U_ReorderDlg.h"
+#include "ui/U_SettingsDlg.h"
+#include "ui_BrennoDlg.h"
+#include "ui_U_LoaderDlg.h"
 #include "ui_U_LoadDlg.h"
 #include "ui_U_MainDlg.h"
 
@@ -154,6 +163,23 @@ private:
     GrabDialog(*d.Load, "dialog-loading");
     d.About->Fill(main.Environment().ProgramPath);
     GrabDialog(*d.About, "dialog-about");
+    d.Jump->Fill(main.Project().PictureCount(), 1);
+    GrabDialog(*d.Jump, "dialog-jump");
+    d.Reorder->Project = &main.Project();
+    d.Reorder->ThumbServer = main.ThumbServer();
+    d.Reorder->StartIndex = 2;
+    d.Reorder->Fill();
+    d.Reorder->StartIndex = -1;
+    GrabDialog(*d.Reorder, "dialog-organize");
+    main.SetProgress(d.Loader->Form()->pb, 2, 4);
+    GrabDialog(*d.Loader, "dialog-thumbnails");
+    d.Settings->Fill();
+    GrabDialog(*d.Settings, "dialog-settings");
+    GrabDialog(*d.Expert, "dialog-expert");
+    GrabDialog(*d.ProcessSuccess, "dialog-done");
+    d.ProcessSuccess->Brenno->Form()->prog->setRange(0, 1);
+    d.ProcessSuccess->Brenno->Form()->prog->setValue(1);
+    GrabDialog(*d.ProcessSuccess->Brenno, "dialog-burn");
     sdm::TCodecConfigDlg config(&main);
     config.Fill(sdm::mmioFOURCC('x', 'v', 'i', 'd'), "Xvid MPEG-4 Video Codec", sdm::TCompressorSettings{});
     GrabDialog(config, "dialog-codec-configuration");
@@ -179,10 +205,9 @@ private:
         grabbedDuring = true;
         Grab(main, "main-job");
       }
-      if (QWidget* modal = QApplication::activeModalWidget()) {
-        Grab(*modal, "dialog-" + modal->objectName().toLower().toStdString());
-        if (auto* d = qobject_cast<QDialog*>(modal)) d->done(QDialog::Accepted);
-      }
+      // The job ends with "Done !"; the main window is shown after it.
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal && modal->objectName() == "ProcessSuccessDlg") static_cast<QDialog*>(modal)->done(QDialog::Accepted);
     });
     watch.start();
     main.Form()->go_btn->click();

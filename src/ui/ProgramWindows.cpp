@@ -6,7 +6,14 @@
 #include "support/U_SDMFct.h"
 #include "ui/AboutDlg.h"
 #include "ui/CodecDlgs.h"
+#include "ui/BrennoDlg.h"
+#include "ui/U_ExpertDlg.h"
+#include "ui/U_JumpDlg.h"
 #include "ui/U_LoadDlg.h"
+#include "ui/U_LoaderDlg.h"
+#include "ui/U_ProcessSuccess.h"
+#include "ui/U_ReorderDlg.h"
+#include "ui/U_SettingsDlg.h"
 
 // The icons are compiled into the window library; a static library's
 // resources are registered by hand, outside any namespace.
@@ -42,8 +49,21 @@ TProgramWindows::TProgramWindows(TProgramEnvironment environment) {
   d.About->OpenWeb = [m](const std::string& address) {
     if (m->ShellOpener) m->ShellOpener(address);
   };
+  d.Jump = new TJumpDlg(m);
+  d.Reorder = new TReorderDlg(m);
+  d.Loader = new TLoaderDlg(m->UiThread(), m);
+  d.Loader->SetProgress = [m](QProgressBar* bar, int position, int max) { m->SetProgress(bar, position, max); };
+  d.Loader->SlotStep = [m](int slot, int picture, TBitmap32& bitmap) { m->RenderSlot(slot, picture, bitmap); };
+  d.Settings = new TSettingsDlg(m);
+  d.Expert = new TExpertDlg(m);
+  d.ProcessSuccess = new TProcessSuccessDlg(m);
+  d.ProcessSuccess->ProgramPath = m->Environment().ProgramPath;
+  d.ProcessSuccess->DownloadPage = TMainDlg::WebAddress();
+  d.ProcessSuccess->ShellOpener = [m](const std::string& target) { return m->ShellOpener && m->ShellOpener(target); };
+  d.ProcessSuccess->Brenno = new TBrennoDlg(m);
   d.Load = new TLoadDlg(m->UiThread(), m);
   m->SetDialogs(d);
+  interaction_.OnJobFinished = [m](const std::string& video) { m->ShowJobFinished(video); };
   // The compressors' own dialogs, shown through the compressor layer.
   InstallCompressorDialogs(new TCodecConfigDlg(m), new TCodecAboutDlg(m));
 }

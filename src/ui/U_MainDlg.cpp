@@ -28,7 +28,13 @@
 #include "ui/QtUiThread.h"
 #include "ui/QtUserInteraction.h"
 #include "ui/U_DragDrop.h"
+#include "ui/U_ExpertDlg.h"
+#include "ui/U_JumpDlg.h"
 #include "ui/U_LoadDlg.h"
+#include "ui/U_LoaderDlg.h"
+#include "ui/U_ProcessSuccess.h"
+#include "ui/U_ReorderDlg.h"
+#include "ui/U_SettingsDlg.h"
 #include "ui/UiHelpers.h"
 #include "ui/U_TaskBarLauncher.h"
 #include "ui_U_MainDlg.h"
@@ -352,12 +358,29 @@ void TMainDlg::LogLine(const std::string& line, int level) {
   if (log_) log_->AddLine(line, level);
 }
 
+std::vector<std::string> TMainDlg::ChooseFiles(const char* dialogName, const std::string& folder) {
+  // The named dialog keeps what is set on it (mode, filters, title, in the
+  // current language); each command runs a fresh copy of it, so nothing
+  // picked the time before is still selected in it.
+  const QFileDialog* kept = FileDialog(dialogName);
+  QFileDialog dlg(this);
+  dlg.setObjectName(kept->objectName());
+  dlg.setWindowTitle(kept->windowTitle());
+  dlg.setOptions(kept->options());
+  dlg.setAcceptMode(kept->acceptMode());
+  dlg.setFileMode(kept->fileMode());
+  dlg.setDefaultSuffix(kept->defaultSuffix());
+  dlg.setNameFilters(kept->nameFilters());
+  if (!folder.empty() && DirectoryExistsLong(folder)) dlg.setDirectory(QString::fromStdString(folder));
+  std::vector<std::string> files;
+  if (dlg.exec() != QDialog::Accepted) return files;
+  for (const QString& f : dlg.selectedFiles()) files.push_back(f.toStdString());
+  return files;
+}
+
 std::string TMainDlg::ChooseFile(const char* dialogName, const std::string& folder) {
-  QFileDialog* dlg = FileDialog(dialogName);
-  if (!folder.empty() && DirectoryExistsLong(folder)) dlg->setDirectory(QString::fromStdString(folder));
-  dlg->selectFile(QString());
-  if (dlg->exec() != QDialog::Accepted || dlg->selectedFiles().isEmpty()) return {};
-  return dlg->selectedFiles().front().toStdString();
+  const std::vector<std::string> files = ChooseFiles(dialogName, folder);
+  return files.empty() ? std::string() : files.front();
 }
 
 // --- Pictures.
@@ -374,13 +397,8 @@ void TMainDlg::AddFiles(const std::vector<std::string>& list) {
 }
 
 void TMainDlg::addphotos_btnClick() {
-  QFileDialog* dlg = FileDialog("JOD");
-  const std::string folder = GetSetting("PicsPath");
-  if (!folder.empty() && DirectoryExistsLong(folder)) dlg->setDirectory(QString::fromStdString(folder));
-  dlg->selectFile(QString());
-  if (dlg->exec() != QDialog::Accepted) return;
-  std::vector<std::string> picked;
-  for (const QString& f : dlg->selectedFiles()) picked.push_back(f.toStdString());
+  const std::vector<std::string> picked = ChooseFiles("JOD", GetSetting("PicsPath"));
+  if (picked.empty()) return;
   const std::vector<std::string> list = SortByFolderOrder(picked);
   AddFiles(list);
   if (!list.empty()) SetSetting("PicsPath", ExtractFilePath(list.front()));
@@ -421,13 +439,12 @@ void TMainDlg::CreateThumbSlots() {
   firstThumb_ = 0;
 }
 
-void TMainDlg::RenderSlot(int slot, int picture) {
+void TMainDlg::RenderSlot(int slot, int picture, TBitmap32& bitmap) {
   TThumbSlot* s = thumbSlots_[slot];
   if (s->PictureIndex == picture) return;
   s->hide();
   QPixmap pixmap;
   try {
-    TBitmap32 bitmap;
     thumbServer_->GetFrame(bitmap, picture);
     pixmap = QPixmap::fromImage(BitmapToImage(bitmap));
   } catch (const std::exception&) {
@@ -444,8 +461,19 @@ void TMainDlg::RefreshThumbs() {
   const int n = project_.PictureCount();
   const int f = firstThumb_;
   const int last = std::min(f + 4, n - 1);
-  if (n > 0 && thumbServer_)
-    for (int k = 0; k <= last - f; ++k) RenderSlot(k, f + k);
+  if (n > 0 && thumbServer_) {
+    TLoaderDlg* loader = dialogs_.Loader;
+    if (loader && !loader->Working()) {
+      loader->FirstIndex = f;
+      loader->LastIndex = last;
+      loader->Execute();
+    } else {
+      // Asked again while the loader works (a second drop handled inside its
+      // loop): the few slots are rendered here.
+      TBitmap32 bitmap;
+      for (int k = 0; k <= last - f; ++k) RenderSlot(k, f + k, bitmap);
+    }
+  }
   for (int k = 0; k < ThumbSlotCount; ++k) {
     if (k <= last - f) {
       thumbSlots_[k]->show();
@@ -489,14 +517,29 @@ void TMainDlg::prev_btnClick() {
 void TMainDlg::jump_btnClick() {
   const int n = project_.PictureCount();
   if (n < 6 || !dialogs_.Jump) return;
+  if (!dialogs_.Jump->Execute(n, firstThumb_)) return;
+  // The slots keep their pictures: those already right are not rendered again.
+  firstThumb_ = dialogs_.Jump->FirstIndex();
+  RefreshThumbs();
 }
 
 void TMainDlg::sort_btnClick() { Organize(); }
 
-void TMainDlg::OnThumbClick(TThumbSlot* /*slot*/) { Organize(); }
+void TMainDlg::OnThumbClick(TThumbSlot* slot) {
+  if (dialogs_.Reorder) dialogs_.Reorder->StartIndex = slot->PictureIndex;
+  Organize();
+}
 
 void TMainDlg::Organize() {
   if (!dialogs_.Reorder) return;
+  dialogs_.Reorder->Project = &project_;
+  dialogs_.Reorder->ThumbServer = thumbServer_.get();
+  dialogs_.Reorder->Execute();
+  for (TThumbSlot* slot : thumbSlots_) slot->PictureIndex = -1;
+  // Pictures deleted there may leave the strip past the end of the list.
+  firstThumb_ = std::clamp(firstThumb_, 0, std::max(0, project_.PictureCount() - ThumbSlotCount));
+  RefreshThumbs();
+  ShowPictureCount();
 }
 
 // --- Soundtrack.
@@ -523,7 +566,11 @@ void TMainDlg::matchaudio_btnClick() {
   SyncFromProject();
 }
 
-void TMainDlg::exp_btnClick() {}
+void TMainDlg::exp_btnClick() {
+  if (!dialogs_.Expert || !dialogs_.Expert->Execute(project_.SingleFrame())) return;
+  project_.SetSingleFrame(dialogs_.Expert->SingleFrame());
+  ApplyControlStates();
+}
 
 // --- Codec, output, job.
 
@@ -563,7 +610,9 @@ void TMainDlg::cancel_btnClick() {
   if (job_) job_->Cancel();
 }
 
-void TMainDlg::OnJobFinished(const std::string& /*videoPath*/) {}
+void TMainDlg::ShowJobFinished(const std::string& videoPath) {
+  if (dialogs_.ProcessSuccess) dialogs_.ProcessSuccess->Execute(videoPath);
+}
 
 // --- Project file.
 
@@ -612,7 +661,9 @@ void TMainDlg::ResetProject() {
   SyncFromProject();
 }
 
-void TMainDlg::settings_btnClick() {}
+void TMainDlg::settings_btnClick() {
+  if (dialogs_.Settings) dialogs_.Settings->Execute();
+}
 
 void TMainDlg::help_btnClick() {
   const std::string page = HelpPagePath();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "project/U_JobControl.h"
+#include "frames/Bitmap32.h"
 #include "project/U_SlideProject.h"
 #include "support/StringList.h"
 
@@ -97,8 +98,13 @@ public:
   void SetSoundtrack(const std::string& path);
   void ClearPictures();
   void RefreshThumbs();
+  // The thumbnail loader's step: slot `slot` shows picture `picture`, drawn
+  // into `bitmap`, unless it shows that picture already.
+  void RenderSlot(int slot, int picture, TBitmap32& bitmap);
   void ShowPictureCount();
   void SetProgress(QProgressBar* bar, int position, int max);
+  // The end of a finished job: the completion dialog for the video.
+  void ShowJobFinished(const std::string& videoPath);
   // Rebuilds the caption and the file-dialog filters from the current
   // language's labels; the language list calls it after every switch.
   void langueAfterLanguageSwitch();
@@ -117,7 +123,8 @@ public:
   Ui::MainDlg* Form() const { return ui_.get(); }
   const TProgramEnvironment& Environment() const { return environment_; }
   IUiThread& UiThread();
-  // The file dialogs, reused from one command to the next.
+  // The file dialogs by name ("JOD", "JODSound", "JOD_fl", "JSD_fl", "JSD"):
+  // what each command's picker is made from.
   QFileDialog* FileDialog(const char* name) const;
 
   // How files and web pages are handed to the desktop (xdg-open); tests
@@ -181,7 +188,6 @@ private:
   void about_btnClick();
   void OpenWeb(const std::string& address);
   void OnFilesDropped();
-  void OnJobFinished(const std::string& videoPath);
   void Organize();
   void LoadProjectFile(const std::string& file);
 
@@ -191,10 +197,12 @@ private:
   void ConnectCommands();
   void SetUpLook();
   void CreateThumbSlots();
-  void RenderSlot(int slot, int picture);
   // The controls show the project; the project's rules may have changed it.
   void SyncFromProject();
   void ApplyControlStates();
+  // Runs the named file dialog in the folder; the chosen files, none when
+  // cancelled.
+  std::vector<std::string> ChooseFiles(const char* dialogName, const std::string& folder);
   std::string ChooseFile(const char* dialogName, const std::string& folder);
 
   TProgramEnvironment environment_;

@@ -287,6 +287,8 @@ TEST_F(MainWindow, AJobRunsToAPlayableVideoWithAndWithoutSoundtrack) {
   Form().out_btn->click();
   QStringList phases;
   QObject::connect(&Main(), &TMainDlg::PhaseChanged, [&](const QString& p) { phases << p; });
+  // Each job ends with "Done !"; its Play button hands the video to the desktop.
+  script.Then(ModalScript::Click("play_btn"));
   QTest::mouseClick(Form().go_btn, Qt::LeftButton);
   // While it runs, the editing controls are off and Cancel is on; the window
   // refuses to close.
@@ -301,6 +303,7 @@ TEST_F(MainWindow, AJobRunsToAPlayableVideoWithAndWithoutSoundtrack) {
   WaitForJob();
   EXPECT_EQ(Main().Job()->LastEnd(), TJobEnd::Finished) << Main().Job()->LastError();
   EXPECT_EQ(phases, QStringList({"Processing Video", ""}));
+  EXPECT_EQ(opened, std::vector<std::string>{dir.file("silent.avi")});
   EXPECT_TRUE(Form().go_btn->isEnabled());
   EXPECT_FALSE(Form().cancel_btn->isEnabled());
   EXPECT_TRUE(Form().img->isVisible());  // the last frame stays in the preview
@@ -313,6 +316,7 @@ TEST_F(MainWindow, AJobRunsToAPlayableVideoWithAndWithoutSoundtrack) {
   // With a soundtrack chosen by its dialog, the second phase adds it.
   const std::string mp3 = MakeMp3(dir, "tune.mp3", 44100, 2, 3.0, {"-b", "128"});
   script.Then(ModalScript::Choose({mp3})).Then(ModalScript::Choose({dir.file("sound.avi")}));
+  script.Then(ModalScript::Click("folder_btn"));
   Form().sound_btn->click();
   EXPECT_EQ(Form().audioduration_lbl->text(), "0:03");
   EXPECT_EQ(GetSetting("AudioPath"), dir.file(""));
@@ -326,6 +330,7 @@ TEST_F(MainWindow, AJobRunsToAPlayableVideoWithAndWithoutSoundtrack) {
   EXPECT_EQ(ProbeValue(dir.file("sound.avi"), "a:0", "stream=codec_name"), "mp3");
   EXPECT_EQ(ProbeValue(dir.file("sound.avi"), "v:0", "stream=codec_name"), "mpeg4");
   EXPECT_FALSE(fs::exists(dir.file("temp.avi")));
+  EXPECT_EQ(opened.back(), dir.file(""));
   EXPECT_EQ(script.Pending(), 0);
   // The window closes once the job is over.
   Main().close();
@@ -435,7 +440,7 @@ TEST_F(MainWindow, SaveThenLoadGivesBackTheProject) {
   WriteText(dir.file("gone.sdm"), ";Sound=" + dir.file("gone.mp3") + "\r\n;Output=/elsewhere.avi\r\n" + a + "\r\n");
   script.Then(ModalScript::Choose({dir.file("gone.sdm")})).Then(script.Answer(QMessageBox::Ok));
   Form().Load1->trigger();
-  EXPECT_EQ(script.Pending(), 0);
+  EXPECT_EQ(script.Pending(), 0) << ::testing::PrintToString(script.Texts);
   EXPECT_FALSE(script.Texts.back().empty());
   EXPECT_EQ(Project().PictureCount(), 2);
   EXPECT_EQ(Project().OutputPath(), dir.file("show.avi"));

@@ -37,6 +37,8 @@ void ModalScript::Poll() {
   handled_ = nullptr;
   QWidget* modal = QApplication::activeModalWidget();
   if (!modal || !modal->isVisible() || steps_.empty()) return;
+  if (IgnoreLoader && modal->objectName() == "LoaderDlg") return;
+  if (!only_.isEmpty() && modal->objectName() != only_) return;
   handled_ = modal;
   Step step = std::move(steps_.front());
   steps_.pop_front();
@@ -123,7 +125,7 @@ void WindowTest::SetUp() {
       stuckTicks = 0;
       return;
     }
-    if (!modal || ++stuckTicks < 100) return;
+    if (!modal || ++stuckTicks < 300) return;
     ADD_FAILURE() << "dialog " << modal->objectName().toStdString() << " (\"" << modal->windowTitle().toStdString()
                   << "\") was left open";
     if (auto* d = qobject_cast<QDialog*>(modal)) d->reject();

@@ -30,6 +30,14 @@ public:
   ~ModalScript() override;
   ModalScript& Then(Step step);
   int Pending() const { return static_cast<int>(steps_.size()); }
+  // The "Thumbnails" dialog closes by itself; it is answered only when asked.
+  bool IgnoreLoader = true;
+  // When set, only dialogs of this object name are answered (a script for the
+  // boxes that open inside another script's dialog).
+  ModalScript& Only(const char* objectName) {
+    only_ = objectName;
+    return *this;
+  }
   // The texts of the message boxes answered, in order.
   std::vector<std::string> Texts;
 
@@ -45,6 +53,7 @@ public:
 private:
   void Poll();
   std::deque<Step> steps_;
+  QString only_;
   QPointer<QWidget> handled_;
   QTimer timer_;
 };
