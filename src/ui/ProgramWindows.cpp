@@ -65,7 +65,9 @@ TProgramWindows::TProgramWindows(TProgramEnvironment environment) {
   m->SetDialogs(d);
   interaction_.OnJobFinished = [m](const std::string& video) { m->ShowJobFinished(video); };
   // The compressors' own dialogs, shown through the compressor layer.
-  InstallCompressorDialogs(new TCodecConfigDlg(m), new TCodecAboutDlg(m));
+  auto* codecConfig = new TCodecConfigDlg(m);
+  auto* codecAbout = new TCodecAboutDlg(m);
+  InstallCompressorDialogs(codecConfig, codecAbout);
 }
 
 TProgramWindows::~TProgramWindows() {

@@ -21,7 +21,9 @@
 #include "project/BurnTools.h"
 #include "support/U_SDMFct.h"
 #include "support/U_SysUtils.h"
+#include "ui/AboutDlg.h"
 #include "ui/BrennoDlg.h"
+#include "ui/U_LoadDlg.h"
 #include "ui/U_ExpertDlg.h"
 #include "ui/U_JumpDlg.h"
 #include "ui/U_LoaderDlg.h"
@@ -588,4 +590,36 @@ TEST_F(Dialogs, OrganizingDuringAJobLeavesTheJobAsItStarted) {
   EXPECT_EQ(Main().Job()->LastEnd(), TJobEnd::Finished) << Main().Job()->LastError();
   EXPECT_EQ(Main().Job()->ProgressMax(), total);
   EXPECT_EQ(done.Pending(), 0);
+}
+
+TEST_F(Dialogs, EveryDialogHasItsSizeAndEveryCaptionFits) {
+  Start();
+  AddPictures(6);
+  const TMainDialogs& d = Main().Dialogs();
+  d.Jump->Fill(6, 0);
+  d.Reorder->Project = &Project();
+  d.Reorder->ThumbServer = Main().ThumbServer();
+  d.Reorder->StartIndex = 1;
+  d.Reorder->Fill();
+  d.Settings->Fill();
+  const std::vector<std::pair<QDialog*, QSize>> fixed = {
+      {d.Jump, {441, 89}},     {d.Loader, {258, 36}},         {d.Settings, {394, 437}},
+      {d.Expert, {280, 67}},   {d.ProcessSuccess, {300, 121}}, {d.ProcessSuccess->Brenno, {201, 91}},
+      {d.Load, {225, 29}},
+  };
+  for (const auto& [dialog, size] : fixed) {
+    dialog->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog->size(), size) << dialog->objectName().toStdString();
+    EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize()) << dialog->objectName().toStdString();
+    EXPECT_EQ(CaptionsThatDoNotFit(*dialog), std::vector<std::string>{}) << dialog->objectName().toStdString();
+    dialog->hide();
+  }
+  for (QDialog* dialog : std::vector<QDialog*>{d.Reorder, d.About}) {
+    dialog->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(CaptionsThatDoNotFit(*dialog), std::vector<std::string>{}) << dialog->objectName().toStdString();
+    dialog->hide();
+  }
+  EXPECT_EQ(d.Reorder->size(), QSize(519, 659));
 }

@@ -3,13 +3,17 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QToolButton>
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
 
 #include "support/U_Log.h"
 #include "support/U_SysUtils.h"
+#include "ui/GlyphButton.h"
 
 namespace sdm::test {
 
@@ -102,6 +106,27 @@ ModalScript::Step ModalScript::Click(const char* buttonName) {
     ASSERT_NE(b, nullptr) << buttonName << " in " << w->objectName().toStdString();
     QTest::mouseClick(b, Qt::LeftButton);
   };
+}
+
+std::vector<std::string> CaptionsThatDoNotFit(QWidget& window) {
+  std::vector<std::string> bad;
+  for (QAbstractButton* b : window.findChildren<QAbstractButton*>()) {
+    if (b->text().isEmpty() || !b->isVisible() || qobject_cast<TGlyphButton*>(b)) continue;
+    QString text = b->text();
+    text.replace("&&", "&");
+    int room = b->width() - 8;
+    if (qobject_cast<QCheckBox*>(b)) room = b->width() - 22;
+    if (auto* tool = qobject_cast<QToolButton*>(b))
+      if (tool->toolButtonStyle() == Qt::ToolButtonTextBesideIcon) room -= tool->iconSize().width();
+    if (b->fontMetrics().horizontalAdvance(text) > room) bad.push_back(b->objectName().toStdString());
+  }
+  for (QLabel* l : window.findChildren<QLabel*>()) {
+    if (l->text().isEmpty() || !l->isVisible()) continue;
+    const QRect needed = l->fontMetrics().boundingRect(QRect(0, 0, l->width(), 10000),
+                                                       l->wordWrap() ? Qt::TextWordWrap : 0, l->text());
+    if (needed.width() > l->width() || needed.height() > l->height()) bad.push_back(l->objectName().toStdString());
+  }
+  return bad;
 }
 
 // ---------------------------------------------------------------- WindowTest

@@ -58,6 +58,11 @@ private:
   QTimer timer_;
 };
 
+// The visible buttons and labels of a window whose caption is wider than the
+// control (a check box's box and a button's frame taken off); captions that
+// wrap by design are left out.
+std::vector<std::string> CaptionsThatDoNotFit(QWidget& window);
+
 class WindowTest : public ::testing::Test {
 protected:
   void SetUp() override;
