@@ -622,7 +622,8 @@ void TMainDlg::save_btnClick() {
   // Like the system's save dialog of this command: a name that does not
   // exist yet is created only when the user says so.
   if (!FileExistsLong(chosen) &&
-      ShowMessageBox(chosen + "\nThis file does not exist.\nDo you want to create it?", mbYesNo, mkQuestion) != mrYes)
+      ShowMessageBox(chosen + "\n" + Translated("This file does not exist.\nDo you want to create it?"), mbYesNo,
+                     mkQuestion) != mrYes)
     return;
   SaveProject(project_, chosen);
 }

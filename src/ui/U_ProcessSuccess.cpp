@@ -78,7 +78,7 @@ void TProcessSuccessDlg::burncd_btnClick() {
   const std::string folder = GetAppDataFolder(ProgramPath, kProductName);
   const std::string compilation = CompilationFileName(folder, "sdm", 0);
   if (!WriteCompilationFile(compilation, {VideoFile})) {
-    ShowErrorBox("Unable to write " + compilation);
+    ShowErrorBox(main_ts().Translate("Unable to write file") + " : " + compilation);
     return;
   }
   if (Brenno) {
