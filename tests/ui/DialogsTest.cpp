@@ -305,6 +305,15 @@ TEST_F(Dialogs, ThumbnailsDialogRendersTheStripAndCannotBeClosedWhileItWorks) {
   EXPECT_FALSE(loader.isVisible());  // closed by itself
   EXPECT_EQ(Form().thumbstats_lbl->text(), "1 - 3 / 3");
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Main().ThumbSlot(i)->PictureIndex, i);
+  // A picture that cannot be read gets a slot of its own and the strip goes
+  // on with the next one.
+  WriteText(dir.file("pics/broken.jpg"), "not a JPEG");
+  Main().AddFiles({dir.file("pics/broken.jpg"), Picture("after.jpg")});
+  EXPECT_EQ(Form().thumbstats_lbl->text(), "1 - 5 / 5");
+  EXPECT_EQ(Main().ThumbSlot(3)->PictureIndex, 3);
+  EXPECT_EQ(Main().ThumbSlot(4)->PictureIndex, 4);
+  EXPECT_FALSE(Main().ThumbSlot(4)->pixmap().isNull());
+  EXPECT_NE(Main().ThumbSlot(3)->pixmap().toImage(), Main().ThumbSlot(4)->pixmap().toImage());
   // After "next" only the new last slot has a step that renders.
   AddPictures(6);
   const int loads = Main().ThumbServer()->Stats().Loads;
