@@ -23,3 +23,17 @@ install(CODE "
   file(INSTALL \"${PROJECT_BINARY_DIR}/generated/HKEY_LOCAL_MACHINE.reg\"
        DESTINATION \"\${CMAKE_INSTALL_PREFIX}/share/slidomat\")
 " COMPONENT registry)
+
+# The window's desktop integration and the files it opens: menu entry, project
+# file type, AppStream description, icons, help page and change log.
+if(TARGET slidomat)
+  set(_id io.github.tarvenit.Slidomat)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/${_id}.desktop DESTINATION share/applications COMPONENT data)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/${_id}.mime.xml DESTINATION share/mime/packages RENAME ${_id}.xml
+          COMPONENT data)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/${_id}.metainfo.xml DESTINATION share/metainfo COMPONENT data)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/icons/${_id}.svg DESTINATION share/icons/hicolor/scalable/apps COMPONENT data)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/icons/${_id}.png DESTINATION share/icons/hicolor/48x48/apps COMPONENT data)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/help/index.html DESTINATION share/slidomat/help COMPONENT data)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/ChangeLog DESTINATION share/slidomat COMPONENT data)
+endif()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Sets up and runs Slidomat's main job on the bundled pictures: a slideshow
-# with cross-fades, captions and a soundtrack, rendered by the headless command
-# line into out/demo.avi.
+# Sets up Slidomat and its demo project on the bundled pictures: a slideshow
+# with cross-fades, captions and a soundtrack. With a display, the window
+# opens on the demo project (press Go ! to make out/demo.avi); without one,
+# the headless command line renders it into out/demo.avi.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -25,5 +26,9 @@ rm -f out/demo-tone.wav
   printf '%s\r\n' "$root/examples/portrait.bmp"
 } > out/demo.sdm
 
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/slidomat ]; then
+  echo "run: opening the window on out/demo.sdm"
+  exec build/slidomat out/demo.sdm
+fi
 build/slidomat-cli render --codec xvid --resolution 720x576 --fps 25 --ms-per-picture 3000 --yes out/demo.sdm
 echo "run: wrote out/demo.avi from out/demo.sdm"

@@ -13,6 +13,7 @@ packages=(
   libogg-dev libvorbis-dev
   clang libclang-rt-14-dev
   ffmpeg lame mpg123 sox musepack-tools
+  qt6-base-dev xvfb xauth desktop-file-utils appstream
 )
 
 missing=()

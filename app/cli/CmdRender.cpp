@@ -14,12 +14,12 @@
 #include <optional>
 
 #include "Cli.h"
-#include "audio/U_AudioFile.h"
 #include "avi/U_BmpToAvi.h"
 #include "localization/C_TextStorage.h"
 #include "project/U_JobControl.h"
 #include "project/U_ProjectFile.h"
 #include "project/U_SlideProject.h"
+#include "project/U_Soundtrack.h"
 #include "support/Errors.h"
 #include "support/U_Log.h"
 #include "support/U_SDMFct.h"
@@ -136,14 +136,8 @@ private:
 // gives its play time; a name of no known sound format changes nothing; a
 // sound file that cannot be read is an error.
 void OpenSoundtrack(sdm::TSlideProject& project, const std::string& path, bool warn) {
-  sdm::TAudioFile audio;
-  audio.SetFileName(path);
-  if (!audio.HasKnownFormat()) {
-    if (warn && !path.empty()) std::cerr << "Not a sound file, soundtrack left unchanged: " << path << "\n";
-    return;
-  }
-  if (audio.Open()) project.SetSoundtrack(path, audio.GetDuration());
-  audio.Close();
+  if (!sdm::OpenSoundtrack(project, path) && warn && !path.empty())
+    std::cerr << "Not a sound file, soundtrack left unchanged: " << path << "\n";
 }
 
 // The codec list entry for a FourCC: the line that begins with it (exactly,

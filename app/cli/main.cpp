@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -12,6 +13,9 @@
 
 #include "Cli.h"
 #include "support/Errors.h"
+#include "support/PortableMode.h"
+#include "support/SdmVersion.h"
+#include "support/U_SysUtils.h"
 
 namespace sdm::cli {
 
@@ -71,10 +75,17 @@ static void PrintHelp(std::ostream& out) {
 
 int main(int argc, char** argv) {
   using namespace sdm::cli;
+  // Past a file-size limit a write should fail with "File too large" and be
+  // reported like a full disk, not kill the program half-way through a file.
+  std::signal(SIGXFSZ, SIG_IGN);
   if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h" ||
       std::string(argv[1]) == "help") {
     PrintHelp(argc < 2 ? std::cerr : std::cout);
     return FinishOutput(argc < 2 ? 2 : 0);
+  }
+  if (std::string(argv[1]) == "--version") {
+    std::cout << "slidomat-cli " << SDM_VERSION_TEXT << "\n";
+    return 0;
   }
   const std::string name = argv[1];
   const auto& commands = Registry();
@@ -86,6 +97,16 @@ int main(int argc, char** argv) {
   }
   Args args(argv + 2, argv + argc);
   int status;
+  // A copy without an uninstall entry keeps its settings in settings.ini
+  // beside it: read in now, written back (and the registry cleared) however
+  // the command ends.
+  sdm::TPortableMode portable(sdm::ProgramFilePath());
+  struct FinishPortable {
+    sdm::TPortableMode& mode;
+    ~FinishPortable() {
+      if (!mode.Finish()) std::cerr << "slidomat-cli: cannot write " << mode.IniPath() << "; settings kept in the registry\n";
+    }
+  } finishPortable{portable};
   try {
     status = it->run(args);
   } catch (const UsageError& e) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 
 #include "support/U_SysUtils.h"
 #include "testsupport/TestSupport.h"
@@ -55,8 +56,31 @@ TEST_F(SettingsCli, AGarbledHiveIsReportedAndKept) {
   EXPECT_EQ(ReadText(dir.file("HKEY_CURRENT_USER.reg.garbled")), "garbage\n");
 }
 
+TEST_F(SettingsCli, APortableCopyKeepsItsSettingsInItsIniFile) {
+  // A copy in a folder of its own, on a machine without an uninstall entry.
+  namespace fs = std::filesystem;
+  fs::create_directories(dir.file("usb"));
+  fs::copy_file(SDM_CLI, dir.file("usb/slidomat-cli"));
+  setenv("SLIDOMAT_MACHINE_REGISTRY_DIR", dir.file("machine").c_str(), 1);
+  auto run = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> argv{dir.file("usb/slidomat-cli")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return sdm::test::RunCommand(argv);
+  };
+  ASSERT_EQ(run({"settings", "set", "LastFCC", "MJPG"}).status, 0);
+  EXPECT_NE(ReadText(dir.file("usb/settings.ini")).find("LastFCC=MJPG"), std::string::npos);
+  // Nothing of the program stays in the registry between runs...
+  EXPECT_EQ(ReadText(dir.file("HKEY_CURRENT_USER.reg")).find("Tarvenit"), std::string::npos);
+  // ...and the next run finds the value all the same.
+  EXPECT_EQ(run({"settings", "get", "LastFCC"}).out, "MJPG\n");
+  unsetenv("SLIDOMAT_MACHINE_REGISTRY_DIR");
+}
+
 TEST(ProgramVersion, TheCommandLineProgramCarriesTheVersionRecord) {
   const std::string v = sdm::GetFileVersionString(SDM_CLI);
   EXPECT_EQ(v, sdm::GetFileVersionString(sdm::ProgramFilePath()));
   EXPECT_EQ(std::count(v.begin(), v.end(), '.'), 3) << v;
+  auto r = RunCli({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "slidomat-cli " + v + "\n");
 }

@@ -120,7 +120,20 @@ CommandResult RunCli(const std::vector<std::string>& args, const std::string& in
   std::vector<std::string> argv{"slidomat-cli"};
 #endif
   argv.insert(argv.end(), args.begin(), args.end());
-  return RunCommand(argv, input);
+  // Run from the build folder the program would be a portable copy sharing
+  // one settings.ini with every test running at the same time. Unless a test
+  // chooses the machine hive itself, the program finds an uninstall entry and
+  // keeps its settings in the registry the test set up.
+  if (std::getenv("SLIDOMAT_MACHINE_REGISTRY_DIR")) return RunCommand(argv, input);
+  static TempDir machine;
+  WriteText(machine.file("HKEY_LOCAL_MACHINE.reg"),
+            "Slidomat registry hive 1\n\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvenit Slidomat]\n"
+            "\"DisplayName\"=\"Tarvenit Slidomat\"\n");
+  setenv("SLIDOMAT_MACHINE_REGISTRY_DIR", machine.path().c_str(), 1);
+  CommandResult r = RunCommand(argv, input);
+  unsetenv("SLIDOMAT_MACHINE_REGISTRY_DIR");
+  return r;
 }
 
 bool HaveTool(const std::string& name) {

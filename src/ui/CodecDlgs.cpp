@@ -1,0 +1,105 @@
+#include "ui/CodecDlgs.h"
+
+#include <QPointer>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/avutil.h>
+}
+
+#include "ui_CodecAboutDlg.h"
+#include "ui_CodecConfigDlg.h"
+
+namespace sdm {
+
+namespace {
+
+QString Narrow(const char16_t* s) {
+  QString r;
+  for (; *s; ++s) r += QChar(*s);
+  return r;
+}
+
+QString Title(FOURCC fcc, const std::string& description) {
+  return QString("%1 - %2").arg(QString::fromStdString(FourCCChars(fcc)).trimmed(), QString::fromStdString(description));
+}
+
+constexpr Qt::WindowFlags kDialogFlags =
+    Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+
+}  // namespace
+
+TCodecConfigDlg::TCodecConfigDlg(QWidget* parent) : QDialog(parent, kDialogFlags), ui_(std::make_unique<Ui::CodecConfigDlg>()) {
+  ui_->setupUi(this);
+  setFixedSize(size());
+  connect(ui_->ok_btn, &QPushButton::clicked, this, &QDialog::accept);
+  connect(ui_->cancel_btn, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ui_->quality_trk, &QSlider::valueChanged, this,
+          [this](int v) { ui_->qualityvalue_lbl->setText(QString("%1 %").arg(v)); });
+}
+
+TCodecConfigDlg::~TCodecConfigDlg() = default;
+
+void TCodecConfigDlg::Fill(FOURCC fcc, const std::string& description, const TCompressorSettings& settings) {
+  ui_->codec_lbl->setText(Title(fcc, description));
+  // The layer keeps quality in hundredths of a percent; a percent is as fine
+  // as anyone can tell apart.
+  ui_->quality_trk->setValue((settings.Quality + 50) / 100);
+  ui_->qualityvalue_lbl->setText(QString("%1 %").arg(ui_->quality_trk->value()));
+  ui_->keyframe_txt->setValue(settings.KeyFrameInterval);
+}
+
+bool TCodecConfigDlg::Execute(FOURCC fcc, const std::string& description, TCompressorSettings& settings) {
+  Fill(fcc, description, settings);
+  if (exec() != QDialog::Accepted) return false;
+  settings.Quality = ui_->quality_trk->value() * 100;
+  settings.KeyFrameInterval = ui_->keyframe_txt->value();
+  return true;
+}
+
+TCodecAboutDlg::TCodecAboutDlg(QWidget* parent) : QDialog(parent, kDialogFlags), ui_(std::make_unique<Ui::CodecAboutDlg>()) {
+  ui_->setupUi(this);
+  setFixedSize(size());
+  connect(ui_->ok_btn, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+TCodecAboutDlg::~TCodecAboutDlg() = default;
+
+void TCodecAboutDlg::Fill(FOURCC fcc, const std::string& description) {
+  ui_->codec_lbl->setText(QString::fromStdString(description));
+  ui_->fcc_lbl->setText(QString("FourCC : %1").arg(QString::fromStdString(FourCCChars(fcc))));
+  ICINFO info{};
+  const QString encoder = ICInfo(ICTYPE_VIDEO, fcc, &info) ? Narrow(info.szDriver) : QString("?");
+  ui_->encoder_lbl->setText(QString("Encoder : %1").arg(encoder));
+  const unsigned v = avcodec_version();
+  ui_->library_lbl->setText(encoder == "slidomat"
+                                ? QString("Library : Slidomat (uncompressed frames)")
+                                : QString("Library : libavcodec %1.%2.%3 (FFmpeg %4)")
+                                      .arg(v >> 16)
+                                      .arg((v >> 8) & 0xFF)
+                                      .arg(v & 0xFF)
+                                      .arg(av_version_info()));
+}
+
+void TCodecAboutDlg::Execute(FOURCC fcc, const std::string& description) {
+  Fill(fcc, description);
+  exec();
+}
+
+void InstallCompressorDialogs(TCodecConfigDlg* config, TCodecAboutDlg* about) {
+  if (!config || !about) {
+    SetCompressorDialogHooks(nullptr, nullptr);
+    return;
+  }
+  QPointer<TCodecConfigDlg> c(config);
+  QPointer<TCodecAboutDlg> a(about);
+  SetCompressorDialogHooks(
+      [c](HWND, FOURCC fcc, const std::string& description, TCompressorSettings& settings) {
+        return c && c->Execute(fcc, description, settings);
+      },
+      [a](HWND, FOURCC fcc, const std::string& description) {
+        if (a) a->Execute(fcc, description);
+      });
+}
+
+}  // namespace sdm

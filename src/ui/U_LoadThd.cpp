@@ -1,0 +1,11 @@
+#include "ui/U_LoadThd.h"
+
+#include "avi/U_BmpToAvi.h"
+
+namespace sdm {
+
+void TLoadThd::Execute() {
+  Synchronize([this] { Avi->ListCodecs(*CodecItems); });
+}
+
+}  // namespace sdm

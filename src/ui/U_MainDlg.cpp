@@ -1,0 +1,848 @@
+#include "ui/U_MainDlg.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QImage>
+#include <QLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QTimer>
+#include <algorithm>
+#include <filesystem>
+
+#include "avi/U_BmpToAvi.h"
+#include "frames/U_FrameServer.h"
+#include "localization/C_TextStorage.h"
+#include "project/U_PictureSelection.h"
+#include "project/U_ProjectFile.h"
+#include "project/U_Soundtrack.h"
+#include "support/PortableMode.h"
+#include "support/U_Log.h"
+#include "support/U_MsgDlg.h"
+#include "support/U_SDMFct.h"
+#include "support/U_SysUtils.h"
+#include "support/U_TaskBarProgressUnit.h"
+#include "platform/shell/Shell.h"
+#include "ui/AboutDlg.h"
+#include "ui/QtUiThread.h"
+#include "ui/QtUserInteraction.h"
+#include "ui/U_DragDrop.h"
+#include "ui/U_ExpertDlg.h"
+#include "ui/U_JumpDlg.h"
+#include "ui/U_LoadDlg.h"
+#include "ui/U_LoaderDlg.h"
+#include "ui/U_ProcessSuccess.h"
+#include "ui/U_ReorderDlg.h"
+#include "ui/U_SettingsDlg.h"
+#include "ui/UiHelpers.h"
+#include "ui/U_TaskBarLauncher.h"
+#include "ui_U_MainDlg.h"
+
+namespace sdm {
+
+namespace {
+
+constexpr const char* kDesktopId = "io.github.tarvenit.Slidomat.desktop";
+
+// The five file dialogs of the window and what each is for.
+struct TFileDialogKind {
+  const char* name;
+  QFileDialog::AcceptMode accept;
+  QFileDialog::FileMode mode;
+  const char* builtInFilter;  // in force until the first language switch
+  const char* defaultSuffix;
+};
+const TFileDialogKind kFileDialogs[] = {
+    {"JOD", QFileDialog::AcceptOpen, QFileDialog::ExistingFiles, "JPEG|*.jpeg;*.jpg|Bitmap|*.bmp", nullptr},
+    {"JODSound", QFileDialog::AcceptOpen, QFileDialog::ExistingFile, "MP3 files|*.mp3", nullptr},
+    {"JOD_fl", QFileDialog::AcceptOpen, QFileDialog::ExistingFile, "Slidomat Project|*.sdm", nullptr},
+    {"JSD_fl", QFileDialog::AcceptSave, QFileDialog::AnyFile, "Slidomat Project|*.sdm", nullptr},
+    {"JSD", QFileDialog::AcceptSave, QFileDialog::AnyFile, "AVI Files|*.avi", "avi"},
+};
+
+std::string Translated(const std::string& english) { return main_ts().Translate(english); }
+
+// The extension of a file name as written: from its last dot, "" without one.
+std::string ExtensionOf(const std::string& path) {
+  const std::string name = ExtractFileNameW(path);
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+bool EndsWith(const std::string& s, const std::string& suffix) {
+  return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+QPixmap MissingPicture() {
+  QPixmap p(TFrameServer::ThumbnailWidth, TFrameServer::ThumbnailHeight);
+  p.fill(QColor(64, 64, 64));
+  QPainter painter(&p);
+  painter.setPen(QPen(QColor(200, 60, 60), 3));
+  painter.drawLine(38, 26, 62, 50);
+  painter.drawLine(62, 26, 38, 50);
+  return p;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TThumbSlot
+
+TThumbSlot::TThumbSlot(QWidget* parent) : QLabel(parent) {
+  setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  setScaledContents(false);
+  setCursor(Qt::PointingHandCursor);
+}
+
+void TThumbSlot::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) emit Clicked(this);
+  QLabel::mousePressEvent(event);
+}
+
+// ---------------------------------------------------------------- creation
+
+TMainDlg::TMainDlg(TProgramEnvironment environment, QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      environment_(std::move(environment)),
+      ui_(std::make_unique<Ui::MainDlg>()) {
+  ui_->setupUi(this);
+  ShellOpener = [](const std::string& target) { return ShellOpen(target); };
+  uiThread_ = std::make_unique<TQtUiThread>();
+
+  // Two status panels: the picture count, 200 wide, and the job phase, which
+  // takes the rest of the bar so its text is never cut.
+  statusPanel0_ = new QLabel(ui_->StatusBar);
+  statusPanel0_->setObjectName("StatusBar_panel0");
+  statusPanel0_->setFixedWidth(200);
+  statusPanel1_ = new QLabel(ui_->StatusBar);
+  statusPanel1_->setObjectName("StatusBar_panel1");
+  statusPanel1_->setMinimumWidth(50);
+  ui_->StatusBar->addWidget(statusPanel0_);
+  ui_->StatusBar->addWidget(statusPanel1_, 1);
+  ui_->StatusBar->setFixedHeight(19);
+  ui_->client->setFixedSize(783, 504);
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+  for (const TFileDialogKind& k : kFileDialogs) {
+    auto* dlg = new QFileDialog(this);
+    dlg->setObjectName(k.name);
+    dlg->setAcceptMode(k.accept);
+    dlg->setFileMode(k.mode);
+    // The pickers of the windows are Qt's own, so they look the same on every
+    // desktop and take the window's language.
+    dlg->setOption(QFileDialog::DontUseNativeDialog, true);
+    if (k.accept == QFileDialog::AcceptSave) dlg->setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (k.defaultSuffix) dlg->setDefaultSuffix(k.defaultSuffix);
+    dlg->setNameFilters(DialogNameFilters(k.builtInFilter));
+  }
+
+  project_.Translator = [](const std::string& s) { return Translated(s); };
+  project_.Log = [this](const std::string& m, int level) { LogLine(m, level); };
+
+  SetUpLook();
+  ConnectCommands();
+  CreateThumbSlots();
+  ShowPictureCount();
+
+  // FormCreate: a portable copy brings its settings file into the registry
+  // before anything reads a setting.
+  portable_ = std::make_unique<TPortableMode>(environment_.ProgramPath);
+}
+
+TMainDlg::~TMainDlg() {
+  // A window destroyed without having been closed (the session ended) still
+  // writes its portable settings back.
+  if (!closed_) FormClose();
+  // FormDestroy.
+  LogLine("Closing...");
+  for (TThumbSlot*& slot : thumbSlots_) {
+    delete slot;
+    slot = nullptr;
+  }
+  taskbarProgress_.reset();
+  launcher_.reset();
+  job_.reset();
+  thumbServer_.reset();  // before the lists it observes
+  project_.ClearPictures();
+  avi_.reset();
+  dropTarget_.reset();
+  dropList_.clear();
+  log_.reset();  // last: it writes its file when it goes
+}
+
+IUiThread& TMainDlg::UiThread() { return *uiThread_; }
+
+bool TMainDlg::Portable() const { return portable_ && portable_->Portable(); }
+
+QFileDialog* TMainDlg::FileDialog(const char* name) const { return findChild<QFileDialog*>(name); }
+
+std::string TMainDlg::WebAddress() { return SDM_WEB_ADDRESS; }
+
+std::string TMainDlg::HelpPagePath() const { return FindDataFile(environment_.ProgramPath, "help/index.html"); }
+std::string TMainDlg::ChangeLogPath() const { return FindDataFile(environment_.ProgramPath, "ChangeLog"); }
+
+void TMainDlg::SetUpLook() {
+  // The program-wide style sheet takes over palettes; the banner's colours are
+  // therefore given the same way.
+  ui_->top_pnl->setStyleSheet("#top_pnl { background-color: #262932; }"
+                              "#product_lbl { color: #c0c0c0; } #subtitle_lbl { color: white; }");
+  QFont product = ui_->product_lbl->font();
+  product.setBold(true);
+  product.setPixelSize(15);
+  ui_->product_lbl->setFont(product);
+  QFont subtitle = ui_->subtitle_lbl->font();
+  subtitle.setPixelSize(13);
+  ui_->subtitle_lbl->setFont(subtitle);
+  ui_->subtitle_lbl->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  ui_->product_lbl->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+
+  QPalette white = ui_->modes_pnl->palette();
+  white.setColor(QPalette::Window, Qt::white);
+  ui_->modes_pnl->setPalette(white);
+
+  const QIcon appIcon(":/slidomat/icon.png");
+  setWindowIcon(appIcon);
+  ui_->Image1->setPixmap(appIcon.pixmap(48, 48));
+  ui_->trv_btn->setIcon(appIcon);
+  QStyle* s = style();
+  ui_->settings_btn->setIcon(s->standardIcon(QStyle::SP_FileDialogDetailedView));
+  ui_->help_btn->setIcon(s->standardIcon(QStyle::SP_DialogHelpButton));
+  ui_->about_btn->setIcon(s->standardIcon(QStyle::SP_MessageBoxInformation));
+  ui_->jump_btn->setIcon(s->standardIcon(QStyle::SP_MediaSkipForward));
+  ui_->sort_btn->setIcon(s->standardIcon(QStyle::SP_FileDialogListView));
+
+  QFont stats = ui_->thumbstats_lbl->font();
+  stats.setBold(true);
+  stats.setPixelSize(14);
+  ui_->thumbstats_lbl->setFont(stats);
+  ui_->thumbstats_lbl->hide();
+
+  QPalette grey = ui_->thumb_rct->palette();
+  grey.setColor(QPalette::WindowText, QColor(160, 160, 160));
+  ui_->thumb_rct->setPalette(grey);
+
+  // The output name is shown, never typed: it looks disabled.
+  QPalette out = ui_->out_txt->palette();
+  out.setColor(QPalette::Base, out.color(QPalette::Window));
+  ui_->out_txt->setPalette(out);
+  ui_->pb->setRange(0, 100);
+  ui_->pb->setValue(0);
+}
+
+// ---------------------------------------------------------------- commands
+
+void TMainDlg::Command(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const std::exception& e) {
+    ShowErrorBox(e.what());
+  }
+}
+
+void TMainDlg::ConnectCommands() {
+  auto on = [this](auto* sender, auto signal, void (TMainDlg::*method)()) {
+    connect(sender, signal, this, [this, method] { Command([this, method] { (this->*method)(); }); });
+  };
+  using B = QAbstractButton;
+  using A = QAction;
+  on(ui_->addphotos_btn, &B::clicked, &TMainDlg::addphotos_btnClick);
+  on(ui_->Add1, &A::triggered, &TMainDlg::addphotos_btnClick);
+  on(ui_->imgreset_btn, &B::clicked, &TMainDlg::imgreset_btnClick);
+  on(ui_->reset1, &A::triggered, &TMainDlg::imgreset_btnClick);
+  on(ui_->save_btn, &B::clicked, &TMainDlg::save_btnClick);
+  on(ui_->Save1, &A::triggered, &TMainDlg::save_btnClick);
+  on(ui_->load_btn, &B::clicked, &TMainDlg::load_btnClick);
+  on(ui_->Load1, &A::triggered, &TMainDlg::load_btnClick);
+  on(ui_->prev_btn, &B::clicked, &TMainDlg::prev_btnClick);
+  on(ui_->next_btn, &B::clicked, &TMainDlg::next_btnClick);
+  on(ui_->jump_btn, &B::clicked, &TMainDlg::jump_btnClick);
+  on(ui_->sort_btn, &B::clicked, &TMainDlg::sort_btnClick);
+  on(ui_->Organize1, &A::triggered, &TMainDlg::sort_btnClick);
+  on(ui_->sound_btn, &B::clicked, &TMainDlg::sound_btnClick);
+  on(ui_->Select1, &A::triggered, &TMainDlg::sound_btnClick);
+  on(ui_->resetaudio_btn, &B::clicked, &TMainDlg::resetaudio_btnClick);
+  on(ui_->Remove1, &A::triggered, &TMainDlg::resetaudio_btnClick);
+  on(ui_->matchaudio_btn, &B::clicked, &TMainDlg::matchaudio_btnClick);
+  on(ui_->exp_btn, &B::clicked, &TMainDlg::exp_btnClick);
+  on(ui_->codecconfig_btn, &B::clicked, &TMainDlg::codecconfig_btnClick);
+  on(ui_->codecabout_btn, &B::clicked, &TMainDlg::codecabout_btnClick);
+  on(ui_->out_btn, &B::clicked, &TMainDlg::out_btnClick);
+  on(ui_->go_btn, &B::clicked, &TMainDlg::go_btnClick);
+  on(ui_->cancel_btn, &B::clicked, &TMainDlg::cancel_btnClick);
+  on(ui_->New1, &A::triggered, &TMainDlg::ResetProject);
+  on(ui_->settings_btn, &B::clicked, &TMainDlg::settings_btnClick);
+  on(ui_->Settings1, &A::triggered, &TMainDlg::settings_btnClick);
+  on(ui_->help_btn, &B::clicked, &TMainDlg::help_btnClick);
+  on(ui_->Help1, &A::triggered, &TMainDlg::help_btnClick);
+  on(ui_->about_btn, &B::clicked, &TMainDlg::about_btnClick);
+  on(ui_->About1, &A::triggered, &TMainDlg::about_btnClick);
+  connect(ui_->Quit1, &QAction::triggered, this, &QWidget::close);
+  connect(ui_->Openlogfile1, &QAction::triggered, this, [this] {
+    if (log_) log_->OpenLogFile();
+  });
+  connect(ui_->ChangeLog1, &QAction::triggered, this, [this] {
+    const std::string path = ChangeLogPath();
+    OpenWeb(path.empty() ? WebAddress() : path);
+  });
+  connect(ui_->Checkforupdate1, &QAction::triggered, this, [this] { OpenWeb(WebAddress()); });
+  connect(ui_->BugreportFeaturerequestKnownissues1, &QAction::triggered, this, [this] { OpenWeb(WebAddress()); });
+  connect(ui_->trv_btn, &QToolButton::clicked, this, [this] { OpenWeb(WebAddress()); });
+
+  // Options: each control writes its field; the project's rules may change
+  // others (the frame rate follows Dynamic), which the controls then show.
+  connect(ui_->dynamics_chk, &QCheckBox::clicked, this, [this](bool on) {
+    project_.SetDynamic(on);
+    SyncFromProject();
+  });
+  connect(ui_->xfade_chk, &QCheckBox::clicked, this, [this](bool on) { project_.SetCrossFade(on); });
+  connect(ui_->osd_chk, &QCheckBox::clicked, this, [this](bool on) { project_.SetOsd(on); });
+  connect(ui_->time_txt, &QSpinBox::valueChanged, this, [this](int v) {
+    if (!syncing_) project_.SetMsPerPicture(v);
+  });
+  connect(ui_->FPS_txt, &QSpinBox::valueChanged, this, [this](int v) {
+    if (!syncing_) project_.SetFramesPerSecond(v);
+  });
+  connect(ui_->res_cmb, &QComboBox::currentTextChanged, this, [this](const QString& t) {
+    if (!syncing_) project_.SetResolution(t.toStdString());
+  });
+  connect(ui_->codecs_cmb, &QComboBox::currentTextChanged, this, [this](const QString& t) {
+    if (!syncing_) project_.SetCodecEntry(t.toStdString());
+  });
+  connect(ui_->Greyscale1, &QAction::triggered, this, [this] {
+    project_.ToggleGreyscale();
+    SyncFromProject();
+  });
+  connect(ui_->Sepia1, &QAction::triggered, this, [this] {
+    project_.ToggleSepia();
+    SyncFromProject();
+  });
+}
+
+void TMainDlg::SyncFromProject() {
+  syncing_ = true;
+  ui_->dynamics_chk->setChecked(project_.Dynamic());
+  ui_->xfade_chk->setChecked(project_.CrossFade());
+  ui_->osd_chk->setChecked(project_.Osd());
+  ui_->time_txt->setValue(project_.MsPerPicture());
+  ui_->FPS_txt->setValue(project_.FramesPerSecond());
+  ui_->res_cmb->setCurrentIndex(ui_->res_cmb->findText(QString::fromStdString(project_.Resolution())));
+  ui_->codecs_cmb->setCurrentIndex(ui_->codecs_cmb->findText(QString::fromStdString(project_.CodecEntry())));
+  ui_->out_txt->setText(QString::fromStdString(project_.OutputPath()));
+  ui_->sound_txt->setText(QString::fromStdString(project_.SoundPath()));
+  ui_->audioduration_lbl->setText(project_.SoundPath().empty()
+                                      ? QString()
+                                      : QString::fromStdString(FormatDuration(project_.SoundDuration())));
+  ui_->Greyscale1->setChecked(project_.Greyscale());
+  ui_->Sepia1->setChecked(project_.Sepia());
+  syncing_ = false;
+  ApplyControlStates();
+}
+
+void TMainDlg::ApplyControlStates() {
+  if (!job_) return;
+  static const char* const kSingleFrameLocked[] = {"dynamics_chk", "xfade_chk", "osd_chk", "time_txt"};
+  for (const auto& [name, enabled] : job_->Controls()) {
+    bool on = enabled;
+    if (name == "matchaudio_btn") on = project_.MatchAudioEnabled();
+    for (const char* locked : kSingleFrameLocked)
+      if (name == locked) on = enabled && !project_.SingleFrame();
+    if (QMenu* menu = findChild<QMenu*>(QString::fromStdString(name)))
+      menu->menuAction()->setEnabled(on);
+    else if (QWidget* w = findChild<QWidget*>(QString::fromStdString(name)))
+      w->setEnabled(on);
+  }
+}
+
+void TMainDlg::LogLine(const std::string& line, int level) {
+  if (log_) log_->AddLine(line, level);
+}
+
+std::vector<std::string> TMainDlg::ChooseFiles(const char* dialogName, const std::string& folder) {
+  // The named dialog keeps what is set on it (mode, filters, title, in the
+  // current language); each command runs a fresh copy of it, so nothing
+  // picked the time before is still selected in it.
+  const QFileDialog* kept = FileDialog(dialogName);
+  QFileDialog dlg(this);
+  dlg.setObjectName(kept->objectName());
+  dlg.setWindowTitle(kept->windowTitle());
+  dlg.setOptions(kept->options());
+  dlg.setAcceptMode(kept->acceptMode());
+  dlg.setFileMode(kept->fileMode());
+  dlg.setDefaultSuffix(kept->defaultSuffix());
+  dlg.setNameFilters(kept->nameFilters());
+  if (!folder.empty() && DirectoryExistsLong(folder)) dlg.setDirectory(QString::fromStdString(folder));
+  std::vector<std::string> files;
+  if (dlg.exec() != QDialog::Accepted) return files;
+  for (const QString& f : dlg.selectedFiles()) files.push_back(f.toStdString());
+  return files;
+}
+
+std::string TMainDlg::ChooseFile(const char* dialogName, const std::string& folder) {
+  const std::vector<std::string> files = ChooseFiles(dialogName, folder);
+  return files.empty() ? std::string() : files.front();
+}
+
+// --- Pictures.
+
+void TMainDlg::AddPicture(const std::string& text) {
+  project_.AddPicture(text);
+  ShowPictureCount();
+}
+
+void TMainDlg::AddFiles(const std::vector<std::string>& list) {
+  project_.AddFiles(list);
+  ShowPictureCount();
+  RefreshThumbs();
+}
+
+void TMainDlg::addphotos_btnClick() {
+  const std::vector<std::string> picked = ChooseFiles("JOD", GetSetting("PicsPath"));
+  if (picked.empty()) return;
+  const std::vector<std::string> list = SortByFolderOrder(picked);
+  AddFiles(list);
+  if (!list.empty()) SetSetting("PicsPath", ExtractFilePath(list.front()));
+}
+
+void TMainDlg::imgreset_btnClick() {
+  ClearPictures();
+  ui_->thumbstats_lbl->clear();
+  ui_->thumbstats_lbl->hide();
+  ui_->img->hide();
+  ShowPictureCount();
+}
+
+void TMainDlg::ClearPictures() {
+  project_.ClearPictures();
+  CreateThumbSlots();
+  RefreshThumbs();
+}
+
+void TMainDlg::ShowPictureCount() {
+  statusPanel0_->setText(
+      QString("%1 %2").arg(project_.PictureCount()).arg(QString::fromStdString(Translated("pictures"))));
+}
+
+// --- Thumbnail strip.
+
+void TMainDlg::CreateThumbSlots() {
+  const QRect r = ui_->thumb_rct->geometry();
+  for (int i = 0; i < ThumbSlotCount; ++i) {
+    delete thumbSlots_[i];
+    auto* slot = new TThumbSlot(ui_->photo_grp);
+    slot->setGeometry(r.left() + i * 103 + 1, r.top() + 1, TFrameServer::ThumbnailWidth, TFrameServer::ThumbnailHeight);
+    slot->PictureIndex = -1;
+    connect(slot, &TThumbSlot::Clicked, this, [this](TThumbSlot* s) { Command([this, s] { OnThumbClick(s); }); });
+    slot->show();
+    thumbSlots_[i] = slot;
+  }
+  firstThumb_ = 0;
+}
+
+void TMainDlg::RenderSlot(int slot, int picture, TBitmap32& bitmap) {
+  TThumbSlot* s = thumbSlots_[slot];
+  if (s->PictureIndex == picture) return;
+  s->hide();
+  QPixmap pixmap;
+  try {
+    thumbServer_->GetFrame(bitmap, picture);
+    pixmap = QPixmap::fromImage(BitmapToImage(bitmap));
+  } catch (const std::exception&) {
+    // A picture that cannot be read shows as such; the job will say why.
+    pixmap = MissingPicture();
+  }
+  s->setPixmap(pixmap);
+  s->PictureIndex = picture;
+  s->show();
+  s->repaint();
+}
+
+void TMainDlg::RefreshThumbs() {
+  const int n = project_.PictureCount();
+  const int f = firstThumb_;
+  const int last = std::min(f + 4, n - 1);
+  if (n > 0 && thumbServer_) {
+    TLoaderDlg* loader = dialogs_.Loader;
+    if (loader && !loader->Working()) {
+      loader->FirstIndex = f;
+      loader->LastIndex = last;
+      loader->Execute();
+    } else {
+      // Asked again while the loader works (a second drop handled inside its
+      // loop): the few slots are rendered here.
+      TBitmap32 bitmap;
+      for (int k = 0; k <= last - f; ++k) RenderSlot(k, f + k, bitmap);
+    }
+  }
+  for (int k = 0; k < ThumbSlotCount; ++k) {
+    if (k <= last - f) {
+      thumbSlots_[k]->show();
+      thumbSlots_[k]->update();
+    } else {
+      thumbSlots_[k]->hide();
+    }
+  }
+  ui_->thumbstats_lbl->setText(QString("%1 - %2 / %3").arg(f + 1).arg(last + 1).arg(n));
+  ui_->thumbstats_lbl->setVisible(n > 0);
+}
+
+void TMainDlg::next_btnClick() {
+  const int n = project_.PictureCount();
+  if (n < 6) return;
+  const int f = std::min(firstThumb_ + 1, n - 5);
+  if (f == firstThumb_) return;
+  firstThumb_ = f;
+  for (int i = 0; i < ThumbSlotCount - 1; ++i) {
+    thumbSlots_[i]->setPixmap(thumbSlots_[i + 1]->pixmap());
+    thumbSlots_[i]->PictureIndex = thumbSlots_[i + 1]->PictureIndex;
+  }
+  thumbSlots_[ThumbSlotCount - 1]->PictureIndex = -1;
+  RefreshThumbs();
+}
+
+void TMainDlg::prev_btnClick() {
+  const int n = project_.PictureCount();
+  if (n == 0) return;
+  const int f = std::max(firstThumb_ - 1, 0);
+  if (f == firstThumb_) return;
+  firstThumb_ = f;
+  for (int i = ThumbSlotCount - 1; i > 0; --i) {
+    thumbSlots_[i]->setPixmap(thumbSlots_[i - 1]->pixmap());
+    thumbSlots_[i]->PictureIndex = thumbSlots_[i - 1]->PictureIndex;
+  }
+  thumbSlots_[0]->PictureIndex = -1;
+  RefreshThumbs();
+}
+
+void TMainDlg::jump_btnClick() {
+  const int n = project_.PictureCount();
+  if (n < 6 || !dialogs_.Jump) return;
+  if (!dialogs_.Jump->Execute(n, firstThumb_)) return;
+  // The slots keep their pictures: those already right are not rendered again.
+  firstThumb_ = dialogs_.Jump->FirstIndex();
+  RefreshThumbs();
+}
+
+void TMainDlg::sort_btnClick() { Organize(); }
+
+void TMainDlg::OnThumbClick(TThumbSlot* slot) {
+  if (dialogs_.Reorder) dialogs_.Reorder->StartIndex = slot->PictureIndex;
+  Organize();
+}
+
+void TMainDlg::Organize() {
+  if (!dialogs_.Reorder) return;
+  dialogs_.Reorder->Project = &project_;
+  dialogs_.Reorder->ThumbServer = thumbServer_.get();
+  dialogs_.Reorder->Execute();
+  for (TThumbSlot* slot : thumbSlots_) slot->PictureIndex = -1;
+  // Pictures deleted there may leave the strip past the end of the list.
+  firstThumb_ = std::clamp(firstThumb_, 0, std::max(0, project_.PictureCount() - ThumbSlotCount));
+  RefreshThumbs();
+  ShowPictureCount();
+}
+
+// --- Soundtrack.
+
+void TMainDlg::SetSoundtrack(const std::string& path) {
+  OpenSoundtrack(project_, path);
+  SyncFromProject();
+}
+
+void TMainDlg::sound_btnClick() {
+  const std::string file = ChooseFile("JODSound", GetSetting("AudioPath"));
+  if (file.empty()) return;
+  SetSoundtrack(file);  // a reader's error ends the command here
+  SetSetting("AudioPath", ExtractFilePath(file));
+}
+
+void TMainDlg::resetaudio_btnClick() {
+  project_.ClearSoundtrack();
+  SyncFromProject();
+}
+
+void TMainDlg::matchaudio_btnClick() {
+  project_.MatchAudio();
+  SyncFromProject();
+}
+
+void TMainDlg::exp_btnClick() {
+  if (!dialogs_.Expert || !dialogs_.Expert->Execute(project_.SingleFrame())) return;
+  project_.SetSingleFrame(dialogs_.Expert->SingleFrame());
+  ApplyControlStates();
+}
+
+// --- Codec, output, job.
+
+void TMainDlg::codecconfig_btnClick() {
+  if (!avi_) return;
+  avi_->SetFourCC(project_.FourCC());
+  avi_->Configure(0);
+}
+
+void TMainDlg::codecabout_btnClick() {
+  if (!avi_) return;
+  avi_->SetFourCC(project_.FourCC());
+  avi_->About(0);
+}
+
+void TMainDlg::out_btnClick() {
+  const std::string chosen = ChooseFile("JSD", GetSetting("OutPath"));
+  if (chosen.empty()) return;
+  project_.SetOutputPath(EndsWith(chosen, ".avi") ? chosen : chosen + ".avi");
+  SetSetting("OutPath", ExtractFilePath(chosen));
+  SyncFromProject();
+}
+
+void TMainDlg::go_btnClick() {
+  if (!job_) return;
+  try {
+    job_->Go();
+  } catch (...) {
+    SyncFromProject();
+    throw;
+  }
+  // The frame budget rule may have switched options off in the project.
+  SyncFromProject();
+}
+
+void TMainDlg::cancel_btnClick() {
+  if (job_) job_->Cancel();
+}
+
+void TMainDlg::ShowJobFinished(const std::string& videoPath) {
+  if (dialogs_.ProcessSuccess) dialogs_.ProcessSuccess->Execute(videoPath);
+}
+
+// --- Project file.
+
+void TMainDlg::save_btnClick() {
+  const std::string chosen = ChooseFile("JSD_fl", "");
+  if (chosen.empty()) return;
+  // Like the system's save dialog of this command: a name that does not
+  // exist yet is created only when the user says so.
+  if (!FileExistsLong(chosen) &&
+      ShowMessageBox(chosen + "\n" + Translated("This file does not exist.\nDo you want to create it?"), mbYesNo,
+                     mkQuestion) != mrYes)
+    return;
+  SaveProject(project_, chosen);
+}
+
+void TMainDlg::load_btnClick() {
+  const std::string file = ChooseFile("JOD_fl", "");
+  if (file.empty()) return;
+  LoadProjectFile(file);
+}
+
+void TMainDlg::LoadProjectFile(const std::string& file) {
+  TProjectLoadActions actions;
+  actions.SetSoundtrack = [this](const std::string& p) { SetSoundtrack(p); };
+  actions.ClearPictures = [this] { imgreset_btnClick(); };
+  actions.AddFiles = [this](const std::vector<std::string>& l) { AddFiles(l); };
+  try {
+    LoadProject(project_, file, actions);
+  } catch (...) {
+    SyncFromProject();  // the header lines before the failing one took effect
+    throw;
+  }
+  ShowPictureCount();
+  SyncFromProject();
+}
+
+// --- New, dialogs, web.
+
+void TMainDlg::ResetProject() {
+  project_.ResetProject();
+  ClearPictures();
+  ui_->thumbstats_lbl->clear();
+  ui_->thumbstats_lbl->hide();
+  ui_->img->hide();
+  ShowPictureCount();
+  if (job_) job_->EnableControls(true);  // which ends Single Frame mode
+  SyncFromProject();
+}
+
+void TMainDlg::settings_btnClick() {
+  if (dialogs_.Settings) dialogs_.Settings->Execute();
+}
+
+void TMainDlg::help_btnClick() {
+  const std::string page = HelpPagePath();
+  OpenWeb(page.empty() ? WebAddress() : page);
+}
+
+void TMainDlg::about_btnClick() {
+  if (dialogs_.About) dialogs_.About->Execute(environment_.ProgramPath);
+}
+
+void TMainDlg::OpenWeb(const std::string& address) {
+  if (ShellOpener) ShellOpener(address);
+}
+
+// --- Dropped files.
+
+void TMainDlg::OnFilesDropped() {
+  const std::vector<std::string> names = std::move(dropList_);
+  dropList_.clear();
+  if (names.size() == 1 && ExtensionOf(names[0]) == ".mp3")
+    SetSoundtrack(names[0]);
+  else
+    AddFiles(names);
+}
+
+// ---------------------------------------------------------------- IJobView
+
+void TMainDlg::SetProgress(QProgressBar* bar, int position, int max) {
+  // A maximum of 0 would make Qt's bar run as a busy indicator; an empty bar
+  // is what such a range means here.
+  bar->setRange(0, std::max(max, 1));
+  if (taskbarProgress_) taskbarProgress_->SetMax(max);
+  bar->setValue(std::clamp(position, 0, std::max(max, 1)));
+  if (taskbarProgress_) taskbarProgress_->SetPosition(position);
+}
+
+void TMainDlg::ProgressChanged(int position, int max) { SetProgress(ui_->pb, position, max); }
+
+void TMainDlg::PreviewChanged(const TDib24* frame) {
+  if (!frame) {
+    ui_->img->hide();
+    return;
+  }
+  ui_->img->setPixmap(QPixmap::fromImage(DibToImage(*frame)));
+  ui_->img->show();
+}
+
+void TMainDlg::StatusChanged(const std::string& text) {
+  statusPanel1_->setText(QString::fromStdString(text));
+  emit PhaseChanged(statusPanel1_->text());
+}
+
+void TMainDlg::ProgressLabelChanged(const std::string& text) { ui_->prog_lbl->setText(QString::fromStdString(text)); }
+
+void TMainDlg::ControlsChanged() { SyncFromProject(); }
+
+void TMainDlg::OpenAddFilesDialog() { addphotos_btnClick(); }
+
+void TMainDlg::OpenOutputDialog() { out_btnClick(); }
+
+// ---------------------------------------------------------------- language
+
+void TMainDlg::langueAfterLanguageSwitch() {
+  setWindowTitle(QString::fromStdString(std::string(kProductName) + " v" +
+                                        GetFileVersionString(environment_.ProgramPath)));
+  const std::string project = Translated("Slidomat Project") + "(*.sdm)|*.sdm";
+  const std::pair<const char*, std::string> filters[] = {
+      {"JODSound", Translated("MP3 files") + "(*.mp3)|*.mp3"},
+      {"JOD", Translated("Bitmap Files") + " (*.bmp)|*.bmp" + "|" + Translated("JPEG Files") +
+                  " (*.jpg, *.jpeg)|*.jpg;*.jpeg"},
+      {"JSD_fl", project},
+      {"JOD_fl", project},
+      {"JSD", Translated("AVI Files") + "(*.avi)|*.avi"},
+  };
+  for (const auto& [name, filter] : filters) FileDialog(name)->setNameFilters(DialogNameFilters(filter));
+}
+
+// ---------------------------------------------------------------- start-up
+
+void TMainDlg::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (activated_) return;
+  activated_ = true;
+  // The start-up work waits until the window is on screen.
+  QTimer::singleShot(0, this, [this] { Command([this] { AppEvtActivate(); }); });
+}
+
+void TMainDlg::AppEvtActivate() {
+  const std::string title = kProductName;
+  const std::string& program = environment_.ProgramPath;
+  SetProgramLocation(title, program);
+  setWindowTitle(QString::fromStdString(title + " v" + GetFileVersionString(program)));
+
+  dropTarget_ = std::make_unique<TMyDropTarget>(this, dropList_, [this] { Command([this] { OnFilesDropped(); }); });
+  // The running job keeps the soundtrack it started with: a sound file
+  // dropped meanwhile is refused rather than swapped in under it.
+  dropTarget_->Refuses = [this](const std::vector<std::string>& names) {
+    return job_ && job_->Running() && names.size() == 1 && ExtensionOf(names[0]) == ".mp3";
+  };
+
+  const bool debug = GetSetting("DebugMode") == "1";
+  log_ = std::make_unique<TKLog>(GetAppDataFolder(program, title) + title + ".log", debug, 10000, false);
+  LogLine("Starting");
+  LogLine(program);
+  LogLine(windowTitle().toStdString());
+  for (const std::string& line : OperatingSystemLogLines()) LogLine(line);
+  if (!environment_.Arguments.empty()) LogLine(environment_.Arguments.front());
+  LogRegistryProblems(*log_);
+
+  avi_ = std::make_unique<TBmpToAvi>();
+  job_ = std::make_unique<TJobControl>(project_, *avi_, *uiThread_, log_.get(), &main_ts(), this);
+
+  std::string lastFcc = GetSetting("LastFCC");
+  if (lastFcc.empty()) lastFcc = "xvid";
+  if (dialogs_.Load) {
+    dialogs_.Load->Avi = avi_.get();
+    dialogs_.Load->CodecItems = &codecItems_;
+    dialogs_.Load->Execute();
+  } else {
+    avi_->ListCodecs(codecItems_);
+  }
+  syncing_ = true;
+  ui_->codecs_cmb->clear();
+  for (const std::string& entry : codecItems_.Items()) ui_->codecs_cmb->addItem(QString::fromStdString(entry));
+  syncing_ = false;
+  if (!codecItems_.Empty()) {
+    std::string chosen = codecItems_[0];
+    for (const std::string& entry : codecItems_.Items())
+      if (StartsText(entry, lastFcc)) {
+        chosen = entry;
+        break;
+      }
+    project_.SetCodecEntry(chosen);
+  }
+  job_->SetCodecListEmpty(codecItems_.Empty());
+
+  thumbServer_ = TFrameServer::CreateThumbnailServer(project_.PictureList(), &project_.CaptionList());
+
+  syncing_ = true;
+  ui_->res_cmb->clear();
+  for (const std::string& r : TSlideProject::Resolutions()) ui_->res_cmb->addItem(QString::fromStdString(r));
+  syncing_ = false;
+
+  launcher_ = std::make_unique<TLauncherEntry>(kDesktopId);
+  taskbarProgress_ = std::make_unique<TTaskProgressBar>(launcher_->Available() ? winId() : 0);
+  taskbarProgress_->OnChange = [this](int flag, int64_t position, int64_t max) {
+    launcher_->Update(flag, position, max);
+  };
+
+  ResetProject();
+  // There is no silent update check: "Check for update..." opens the
+  // project's page when the user asks.
+
+  startupDone_ = true;
+  // A project given on the command line (how a file manager opens one) is
+  // loaded once the window is ready.
+  if (!environment_.Arguments.empty() && EndsText(environment_.Arguments.front(), ".sdm"))
+    Command([this] { LoadProjectFile(environment_.Arguments.front()); });
+  emit StartupFinished();
+}
+
+// ---------------------------------------------------------------- closing
+
+void TMainDlg::closeEvent(QCloseEvent* event) {
+  // FormCloseQuery: no closing while a job runs.
+  if (job_ && job_->Running()) {
+    event->ignore();
+    return;
+  }
+  if (!closed_) FormClose();
+  event->accept();
+}
+
+void TMainDlg::FormClose() {
+  closed_ = true;
+  const std::string v = CleanVirtualStore(ExtractFilePath(environment_.ProgramPath));
+  if (!v.empty()) LogLine("Cleaning VirtualStore : " + v, llVerbose);
+  if (portable_) portable_->Finish();
+}
+
+}  // namespace sdm

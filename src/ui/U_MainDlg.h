@@ -1,0 +1,234 @@
+#pragma once
+// TMainDlg: the program's main window. It shows the slideshow project in its
+// controls, forwards every command to the model below it (the project, the
+// job controller, the audio facade, the project file) and follows a running
+// job through IJobView. The layout lives in U_MainDlg.ui; the object names
+// there are the component names the language files address.
+#include <QLabel>
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "project/U_JobControl.h"
+#include "frames/Bitmap32.h"
+#include "project/U_SlideProject.h"
+#include "support/StringList.h"
+
+class QFileDialog;
+class QProgressBar;
+
+namespace Ui {
+class MainDlg;
+}
+
+namespace sdm {
+
+class TBmpToAvi;
+class TFrameServer;
+class TKLog;
+class TMyDropTarget;
+class TPortableMode;
+class TQtUiThread;
+class TTaskProgressBar;
+class TLauncherEntry;
+class TLoadDlg;
+class TAboutDlg;
+class TJumpDlg;
+class TReorderDlg;
+class TLoaderDlg;
+class TSettingsDlg;
+class TExpertDlg;
+class TProcessSuccessDlg;
+
+// One slot of the thumbnail strip: a 100 x 75 picture that remembers which
+// picture of the list it shows (-1 for none) and reports clicks.
+class TThumbSlot : public QLabel {
+  Q_OBJECT
+public:
+  explicit TThumbSlot(QWidget* parent);
+  int PictureIndex = -1;
+signals:
+  void Clicked(TThumbSlot* slot);
+
+protected:
+  void mousePressEvent(QMouseEvent* event) override;
+};
+
+// Where the program runs from and what it was started with.
+struct TProgramEnvironment {
+  std::string ProgramPath;             // the program file; its folder holds settings.ini in portable mode
+  std::vector<std::string> Arguments;  // the command-line arguments after the program name
+};
+
+// The dialogs the main window opens; created once at start-up by the
+// program's window set, in its order, and handed over.
+struct TMainDialogs {
+  TLoadDlg* Load = nullptr;
+  TAboutDlg* About = nullptr;
+  TJumpDlg* Jump = nullptr;
+  TReorderDlg* Reorder = nullptr;
+  TLoaderDlg* Loader = nullptr;
+  TSettingsDlg* Settings = nullptr;
+  TExpertDlg* Expert = nullptr;
+  TProcessSuccessDlg* ProcessSuccess = nullptr;
+};
+
+class TMainDlg : public QMainWindow, public IJobView {
+  Q_OBJECT
+public:
+  static constexpr int ThumbSlotCount = 5;
+
+  // FormCreate: a portable copy imports its settings file here, before
+  // anything reads a setting.
+  explicit TMainDlg(TProgramEnvironment environment, QWidget* parent = nullptr);
+  ~TMainDlg() override;
+
+  void SetDialogs(const TMainDialogs& dialogs) { dialogs_ = dialogs; }
+  const TMainDialogs& Dialogs() const { return dialogs_; }
+
+  // --- Window operations other windows use.
+  void AddPicture(const std::string& text);
+  void AddFiles(const std::vector<std::string>& list);
+  // Takes a sound file as soundtrack when the audio facade opens it; a known
+  // format that cannot be read throws the reader's error.
+  void SetSoundtrack(const std::string& path);
+  void ClearPictures();
+  void RefreshThumbs();
+  // The thumbnail loader's step: slot `slot` shows picture `picture`, drawn
+  // into `bitmap`, unless it shows that picture already.
+  void RenderSlot(int slot, int picture, TBitmap32& bitmap);
+  void ShowPictureCount();
+  void SetProgress(QProgressBar* bar, int position, int max);
+  // The end of a finished job: the completion dialog for the video.
+  void ShowJobFinished(const std::string& videoPath);
+  // Rebuilds the caption and the file-dialog filters from the current
+  // language's labels; the language list calls it after every switch.
+  void langueAfterLanguageSwitch();
+
+  // --- What the window holds.
+  TSlideProject& Project() { return project_; }
+  TJobControl* Job() { return job_.get(); }
+  TBmpToAvi* Avi() { return avi_.get(); }
+  TFrameServer* ThumbServer() { return thumbServer_.get(); }
+  TKLog* Log() { return log_.get(); }
+  TTaskProgressBar* TaskbarProgress() { return taskbarProgress_.get(); }
+  int FirstThumb() const { return firstThumb_; }
+  TThumbSlot* ThumbSlot(int i) const { return thumbSlots_[static_cast<size_t>(i)]; }
+  bool Portable() const;
+  bool StartupDone() const { return startupDone_; }
+  Ui::MainDlg* Form() const { return ui_.get(); }
+  const TProgramEnvironment& Environment() const { return environment_; }
+  IUiThread& UiThread();
+  // The file dialogs by name ("JOD", "JODSound", "JOD_fl", "JSD_fl", "JSD"):
+  // what each command's picker is made from.
+  QFileDialog* FileDialog(const char* name) const;
+
+  // How files and web pages are handed to the desktop (xdg-open); tests
+  // replace it to see what would be opened.
+  std::function<bool(const std::string& target)> ShellOpener;
+  // The installed help page and change log (or the copies beside a portable
+  // program); empty when missing.
+  std::string HelpPagePath() const;
+  std::string ChangeLogPath() const;
+  static std::string WebAddress();
+
+signals:
+  // The first activation's work is done (codecs listed, project reset, a
+  // project named on the command line loaded).
+  void StartupFinished();
+  // The job's phase as status panel 1 shows it ("Processing Video", "" when
+  // the job has ended); emitted as the panel changes.
+  void PhaseChanged(const QString& text);
+
+protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+  // IJobView.
+  void ProgressChanged(int position, int max) override;
+  void PreviewChanged(const TDib24* frame) override;
+  void StatusChanged(const std::string& text) override;
+  void ProgressLabelChanged(const std::string& text) override;
+  void ControlsChanged() override;
+  void OpenAddFilesDialog() override;
+  void OpenOutputDialog() override;
+
+private:
+  // Start-up and shutdown.
+  void AppEvtActivate();
+  void FormClose();
+  void LogLine(const std::string& line, int level = 1);
+
+  // Commands.
+  void addphotos_btnClick();
+  void imgreset_btnClick();
+  void save_btnClick();
+  void load_btnClick();
+  void prev_btnClick();
+  void next_btnClick();
+  void jump_btnClick();
+  void sort_btnClick();
+  void OnThumbClick(TThumbSlot* slot);
+  void sound_btnClick();
+  void resetaudio_btnClick();
+  void matchaudio_btnClick();
+  void exp_btnClick();
+  void codecconfig_btnClick();
+  void codecabout_btnClick();
+  void out_btnClick();
+  void go_btnClick();
+  void cancel_btnClick();
+  void ResetProject();
+  void settings_btnClick();
+  void help_btnClick();
+  void about_btnClick();
+  void OpenWeb(const std::string& address);
+  void OnFilesDropped();
+  void Organize();
+  void LoadProjectFile(const std::string& file);
+
+  // Runs a command; an error it does not handle ends it and is shown in an
+  // error box, and the window goes on.
+  void Command(const std::function<void()>& body);
+  void ConnectCommands();
+  void SetUpLook();
+  void CreateThumbSlots();
+  // The controls show the project; the project's rules may have changed it.
+  void SyncFromProject();
+  void ApplyControlStates();
+  // Runs the named file dialog in the folder; the chosen files, none when
+  // cancelled.
+  std::vector<std::string> ChooseFiles(const char* dialogName, const std::string& folder);
+  std::string ChooseFile(const char* dialogName, const std::string& folder);
+
+  TProgramEnvironment environment_;
+  std::unique_ptr<Ui::MainDlg> ui_;
+  TMainDialogs dialogs_;
+  std::unique_ptr<TPortableMode> portable_;
+  std::unique_ptr<TQtUiThread> uiThread_;
+
+  TSlideProject project_;
+  std::unique_ptr<TKLog> log_;
+  std::unique_ptr<TBmpToAvi> avi_;
+  std::unique_ptr<TJobControl> job_;
+  std::unique_ptr<TFrameServer> thumbServer_;
+  std::unique_ptr<TTaskProgressBar> taskbarProgress_;
+  std::unique_ptr<TLauncherEntry> launcher_;
+  std::vector<std::string> dropList_;
+  std::unique_ptr<TMyDropTarget> dropTarget_;
+  std::array<TThumbSlot*, ThumbSlotCount> thumbSlots_{};
+  int firstThumb_ = 0;
+  TStringList codecItems_;
+  QLabel* statusPanel0_ = nullptr;
+  QLabel* statusPanel1_ = nullptr;
+  bool activated_ = false;
+  bool startupDone_ = false;
+  bool closed_ = false;
+  bool syncing_ = false;
+};
+
+}  // namespace sdm

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/registry/Registry.h"
+#include "support/PortableMode.h"
+#include "support/U_SDMFct.h"
+#include "testsupport/TestSupport.h"
+
+using namespace sdm;
+namespace fs = std::filesystem;
+
+namespace {
+class PortableMode : public ::testing::Test {
+protected:
+  void SetUp() override {
+    setenv("SLIDOMAT_REGISTRY_DIR", dir.file("user").c_str(), 1);
+    setenv("SLIDOMAT_MACHINE_REGISTRY_DIR", dir.file("machine").c_str(), 1);
+    setenv("XDG_DATA_HOME", dir.file("data").c_str(), 1);
+    fs::create_directories(dir.file("usb"));
+  }
+  void TearDown() override {
+    for (const char* v : {"SLIDOMAT_REGISTRY_DIR", "SLIDOMAT_MACHINE_REGISTRY_DIR", "XDG_DATA_HOME"}) unsetenv(v);
+  }
+  std::string Program() const { return dir.file("usb/slidomat"); }
+  test::TempDir dir;
+};
+}  // namespace
+
+TEST_F(PortableMode, ACopyWithoutUninstallEntryLivesInItsSettingsFile) {
+  test::WriteText(dir.file("usb/settings.ini"), "[Settings]\r\nLastFCC=MJPG\r\n[Settings_DWORD]\r\nlangue=1036\r\n");
+  TPortableMode mode(Program());
+  ASSERT_TRUE(mode.Portable());
+  EXPECT_EQ(GetSetting("LastFCC"), "MJPG");
+  EXPECT_EQ(GetSettingDWord("langue"), 1036u);
+  SetSetting("OutPath", "/videos/");
+  SetProgramLocation(kProductName, Program());
+  ASSERT_TRUE(mode.Finish());
+  const std::string ini = test::ReadText(dir.file("usb/settings.ini"));
+  EXPECT_NE(ini.find("LastFCC=MJPG"), std::string::npos);
+  EXPECT_NE(ini.find("OutPath=/videos/"), std::string::npos);
+  EXPECT_NE(ini.find("langue=1036"), std::string::npos);
+  TRegistry reg(HKEY_CURRENT_USER);
+  EXPECT_FALSE(reg.KeyExists(kCompanyKey));
+  EXPECT_TRUE(mode.Finish());  // once only
+}
+
+TEST_F(PortableMode, AFailedExportKeepsTheKeysAndAnInstalledCopyTouchesNothing) {
+  // settings.ini is a folder: it cannot be written, so nothing is deleted.
+  fs::create_directories(dir.file("usb/settings.ini"));
+  {
+    TPortableMode mode(Program());
+    SetSetting("LastFCC", "DIB ");
+    EXPECT_FALSE(mode.Finish());
+    EXPECT_EQ(GetSetting("LastFCC"), "DIB ");
+  }
+  fs::remove(dir.file("usb/settings.ini"));
+  test::WriteText(dir.file("usb/settings.ini"), "[Settings]\r\nLastFCC=MJPG\r\n");
+  fs::create_directories(dir.file("machine"));
+  test::WriteText(dir.file("machine/HKEY_LOCAL_MACHINE.reg"),
+                  "Slidomat registry hive 1\n\n"
+                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvenit Slidomat]\n"
+                  "\"DisplayName\"=\"Tarvenit Slidomat 1.0\"\n");
+  TPortableMode installed(Program());
+  EXPECT_FALSE(installed.Portable());
+  EXPECT_EQ(GetSetting("LastFCC"), "DIB ");
+  EXPECT_TRUE(installed.Finish());
+  EXPECT_EQ(GetSetting("LastFCC"), "DIB ");
+  EXPECT_EQ(test::ReadText(dir.file("usb/settings.ini")), "[Settings]\r\nLastFCC=MJPG\r\n");
+}
