@@ -373,9 +373,11 @@ TEST_F(MainWindow, CancelStopsEitherPhaseAndKeepsWhatWasWritten) {
   Form().go_btn->click();
   WaitForJob();
   EXPECT_EQ(Main().Job()->LastEnd(), TJobEnd::MuxAborted);
+  // The cancel in the audio phase says where the complete silent video is.
   EXPECT_EQ(script.Texts, (std::vector<std::string>{"Aborted by user.",
                                                      "Visual options disabled due to incompatible temporal settings",
-                                                     "Aborted by user."}));
+                                                     "Aborted by user.\nThe video without sound is kept as " +
+                                                         dir.file("temp.avi")}));
   EXPECT_FALSE(Form().xfade_chk->isChecked());
   EXPECT_TRUE(fs::exists(dir.file("temp.avi")));
   EXPECT_FALSE(Project().SingleFrame());  // every ending ends Single Frame mode
