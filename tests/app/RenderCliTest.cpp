@@ -171,6 +171,7 @@ TEST_F(RenderCli, InterruptCancelsAndLeavesAValidShorterVideo) {
   const std::string out = dir.file("long.avi");
   const std::string errFile = dir.file("stderr.txt");
   const std::string cli = SDM_CLI;
+  const std::string pic = SourcePath("examples/landscape.jpg");  // no allocation after the fork
   pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
@@ -179,7 +180,6 @@ TEST_F(RenderCli, InterruptCancelsAndLeavesAValidShorterVideo) {
     dup2(nul, 0);
     dup2(nul, 1);
     dup2(err, 2);
-    const std::string pic = SourcePath("examples/landscape.jpg");
     execl(cli.c_str(), cli.c_str(), "render", "--codec", "DIB ", "--resolution", "320x240", "--fps", "60",
           "--ms-per-picture", "60000", "-o", out.c_str(), pic.c_str(), pic.c_str(), static_cast<char*>(nullptr));
     _exit(127);

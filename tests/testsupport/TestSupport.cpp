@@ -50,6 +50,12 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
   CommandResult result;
   if (argv.empty()) return result;
   int inPipe[2], outPipe[2], errPipe[2];
+  // Everything the child needs is made before the fork: another thread (a
+  // job's worker ending) may hold the allocator's lock at that moment, and a
+  // child that allocates would then wait for it for ever.
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
   if (pipe2(inPipe, O_CLOEXEC) || pipe2(outPipe, O_CLOEXEC) || pipe2(errPipe, O_CLOEXEC)) return result;
   pid_t pid = fork();
   if (pid < 0) return result;
@@ -57,9 +63,6 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
     dup2(inPipe[0], 0);
     dup2(outPipe[1], 1);
     dup2(errPipe[1], 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
     execvp(args[0], args.data());
     _exit(127);
   }
