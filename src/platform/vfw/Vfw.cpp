@@ -40,29 +40,30 @@ struct TCodecDef {
   WORD bitCount;       // biBitCount of the output; decoders of some formats read it
   AVPixelFormat pixfmt;
   bool evenSize;  // chroma subsampling needs even width and height
-  bool hasQuality;
+  bool hasQuality;  // the stored quality reaches the encoder
+  bool temporal;    // frames may depend on the ones before
 };
 
 // In the order the platform lists them.
 const TCodecDef kCodecs[] = {
     {mmioFOURCC('x', 'v', 'i', 'd'), "xvid", "Xvid MPEG-4 Video Codec", TKind::Lavc, {"libxvid", "mpeg4"},
-     mmioFOURCC('X', 'V', 'I', 'D'), 24, AV_PIX_FMT_YUV420P, true, true},
+     mmioFOURCC('X', 'V', 'I', 'D'), 24, AV_PIX_FMT_YUV420P, true, true, true},
     {mmioFOURCC('F', 'M', 'P', '4'), "FMP4", "FFmpeg MPEG-4 Part 2 Video", TKind::Lavc, {"mpeg4", nullptr},
-     mmioFOURCC('F', 'M', 'P', '4'), 24, AV_PIX_FMT_YUV420P, true, true},
+     mmioFOURCC('F', 'M', 'P', '4'), 24, AV_PIX_FMT_YUV420P, true, true, true},
     {mmioFOURCC('M', 'J', 'P', 'G'), "MJPG", "Motion JPEG", TKind::Lavc, {"mjpeg", nullptr},
-     mmioFOURCC('M', 'J', 'P', 'G'), 24, AV_PIX_FMT_YUVJ420P, true, true},
+     mmioFOURCC('M', 'J', 'P', 'G'), 24, AV_PIX_FMT_YUVJ420P, true, true, false},
     {mmioFOURCC('H', '2', '6', '4'), "H264", "H.264 Video (x264)", TKind::Lavc, {"libx264", nullptr},
-     mmioFOURCC('H', '2', '6', '4'), 24, AV_PIX_FMT_YUV420P, true, true},
+     mmioFOURCC('H', '2', '6', '4'), 24, AV_PIX_FMT_YUV420P, true, true, true},
     {mmioFOURCC('F', 'F', 'V', '1'), "FFV1", "FFV1 Lossless Video", TKind::Lavc, {"ffv1", nullptr},
-     mmioFOURCC('F', 'F', 'V', '1'), 32, AV_PIX_FMT_0RGB32, false, false},
+     mmioFOURCC('F', 'F', 'V', '1'), 32, AV_PIX_FMT_0RGB32, false, false, true},
     {mmioFOURCC('c', 'v', 'i', 'd'), "cvid", "Cinepak Codec", TKind::Lavc, {"cinepak", nullptr},
-     mmioFOURCC('c', 'v', 'i', 'd'), 24, AV_PIX_FMT_RGB24, false, false},
+     mmioFOURCC('c', 'v', 'i', 'd'), 24, AV_PIX_FMT_RGB24, false, true, true},
     {mmioFOURCC('M', 'S', 'V', 'C'), "MSVC", "Microsoft Video 1", TKind::Lavc, {"msvideo1", nullptr},
-     mmioFOURCC('M', 'S', 'V', 'C'), 16, AV_PIX_FMT_RGB555LE, false, false},
+     mmioFOURCC('M', 'S', 'V', 'C'), 16, AV_PIX_FMT_RGB555LE, false, false, true},
     {mmioFOURCC('Z', 'M', 'B', 'V'), "ZMBV", "Zip Motion Blocks Video", TKind::Lavc, {"zmbv", nullptr},
-     mmioFOURCC('Z', 'M', 'B', 'V'), 32, AV_PIX_FMT_0RGB32, false, false},
+     mmioFOURCC('Z', 'M', 'B', 'V'), 32, AV_PIX_FMT_0RGB32, false, false, true},
     {mmioFOURCC('D', 'I', 'B', ' '), "DIB", "Uncompressed RGB 24-bit", TKind::Dib, {nullptr, nullptr}, BI_RGB, 24,
-     AV_PIX_FMT_BGR24, false, false},
+     AV_PIX_FMT_BGR24, false, false, false},
 };
 
 // Frames larger than this are refused by every compressor: beyond any video
@@ -123,7 +124,10 @@ void FillInfo(const TCodecDef& d, ICINFO& info) {
   info = ICINFO{};
   info.fccType = ICTYPE_VIDEO;
   info.fccHandler = d.fcc;
-  info.dwFlags = VIDCF_COMPRESSFRAMES | (d.hasQuality ? VIDCF_QUALITY | VIDCF_TEMPORAL : 0);
+  // Our temporal compressors keep their own reference frames, so they need
+  // no copy of the previous frame from the caller (VIDCF_FASTTEMPORALC).
+  info.dwFlags = VIDCF_COMPRESSFRAMES | (d.hasQuality ? VIDCF_QUALITY : 0) |
+                 (d.temporal ? VIDCF_TEMPORAL | VIDCF_FASTTEMPORALC : 0);
   info.dwVersion = 1;
   info.dwVersionICM = 0x0104;
   Widen(info.szName, 16, d.name);
@@ -172,6 +176,10 @@ uint32_t MaxFrameSize(const TCodecDef& d, LONG w, LONG h) {
   return 2 * static_cast<uint32_t>(w) * static_cast<uint32_t>(h) * 4 + (1u << 16);
 }
 
+// The fixed quantiser of the quantiser-driven encoders for a quality of
+// 0 … 10000.
+int QuantiserOf(int quality) { return 2 + (10000 - std::clamp(quality, 0, 10000)) * 29 / 10000; }
+
 AVCodecContext* MakeContext(const TIcInstance& ic, LONG w, LONG h) {
   const TCodecDef& d = *ic.def;
   AVCodecContext* c = avcodec_alloc_context3(ic.codec);
@@ -187,13 +195,15 @@ AVCodecContext* MakeContext(const TIcInstance& ic, LONG w, LONG h) {
   c->strict_std_compliance = FF_COMPLIANCE_NORMAL;
   const int quality = std::clamp(ic.settings.Quality, 0, 10000);
   const std::string enc = ic.codec->name;
-  if (enc == "mpeg4" || enc == "libxvid" || enc == "mjpeg") {
-    // Quality 10000 is quantiser 2, quality 0 is 31.
-    const int q = 2 + (10000 - quality) * 29 / 10000;
+  if (enc == "mpeg4" || enc == "libxvid" || enc == "mjpeg" || enc == "cinepak") {
+    // Quality 10000 is quantiser 2, quality 0 is 31. libxvid and cinepak
+    // read it from every frame (EncodeOne), the others from here.
+    const int q = QuantiserOf(quality);
     c->flags |= AV_CODEC_FLAG_QSCALE;
     c->global_quality = FF_QP2LAMBDA * q;
     c->qmin = c->qmax = q;
-  } else if (enc == "libx264") {
+  }
+  if (enc == "libx264") {
     av_opt_set(c->priv_data, "preset", "veryfast", 0);
     av_opt_set(c->priv_data, "tune", "zerolatency", 0);
     av_opt_set_double(c->priv_data, "crf", 16.0 + (10000 - quality) * 30.0 / 10000.0, 0);
@@ -299,6 +309,9 @@ LRESULT Begin(TIcInstance& ic, const BITMAPINFOHEADER* in, const BITMAPINFOHEADE
 LRESULT EncodeOne(TIcInstance& ic, bool key) {
   ic.frame->pts = ic.pts++;
   ic.frame->pict_type = key ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+  // Some encoders take their quantiser from each frame, not from the
+  // context: without this libxvid made every frame at quantiser 2.
+  ic.frame->quality = ic.ctx->global_quality;
   if (avcodec_send_frame(ic.ctx, ic.frame) < 0) return ICERR_INTERNAL;
   // Configured without delay, an encoder that holds a frame back is broken.
   return avcodec_receive_packet(ic.ctx, ic.pkt) < 0 ? ICERR_INTERNAL : ICERR_OK;
