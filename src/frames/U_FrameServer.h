@@ -99,6 +99,13 @@ public:
   // the server then holds no picture and renders the next request cleanly.
   void GetFrame(TBitmap32& bitmap, int i);
 
+  // True when frame i shows exactly the pixels of the frame GetFrame drew
+  // last, and that was frame i − 1: a still picture between its fades (no
+  // pan, or a pan too slow to move the window this frame) under the same
+  // text. A caller that kept the bitmap of frame i − 1 has frame i in it
+  // already and need not ask for it.
+  bool FrameRepeats(int i) const;
+
   // The picture list changed: the next frame reloads its picture.
   void PicturesChanged();
 
@@ -140,6 +147,7 @@ private:
   std::unique_ptr<TImageFile> picture_;
   int loadedIndex_ = -1;
   int fadeIndex_ = -1;
+  int lastFrame_ = -1;  // the frame GetFrame drew last; -1 when none or after a change
   TBitmap32 fromFrame_;
   TBitmap32 toFrame_;
   TFramesFader fader_;

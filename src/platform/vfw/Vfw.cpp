@@ -161,6 +161,7 @@ struct TIcInstance {
   AVPacket* pkt = nullptr;
   int64_t pts = 0;
   AVRational rate{25, 1};  // frames per second, as ICM_COMPRESS_FRAMES_INFO last said
+  bool converted = false;  // frame holds the last input, converted for the encoder
 
   ~TIcInstance() { End(); }
   void End() {
@@ -170,6 +171,7 @@ struct TIcInstance {
     if (frame) av_frame_free(&frame);
     if (pkt) av_packet_free(&pkt);
     begun = false;
+    converted = false;
   }
 };
 
@@ -339,12 +341,18 @@ LRESULT Compress(TIcInstance& ic, const ICCOMPRESS& a) {
     size = stride * static_cast<uint32_t>(in.biHeight);
     std::memcpy(a.lpOutput, a.lpInput, size);
   } else {
-    if (av_frame_make_writable(ic.frame) < 0) return ICERR_MEMORY;
-    // The DIB is bottom-up: start at its last stored row and walk backwards.
-    const auto* bits = static_cast<const uint8_t*>(a.lpInput);
-    const uint8_t* src[4] = {bits + static_cast<size_t>(stride) * (in.biHeight - 1), nullptr, nullptr, nullptr};
-    const int srcStride[4] = {-static_cast<int>(stride), 0, 0, 0};
-    sws_scale(ic.sws, src, srcStride, 0, in.biHeight, ic.frame->data, ic.frame->linesize);
+    // A previous frame that is the input itself is a repeat: the converted
+    // frame from last time is still right (encoders only read it).
+    if (a.lpPrev != a.lpInput || !ic.converted) {
+      ic.converted = false;
+      if (av_frame_make_writable(ic.frame) < 0) return ICERR_MEMORY;
+      // The DIB is bottom-up: start at its last stored row and walk backwards.
+      const auto* bits = static_cast<const uint8_t*>(a.lpInput);
+      const uint8_t* src[4] = {bits + static_cast<size_t>(stride) * (in.biHeight - 1), nullptr, nullptr, nullptr};
+      const int srcStride[4] = {-static_cast<int>(stride), 0, 0, 0};
+      sws_scale(ic.sws, src, srcStride, 0, in.biHeight, ic.frame->data, ic.frame->linesize);
+      ic.converted = true;
+    }
     const bool force = (a.dwFlags & ICCOMPRESS_KEYFRAME) != 0;
     if (LRESULT r = EncodeOne(ic, force); r != ICERR_OK) return r;
     if (force && !(ic.pkt->flags & AV_PKT_FLAG_KEY)) {
