@@ -224,11 +224,11 @@ struct TFloor {
 TFloor MeasureFloor(const std::vector<std::string>& pictures, const std::string& encoder) {
   TFloor floor;
   floor.decodeSeconds = 0;
+  sdm::TBitmap32 decoded;  // one buffer for all, as the decoder's own output would be
   for (const auto& p : pictures) {
     const auto t0 = Clock::now();
     const std::vector<uint8_t> data = sdm::ReadPictureFile(p);
-    sdm::TBitmap32 bitmap;
-    sdm::DecodePicture(data.data(), data.size(), p, sdm::TFitSize{kWidth, kHeight}, bitmap);
+    sdm::DecodePicture(data.data(), data.size(), p, sdm::TFitSize{kWidth, kHeight}, decoded);
     floor.decodeSeconds += Seconds(t0, Clock::now());
   }
 

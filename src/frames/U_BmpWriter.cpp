@@ -1,6 +1,8 @@
 #include "frames/U_BmpWriter.h"
 
+#include <bit>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -10,19 +12,37 @@
 
 namespace sdm {
 
+namespace {
+
+// One row of 32-bit pixels as 24-bit BGR. Four pixels go out as three 32-bit
+// words (on little-endian machines 0xAARRGGBB is B, G, R, A in memory), so
+// the alpha bytes are shifted out instead of each byte being stored alone.
+void PackRow(const TColor32* s, uint8_t* d, int w) {
+  int x = 0;
+  for (; x + 4 <= w; x += 4, s += 4, d += 12) {
+    const uint32_t p0 = s[0] & 0xFFFFFF, p1 = s[1] & 0xFFFFFF, p2 = s[2] & 0xFFFFFF, p3 = s[3] & 0xFFFFFF;
+    const uint32_t words[3] = {p0 | p1 << 24, p1 >> 8 | p2 << 16, p2 >> 16 | p3 << 8};
+    std::memcpy(d, words, sizeof words);
+  }
+  for (; x < w; ++x, ++s, d += 3) {
+    d[0] = BlueOf(*s);
+    d[1] = GreenOf(*s);
+    d[2] = RedOf(*s);
+  }
+}
+
+}  // namespace
+
 void Bitmap32ToDib24(const TBitmap32& src, TDib24& dst) {
+  static_assert(std::endian::native == std::endian::little, "PackRow stores pixels in little-endian words");
   const int w = src.Width();
   const int h = src.Height();
-  dst.SetSize(w, h);
-  for (int y = 0; y < h; ++y) {
-    const TColor32* s = src.Row(y);
-    uint8_t* d = dst.TopRow(y);
-    for (int x = 0; x < w; ++x) {
-      d[3 * x] = BlueOf(s[x]);
-      d[3 * x + 1] = GreenOf(s[x]);
-      d[3 * x + 2] = RedOf(s[x]);
-    }
-  }
+  // A DIB of the right size is overwritten in place: its row padding is
+  // still the zeros SetSize left there, and nothing else needs clearing.
+  if (dst.Width() != w || dst.Height() != h || dst.Header.biBitCount != 24 ||
+      dst.Bits.size() != static_cast<size_t>(DibStride(w, 24)) * static_cast<size_t>(h))
+    dst.SetSize(w, h);
+  for (int y = 0; y < h; ++y) PackRow(src.Row(y), dst.TopRow(y), w);
 }
 
 TDib24 Bitmap32ToDib24(const TBitmap32& src) {

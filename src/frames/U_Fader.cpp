@@ -26,7 +26,7 @@ void TFramesFader::Blend(int k, TBitmap32& dest) const {
   for (int d = -255; d <= 255; ++d) share[d + 255] = static_cast<int>(std::nearbyint(d * w));
 
   if (dest.Width() != fromFrame_.Width() || dest.Height() != fromFrame_.Height())
-    dest.SetSize(fromFrame_.Width(), fromFrame_.Height());
+    dest.SetSizeForOverwrite(fromFrame_.Width(), fromFrame_.Height());
   const size_t n = static_cast<size_t>(fromFrame_.Width()) * static_cast<size_t>(fromFrame_.Height());
   const TColor32* a = fromFrame_.Bits();
   const TColor32* b = toFrame_.Bits();

@@ -157,6 +157,11 @@ int TFrameServer::FrameCount() const {
   return static_cast<int>(count);
 }
 
+void TFrameServer::KeepPictureStorage(bool keep) {
+  keepStorage_ = keep;
+  if (!keep) pictureStorage_ = TBitmap32();
+}
+
 void TFrameServer::PicturesChanged() {
   loadedIndex_ = -1;
   lastFrame_ = -1;
@@ -211,10 +216,10 @@ void TFrameServer::LoadPicture(int p) {
     height = (4 * frameHeight_) / 3;
   }
   auto start = TClock::now();
-  auto picture = std::make_unique<TImageFile>(pictures_[p], TFitSize{width, height});
+  auto picture = std::make_unique<TImageFile>(pictures_[p], TFitSize{width, height}, std::move(pictureStorage_));
   stats_.DecodeSeconds += SecondsSince(start);
   start = TClock::now();
-  picture->Fit(width, height);
+  picture->Fit(width, height, keepStorage_ ? &pictureStorage_ : nullptr);
   stats_.FitSeconds += SecondsSince(start);
   start = TClock::now();
   if (greyscale_) picture->Greyscale();

@@ -34,6 +34,7 @@ void TVideoMakerThd::Execute() {
   {
     TFrameServer server(*Pictures, Captions, fpp, Avi->Height, Avi->Width, Dynamic, CrossFade, Osd, Greyscale,
                         Sepia);
+    server.KeepPictureStorage(true);
     Position = 0;
     Total = server.FrameCount();
     UpdateProgress();
