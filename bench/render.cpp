@@ -307,7 +307,8 @@ int main(int argc, char** argv) {
     else if (a == "--pictures" && i + 1 < argc) keep = argv[++i];
     else if (a == "--videos" && i + 1 < argc) videos = argv[++i];
     else {
-      std::fprintf(stderr, "usage: bench_render [--rounds N] [--pictures DIR] [--videos DIR] [--only ours|ffmpeg|floor]\n");
+      std::fprintf(stderr,
+                   "usage: bench_render [--rounds N] [--pictures DIR] [--videos DIR] [--only ours|ffmpeg|floor]\n");
       return 2;
     }
   }
@@ -349,7 +350,8 @@ int main(int argc, char** argv) {
   if (only.empty() || only == "floor") floor = MeasureFloor(pictures, encoder);
 
   const double o = Best(ours), t = Best(theirs);
-  const double f = floor.decodeSeconds >= 0 && floor.encodeSeconds >= 0 ? floor.decodeSeconds + floor.encodeSeconds : -1;
+  const bool haveFloor = floor.decodeSeconds >= 0 && floor.encodeSeconds >= 0;
+  const double f = haveFloor ? floor.decodeSeconds + floor.encodeSeconds : -1;
   if (o > 0) {
     std::printf("ours            %7.2f s  %6.1f frames/s  peak memory %.1f MiB (%.1f MiB before the render)\n", o,
                 kFrames / o, last.peakKiB / 1024.0, last.startKiB / 1024.0);

@@ -1,6 +1,9 @@
 #include "frames/U_BmpWriter.h"
 
 #include <bit>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -14,16 +17,28 @@ namespace sdm {
 
 namespace {
 
-// One row of 32-bit pixels as 24-bit BGR. Four pixels go out as three 32-bit
-// words (on little-endian machines 0xAARRGGBB is B, G, R, A in memory), so
-// the alpha bytes are shifted out instead of each byte being stored alone.
+// One row of 32-bit pixels as 24-bit BGR (on little-endian machines
+// 0xAARRGGBB is B, G, R, A in memory). Eight pixels at a time: each 64-bit
+// lane of two pixels drops its alpha bytes into 6 bytes, and four such
+// groups go out as three 64-bit words.
 void PackRow(const TColor32* s, uint8_t* d, int w) {
   int x = 0;
-  for (; x + 4 <= w; x += 4, s += 4, d += 12) {
-    const uint32_t p0 = s[0] & 0xFFFFFF, p1 = s[1] & 0xFFFFFF, p2 = s[2] & 0xFFFFFF, p3 = s[3] & 0xFFFFFF;
-    const uint32_t words[3] = {p0 | p1 << 24, p1 >> 8 | p2 << 16, p2 >> 16 | p3 << 8};
+#if defined(__SSE2__)
+  const __m128i first = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF), second = _mm_set_epi32(0xFFFFFF, 0, 0xFFFFFF, 0);
+  auto six = [&](__m128i p) {
+    return _mm_or_si128(_mm_and_si128(p, first), _mm_srli_epi64(_mm_and_si128(p, second), 8));
+  };
+  for (; x + 8 <= w; x += 8, s += 8, d += 24) {
+    const __m128i lo = six(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+    const __m128i hi = six(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4)));
+    const uint64_t g0 = static_cast<uint64_t>(_mm_cvtsi128_si64(lo));
+    const uint64_t g1 = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(lo, lo)));
+    const uint64_t g2 = static_cast<uint64_t>(_mm_cvtsi128_si64(hi));
+    const uint64_t g3 = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(hi, hi)));
+    const uint64_t words[3] = {g0 | g1 << 48, g1 >> 16 | g2 << 32, g2 >> 32 | g3 << 16};
     std::memcpy(d, words, sizeof words);
   }
+#endif
   for (; x < w; ++x, ++s, d += 3) {
     d[0] = BlueOf(*s);
     d[1] = GreenOf(*s);

@@ -189,7 +189,8 @@ TEST(CompressorSettings, MpegFourCompressorsQuantiseAtTheStoredQuality) {
   lister.ListCodecs(lines);
   int checked = 0;
   for (const std::string fcc : {"xvid", "FMP4"}) {
-    if (std::none_of(lines.Items().begin(), lines.Items().end(), [&](const std::string& l) { return l.rfind(fcc, 0) == 0; }))
+    if (std::none_of(lines.Items().begin(), lines.Items().end(),
+                     [&](const std::string& l) { return l.rfind(fcc, 0) == 0; }))
       continue;
     SCOPED_TRACE(fcc);
     for (const auto& [quality, quantiser] : {std::pair{9000, 4}, std::pair{0, 31}, std::pair{10000, 2}}) {

@@ -141,9 +141,11 @@ TEST(ImageFileTest, StorageHandedOnFromPictureToPictureGivesTheSamePictures) {
   test::TempDir dir;
   TBitmap32 big(40, 30), small(8, 12);
   for (int y = 0; y < 30; ++y)
-    for (int x = 0; x < 40; ++x) big.SetPixel(x, y, Color32(static_cast<uint8_t>(x * 6), static_cast<uint8_t>(y * 8), 50));
+    for (int x = 0; x < 40; ++x)
+      big.SetPixel(x, y, Color32(static_cast<uint8_t>(x * 6), static_cast<uint8_t>(y * 8), 50));
   for (int y = 0; y < 12; ++y)
-    for (int x = 0; x < 8; ++x) small.SetPixel(x, y, Color32(static_cast<uint8_t>(x * 30), 7, static_cast<uint8_t>(y * 20)));
+    for (int x = 0; x < 8; ++x)
+      small.SetPixel(x, y, Color32(static_cast<uint8_t>(x * 30), 7, static_cast<uint8_t>(y * 20)));
   const std::string bigFile = Bmp24(dir, "big.bmp", big), smallFile = Bmp24(dir, "small.bmp", small);
   // JPEGs are decoded straight into the storage, upright and turned.
   const std::vector<uint8_t> jpeg =
