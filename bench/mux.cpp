@@ -5,9 +5,9 @@
 // files in the same run.
 //
 // The soundtrack: 128 kbit/s, 44100 Hz, about 57 MB, 137 812 frames of real
-// headers and random payload (nothing is decoded on either side). The video:
-// 90 000 frames of 320 × 240 at 25 frames per second through our "xvid"
-// compressor. Runs alternate and the best of each is kept.
+// headers, empty side information and random payload (nothing is decoded).
+// The video: 90 000 frames of 320 × 240 at 25 frames per second through our
+// "xvid" compressor. Runs alternate and the best of each is kept.
 //
 // Usage: bench_mux [--rounds N] [--keep DIR] [--only ours|ffmpeg]
 //   --keep DIR keeps the two inputs in DIR and reuses them on the next run.
@@ -46,7 +46,10 @@ void MakeSoundtrack(const std::string& path) {
     const bool padded = (i * 96) % 100 < 96;
     const uint8_t header[4] = {0xFF, 0xFB, static_cast<uint8_t>(padded ? 0x92 : 0x90), 0x64};
     data.insert(data.end(), header, header + 4);
-    for (int k = 4; k < (padded ? 418 : 417); ++k) data.push_back(static_cast<uint8_t>(random()));
+    // Empty side information (the frame is silence to a decoder that looks),
+    // then random bytes.
+    data.insert(data.end(), 32, 0);
+    for (int k = 36; k < (padded ? 418 : 417); ++k) data.push_back(static_cast<uint8_t>(random()));
   }
   std::ofstream out(path, std::ios::binary);
   out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));

@@ -334,8 +334,11 @@ int main(int argc, char** argv) {
 
   std::vector<double> ours, theirs;
   TOurRun last;
+  std::error_code ec;
   for (int r = 0; r < rounds; ++r) {
     if (only.empty() || only == "ours") {
+      // As a fresh render: no question about overwriting the last round's.
+      fs::remove(videoDir / "ours.avi", ec);
       last = RenderOurs(pictures, (videoDir / "ours.avi").string());
       ours.push_back(last.seconds);
       std::printf("  ours   %.2f s (%d frames, peak %.1f MiB)\n", last.seconds, last.frames, last.peakKiB / 1024.0);
@@ -365,7 +368,6 @@ int main(int argc, char** argv) {
   if (o > 0 && t > 0) std::printf("ratio ours / ffmpeg cached   %.2f  (target <= 1.0)\n", o / t);
   if (f > 0 && t > 0) std::printf("ratio floor / ffmpeg cached  %.2f\n", f / t);
   if (o > 0 && f > 0) std::printf("ratio ours / floor           %.2f\n", o / f);
-  std::error_code ec;
   fs::remove_all(dir, ec);
   return 0;
 }
