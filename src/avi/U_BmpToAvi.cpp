@@ -138,6 +138,12 @@ void TBmpToAvi::Open() {
 
   compressor_ = ICOpen(ICTYPE_VIDEO, mmioStringToFOURCC(fourCC_), ICMODE_COMPRESS);
   SDM_ASSERT(compressor_ != nullptr, "ICOpen failed.");
+  // A temporal compressor that keeps its own reference frames says so
+  // (VIDCF_FASTTEMPORALC); only the others are handed a copy of the
+  // previous frame, which costs a whole frame's copy every frame.
+  ICINFO about;
+  ICGetInfo(compressor_, &about, sizeof about);
+  keepsPrevious_ = (about.dwFlags & VIDCF_TEMPORAL) != 0 && (about.dwFlags & VIDCF_FASTTEMPORALC) == 0;
 
   frameNumber_ = 1;
   started_ = false;
@@ -145,7 +151,7 @@ void TBmpToAvi::Open() {
   closed_ = false;
 }
 
-void TBmpToAvi::AddFrame(const TDib24& bitmap) {
+void TBmpToAvi::AddFrame(const TDib24& bitmap, bool repeatsPrevious) {
   // The frame must be the 24-bit DIB its header describes; anything else
   // would make the compressor read past the pixels.
   const BITMAPINFOHEADER& hdr = bitmap.Header;
@@ -182,24 +188,38 @@ void TBmpToAvi::AddFrame(const TDib24& bitmap) {
                                                        reinterpret_cast<DWORD_PTR>(&outFormat_)));
     prevFormat_.clear();
     prevBits_.clear();
+    lastBits_ = nullptr;
     started_ = true;
   }
+  // Only the very pixels compressed last can be repeated.
+  const bool repeat = repeatsPrevious && bits == lastBits_;
 
   // Kept from frame to frame: clearing megabytes for every frame cost more
   // than compressing a small one. Only the bytes the compressor reports are
   // written to the file.
   outBuffer_.resize(static_cast<size_t>(std::max<int32_t>(maxFrameSize_, 0)));
   DWORD ckid = 0, flags = 0;
-  const bool havePrev = !prevFormat_.empty();
-  const LRESULT r =
-      ICCompress(compressor_, 0, &outFormat_, outBuffer_.data(), &in, bits, &ckid, &flags, frameNumber_, 0, 0,
-                 havePrev ? reinterpret_cast<const BITMAPINFOHEADER*>(prevFormat_.data()) : nullptr,
-                 havePrev ? prevBits_.data() : nullptr);
+  // The previous frame: for a repeat, these very pixels, which also tells
+  // the compressor that its work on them still holds.
+  const BITMAPINFOHEADER* prevHeader = nullptr;
+  const void* prevBits = nullptr;
+  if (repeat) {
+    prevHeader = &in;
+    prevBits = bits;
+  } else if (!prevFormat_.empty()) {
+    prevHeader = reinterpret_cast<const BITMAPINFOHEADER*>(prevFormat_.data());
+    prevBits = prevBits_.data();
+  }
+  const LRESULT r = ICCompress(compressor_, 0, &outFormat_, outBuffer_.data(), &in, bits, &ckid, &flags,
+                               frameNumber_, 0, 0, prevHeader, prevBits);
   SDM_ASSERT(r == 0 && !outBuffer_.empty(), "ICCompress failed.");
 
-  const auto* inBytes = reinterpret_cast<const uint8_t*>(&in);
-  prevFormat_.assign(inBytes, inBytes + sizeof in);
-  prevBits_.assign(bits, bits + in.biSizeImage);
+  if (keepsPrevious_ && !repeat) {
+    const auto* inBytes = reinterpret_cast<const uint8_t*>(&in);
+    prevFormat_.assign(inBytes, inBytes + sizeof in);
+    prevBits_.assign(bits, bits + in.biSizeImage);
+  }
+  lastBits_ = bits;
   ++frameNumber_;
 
   lastError_ = AVIStreamWrite(stream_, frameNumber_, 1, outBuffer_.data(), static_cast<long>(outFormat_.biSizeImage),

@@ -59,8 +59,12 @@ public:
   // failed. Err: $…", "ICOpen failed.") naming U_BmpToAvi and the line;
   // failures on the file are EFileFailure, which add its path and the reason.
   void Open();
-  // Compresses one 24-bit frame and appends it to the stream.
-  void AddFrame(const TDib24& bitmap);
+  // Compresses one 24-bit frame and appends it to the stream. repeatsPrevious
+  // says the frame is the same bitmap as the frame before, pixels unchanged:
+  // the compressor is told (the previous frame handed to it is this one),
+  // and may reuse its work on the frame. Every frame is compressed and
+  // written either way.
+  void AddFrame(const TDib24& bitmap, bool repeatsPrevious = false);
   // Finishes the file and frees every handle; safe when nothing is open.
   // Throws "FileRelease failed. Err: $…" with the path and the reason (a
   // full disk) when the finished file could not be written completely
@@ -88,8 +92,12 @@ private:
   int32_t maxFrameSize_ = 0;
   bool started_ = false;
   int32_t frameNumber_ = 0;
+  // A copy of the previous frame, only for compressors that need one to
+  // compress the next (temporal ones that keep no reference of their own).
+  bool keepsPrevious_ = false;
   std::vector<uint8_t> prevFormat_;
   std::vector<uint8_t> prevBits_;
+  const uint8_t* lastBits_ = nullptr;  // the pixels of the frame compressed last
   std::vector<uint8_t> outBuffer_;
 };
 

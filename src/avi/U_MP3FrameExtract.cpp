@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 
 #include "platform/RegularFile.h"
 #include "support/Errors.h"
@@ -212,21 +213,19 @@ void TMP3FrameExtract::Scan() {
   // Refuse before allocating: the index could not address such a file anyway.
   if (size >= MaxFileSize)
     throw EError("The soundtrack \"" + FileName + "\" is too large (" + std::to_string(size) + " bytes).");
-  std::vector<uint8_t> data(static_cast<size_t>(size));
+  // Not cleared first: the file is read over every byte of it (an hour of
+  // music is some 60 MB), and only the bytes read are scanned.
+  const std::unique_ptr<uint8_t[]> data(new uint8_t[std::max<size_t>(static_cast<size_t>(size), 1)]);
   size_t done = 0;
-  while (done < data.size()) {
+  while (done < size) {
     if (done > 0 && OnAbortQuery && OnAbortQuery()) return;
-    const ssize_t got = ::read(file.fd, data.data() + done, std::min(data.size() - done, kReadPiece));
+    const ssize_t got = ::read(file.fd, data.get() + done, std::min(static_cast<size_t>(size) - done, kReadPiece));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) throw EError(SystemError("Cannot read the soundtrack", FileName, errno));
-    if (got == 0) {
-      // Shrunk while we read it: scan what is there.
-      data.resize(done);
-      break;
-    }
+    if (got == 0) break;  // shrunk while we read it: scan what is there
     done += static_cast<size_t>(got);
   }
-  ScanBuffer(data.data(), data.size());
+  ScanBuffer(data.get(), done);
 }
 
 }  // namespace sdm

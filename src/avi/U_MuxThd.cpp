@@ -88,11 +88,50 @@ struct TMuxHandles {
   }
 };
 
-struct TSoundFile {
-  int fd = -1;
-  ~TSoundFile() {
-    if (fd >= 0) ::close(fd);
+// The soundtrack read in large blocks and handed out a frame at a time: an
+// hour of music is some 140 000 frames of about 400 bytes, and a system call
+// for each cost more than copying them.
+class TSoundReader {
+public:
+  explicit TSoundReader(int fd) : fd_(fd) {}
+  ~TSoundReader() { Close(); }
+  TSoundReader(const TSoundReader&) = delete;
+  TSoundReader& operator=(const TSoundReader&) = delete;
+
+  bool IsOpen() const { return fd_ >= 0; }
+  void Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
   }
+
+  // The size bytes at offset, valid until the next call; null when they
+  // cannot be read (problem says why).
+  const uint8_t* Read(int64_t offset, size_t size, std::string& problem) {
+    if (offset >= blockStart_ && offset - blockStart_ + static_cast<int64_t>(size) <= static_cast<int64_t>(held_))
+      return block_.data() + (offset - blockStart_);
+    block_.resize(std::max(size, kBlockSize));
+    blockStart_ = offset;
+    held_ = 0;
+    while (held_ < size) {
+      const ssize_t got = ::pread(fd_, block_.data() + held_, block_.size() - held_,
+                                  static_cast<off_t>(offset) + static_cast<off_t>(held_));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        problem = got < 0 ? std::strerror(errno) : "the file has become shorter";
+        held_ = 0;
+        return nullptr;
+      }
+      held_ += static_cast<size_t>(got);
+    }
+    return block_.data();
+  }
+
+private:
+  static constexpr size_t kBlockSize = 1 << 20;
+  int fd_;
+  std::vector<uint8_t> block_;
+  int64_t blockStart_ = 0;
+  size_t held_ = 0;  // bytes of block_ read from blockStart_ on
 };
 
 // The same file reached by two names: writing the output must never
@@ -228,28 +267,18 @@ void TMuxThd::Execute() {
 
   SetMessage("Adding Audio Stream");
   std::string problem;
-  TSoundFile sound{OpenRegularFileForReading(AudioFile, problem)};
-  if (sound.fd < 0) throw EError("Cannot open the soundtrack \"" + AudioFile + "\": " + problem);
+  TSoundReader sound(OpenRegularFileForReading(AudioFile, problem));
+  if (!sound.IsOpen()) throw EError("Cannot open the soundtrack \"" + AudioFile + "\": " + problem);
   Position = 0;
   Total = count - 1;
   ReportProgress();
-  std::vector<uint8_t> chunk;
   for (int j = 0; j <= count - 2 && !Terminated(); ++j) {
-    const int64_t offset = frames.FramePosition(j);
-    chunk.resize(static_cast<size_t>(frames.FrameSize(j)));
-    size_t done = 0;
-    while (done < chunk.size()) {
-      const ssize_t got = ::pread(sound.fd, chunk.data() + done, chunk.size() - done,
-                                  static_cast<off_t>(offset) + static_cast<off_t>(done));
-      if (got < 0 && errno == EINTR) continue;
-      // The soundtrack changed since it was scanned: stop rather than write
-      // a frame that is not there.
-      if (got <= 0)
-        throw EError("Cannot read the soundtrack \"" + AudioFile + "\": " +
-                     (got < 0 ? std::strerror(errno) : "the file has become shorter"));
-      done += static_cast<size_t>(got);
-    }
-    SDM_CHECK_AVI_FILE(AVIStreamWrite(h.outAudio, j + 1, 1, chunk.data(), static_cast<long>(chunk.size()), 0),
+    const size_t size = static_cast<size_t>(frames.FrameSize(j));
+    const uint8_t* chunk = sound.Read(frames.FramePosition(j), size, problem);
+    // The soundtrack changed since it was scanned: stop rather than write a
+    // frame that is not there.
+    if (!chunk) throw EError("Cannot read the soundtrack \"" + AudioFile + "\": " + problem);
+    SDM_CHECK_AVI_FILE(AVIStreamWrite(h.outAudio, j + 1, 1, chunk, static_cast<long>(size), 0),
                        "StreamWrite failed. Err: $", OutputFile);
     Position = j + 1;
     ReportProgress();
@@ -257,8 +286,7 @@ void TMuxThd::Execute() {
 
   // Releasing the last handle of the output writes its headers and indexes;
   // a full disk shows only here, and must not end as "Done".
-  ::close(sound.fd);
-  sound.fd = -1;
+  sound.Close();
   TFirstFailure released;
   released.Note(AVIStreamRelease(h.outAudio));
   h.outAudio = nullptr;

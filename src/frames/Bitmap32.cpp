@@ -6,11 +6,16 @@
 namespace sdm {
 
 void TBitmap32::SetSize(int width, int height) {
+  SetSizeForOverwrite(width, height);
+  std::fill(pixels_.begin(), pixels_.end(), Color32(0, 0, 0));
+}
+
+void TBitmap32::SetSizeForOverwrite(int width, int height) {
   if (width < 0 || height < 0) throw std::invalid_argument("negative bitmap size");
   if (width == 0 || height == 0) width = height = 0;
   width_ = width;
   height_ = height;
-  pixels_.assign(static_cast<size_t>(width) * static_cast<size_t>(height), Color32(0, 0, 0));
+  pixels_.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
 }
 
 void TBitmap32::FillRect(int left, int top, int right, int bottom, TColor32 c) {

@@ -4,9 +4,34 @@
 // the video.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace sdm {
+
+// An allocator whose elements start uninitialised when made without a value,
+// so that a bitmap about to be overwritten whole is not filled first.
+template <typename T>
+class TForOverwriteAllocator : public std::allocator<T> {
+public:
+  template <typename U>
+  struct rebind {
+    using other = TForOverwriteAllocator<U>;
+  };
+  TForOverwriteAllocator() = default;
+  template <typename U>
+  TForOverwriteAllocator(const TForOverwriteAllocator<U>&) noexcept {}
+  template <typename U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <typename U, typename... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
 
 using TColor32 = uint32_t;
 
@@ -27,6 +52,11 @@ public:
   // A size with a zero side gives an empty bitmap. Negative sizes are refused
   // with std::invalid_argument.
   void SetSize(int width, int height);
+  // Resizes like SetSize but leaves the pixels undefined, for a caller that
+  // writes every one of them next; the storage is kept when it is large
+  // enough, so a bitmap reused for frame after frame or picture after
+  // picture costs no clearing and no fresh memory.
+  void SetSizeForOverwrite(int width, int height);
 
   int Width() const { return width_; }
   int Height() const { return height_; }
@@ -52,7 +82,7 @@ public:
 private:
   int width_ = 0;
   int height_ = 0;
-  std::vector<TColor32> pixels_;
+  std::vector<TColor32, TForOverwriteAllocator<TColor32>> pixels_;
 };
 
 }  // namespace sdm

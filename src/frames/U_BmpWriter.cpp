@@ -1,6 +1,11 @@
 #include "frames/U_BmpWriter.h"
 
+#include <bit>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -10,19 +15,49 @@
 
 namespace sdm {
 
+namespace {
+
+// One row of 32-bit pixels as 24-bit BGR (on little-endian machines
+// 0xAARRGGBB is B, G, R, A in memory). Eight pixels at a time: each 64-bit
+// lane of two pixels drops its alpha bytes into 6 bytes, and four such
+// groups go out as three 64-bit words.
+void PackRow(const TColor32* s, uint8_t* d, int w) {
+  int x = 0;
+#if defined(__SSE2__)
+  const __m128i first = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF), second = _mm_set_epi32(0xFFFFFF, 0, 0xFFFFFF, 0);
+  auto six = [&](__m128i p) {
+    return _mm_or_si128(_mm_and_si128(p, first), _mm_srli_epi64(_mm_and_si128(p, second), 8));
+  };
+  for (; x + 8 <= w; x += 8, s += 8, d += 24) {
+    const __m128i lo = six(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
+    const __m128i hi = six(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4)));
+    const uint64_t g0 = static_cast<uint64_t>(_mm_cvtsi128_si64(lo));
+    const uint64_t g1 = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(lo, lo)));
+    const uint64_t g2 = static_cast<uint64_t>(_mm_cvtsi128_si64(hi));
+    const uint64_t g3 = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(hi, hi)));
+    const uint64_t words[3] = {g0 | g1 << 48, g1 >> 16 | g2 << 32, g2 >> 32 | g3 << 16};
+    std::memcpy(d, words, sizeof words);
+  }
+#endif
+  for (; x < w; ++x, ++s, d += 3) {
+    d[0] = BlueOf(*s);
+    d[1] = GreenOf(*s);
+    d[2] = RedOf(*s);
+  }
+}
+
+}  // namespace
+
 void Bitmap32ToDib24(const TBitmap32& src, TDib24& dst) {
+  static_assert(std::endian::native == std::endian::little, "PackRow stores pixels in little-endian words");
   const int w = src.Width();
   const int h = src.Height();
-  dst.SetSize(w, h);
-  for (int y = 0; y < h; ++y) {
-    const TColor32* s = src.Row(y);
-    uint8_t* d = dst.TopRow(y);
-    for (int x = 0; x < w; ++x) {
-      d[3 * x] = BlueOf(s[x]);
-      d[3 * x + 1] = GreenOf(s[x]);
-      d[3 * x + 2] = RedOf(s[x]);
-    }
-  }
+  // A DIB of the right size is overwritten in place: its row padding is
+  // still the zeros SetSize left there, and nothing else needs clearing.
+  if (dst.Width() != w || dst.Height() != h || dst.Header.biBitCount != 24 ||
+      dst.Bits.size() != static_cast<size_t>(DibStride(w, 24)) * static_cast<size_t>(h))
+    dst.SetSize(w, h);
+  for (int y = 0; y < h; ++y) PackRow(src.Row(y), dst.TopRow(y), w);
 }
 
 TDib24 Bitmap32ToDib24(const TBitmap32& src) {

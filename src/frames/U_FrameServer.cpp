@@ -157,16 +157,37 @@ int TFrameServer::FrameCount() const {
   return static_cast<int>(count);
 }
 
+void TFrameServer::KeepPictureStorage(bool keep) {
+  keepStorage_ = keep;
+  if (!keep) pictureStorage_ = TBitmap32();
+}
+
 void TFrameServer::PicturesChanged() {
   loadedIndex_ = -1;
+  lastFrame_ = -1;
   // The held end views may show pictures that are no longer at their index;
   // rendering them again on the next fade frame costs little.
   fadeIndex_ = -1;
 }
 
+bool TFrameServer::FrameRepeats(int i) const {
+  if (i <= 0 || i != lastFrame_ + 1 || i >= FrameCount()) return false;
+  const int period = framesPerPicture_ + fadeFrames_;
+  const int p = i / period;
+  const int r = i % period;
+  // Frame i − 1 was the step before on the same picture, which is still the
+  // one loaded; the text is that picture's either way.
+  if (r == 0 || r >= framesPerPicture_ || loadedIndex_ != p) return false;
+  int left = 0, top = 0, prevLeft = 0, prevTop = 0;
+  WindowOrigin(p, r, left, top);
+  WindowOrigin(p, r - 1, prevLeft, prevTop);
+  return left == prevLeft && top == prevTop;
+}
+
 void TFrameServer::GetFrame(TBitmap32& bitmap, int i) {
   if (i < 0 || i >= FrameCount())
     throw std::out_of_range("Frame index " + std::to_string(i) + " out of range");
+  lastFrame_ = -1;  // until this frame is drawn whole
   const int period = framesPerPicture_ + fadeFrames_;
   const int p = i / period;
   const int r = i % period;
@@ -179,6 +200,7 @@ void TFrameServer::GetFrame(TBitmap32& bitmap, int i) {
     shown = p + 1;
   }
   if (osd_) DrawOsdFor(bitmap, shown);
+  lastFrame_ = i;
 }
 
 void TFrameServer::LoadPicture(int p) {
@@ -194,10 +216,10 @@ void TFrameServer::LoadPicture(int p) {
     height = (4 * frameHeight_) / 3;
   }
   auto start = TClock::now();
-  auto picture = std::make_unique<TImageFile>(pictures_[p], TFitSize{width, height});
+  auto picture = std::make_unique<TImageFile>(pictures_[p], TFitSize{width, height}, std::move(pictureStorage_));
   stats_.DecodeSeconds += SecondsSince(start);
   start = TClock::now();
-  picture->Fit(width, height);
+  picture->Fit(width, height, keepStorage_ ? &pictureStorage_ : nullptr);
   stats_.FitSeconds += SecondsSince(start);
   start = TClock::now();
   if (greyscale_) picture->Greyscale();

@@ -99,8 +99,21 @@ public:
   // the server then holds no picture and renders the next request cleanly.
   void GetFrame(TBitmap32& bitmap, int i);
 
+  // True when frame i shows exactly the pixels of the frame GetFrame drew
+  // last, and that was frame i − 1: a still picture between its fades (no
+  // pan, or a pan too slow to move the window this frame) under the same
+  // text. A caller that kept the bitmap of frame i − 1 has frame i in it
+  // already and need not ask for it.
+  bool FrameRepeats(int i) const;
+
   // The picture list changed: the next frame reloads its picture.
   void PicturesChanged();
+
+  // A job's server loads one picture after another: keeping the memory a
+  // picture was decoded into for the next one saves mapping and faulting in
+  // some 48 MB per 12-megapixel photo. Off by default, so that a long-lived
+  // server (the thumbnails) holds no more than its small pictures.
+  void KeepPictureStorage(bool keep);
 
   // The strip and, when a picture is loaded, its number and caption.
   void DrawOsd(TBitmap32& bitmap);
@@ -138,8 +151,11 @@ private:
   bool dynamic_, crossFade_, osd_, greyscale_, sepia_;
 
   std::unique_ptr<TImageFile> picture_;
+  bool keepStorage_ = false;
+  TBitmap32 pictureStorage_;  // what the last picture was decoded into, when kept
   int loadedIndex_ = -1;
   int fadeIndex_ = -1;
+  int lastFrame_ = -1;  // the frame GetFrame drew last; -1 when none or after a change
   TBitmap32 fromFrame_;
   TBitmap32 toFrame_;
   TFramesFader fader_;

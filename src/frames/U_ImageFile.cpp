@@ -126,7 +126,10 @@ double Nearest(double v) { return std::nearbyint(v); }  // ties to even in the d
 
 TImageFile::TImageFile(const std::string& fileName) : TImageFile(fileName, TFitSize{}) {}
 
-TImageFile::TImageFile(const std::string& fileName, TFitSize fit) : fileName_(fileName) {
+TImageFile::TImageFile(const std::string& fileName, TFitSize fit) : TImageFile(fileName, fit, TBitmap32()) {}
+
+TImageFile::TImageFile(const std::string& fileName, TFitSize fit, TBitmap32&& storage)
+    : bitmap_(std::move(storage)), fileName_(fileName) {
   // A frame beyond the bound is refused before the file is even read.
   CheckFitSize(fit.width, fit.height);
   const std::vector<uint8_t> data = ReadPictureFile(fileName);
@@ -140,7 +143,7 @@ TImageFile::TImageFile(const std::string& fileName, int width, int height)
   Fit(width, height);
 }
 
-void TImageFile::Fit(int width, int height) {
+void TImageFile::Fit(int width, int height, TBitmap32* spare) {
   if (static_cast<int64_t>(width) * height == 0) return;
   CheckFitSize(width, height);
   const int w = bitmap_.Width();
@@ -177,11 +180,18 @@ void TImageFile::Fit(int width, int height) {
       for (int i = 0; i < tw; ++i) dst[i] = src[columns[static_cast<size_t>(i)]];
     }
   }
+  if (spare) *spare = std::move(bitmap_);
   bitmap_ = std::move(fitted);
 }
 
 void TImageFile::CopyWindow(int top, int left, int height, int width, TBitmap32& dest) const {
-  dest.SetSize(width, height);
+  // A window inside the picture covers the whole destination.
+  const bool inside = left >= 0 && top >= 0 && width >= 0 && height >= 0 && left + width <= bitmap_.Width() &&
+                      top + height <= bitmap_.Height();
+  if (inside)
+    dest.SetSizeForOverwrite(width, height);
+  else
+    dest.SetSize(width, height);
   dest.CopyRect(0, 0, bitmap_, left, top, width, height);
 }
 

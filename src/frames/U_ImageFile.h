@@ -66,10 +66,15 @@ public:
   // Loads the picture, then Fit(width, height). A target beyond
   // kMaxPicturePixels is refused before the file is read.
   TImageFile(const std::string& fileName, int width, int height);
+  // Loads the picture into storage handed back by an earlier picture's Fit,
+  // so that a slideshow decodes picture after picture into the same memory
+  // instead of mapping (and faulting in) a fresh picture-sized buffer each.
+  TImageFile(const std::string& fileName, TFitSize fit, TBitmap32&& storage);
 
   // Scales the loaded picture into a width × height bitmap with black bars.
-  // Throws EError for a target beyond kMaxPicturePixels.
-  void Fit(int width, int height);
+  // Throws EError for a target beyond kMaxPicturePixels. The picture as
+  // loaded is let go, or moved into spare when one is given.
+  void Fit(int width, int height, TBitmap32* spare = nullptr);
   // Resizes dest to width × height and copies the picture's rectangle at
   // (left, top) of that size into it, pixel for pixel.
   void CopyWindow(int top, int left, int height, int width, TBitmap32& dest) const;

@@ -34,6 +34,7 @@ void TVideoMakerThd::Execute() {
   {
     TFrameServer server(*Pictures, Captions, fpp, Avi->Height, Avi->Width, Dynamic, CrossFade, Osd, Greyscale,
                         Sepia);
+    server.KeepPictureStorage(true);
     Position = 0;
     Total = server.FrameCount();
     UpdateProgress();
@@ -44,9 +45,15 @@ void TVideoMakerThd::Execute() {
     try {
       for (int i = 0; i < Total; ++i) {
         if (Terminated()) break;
-        server.GetFrame(frame, i);
-        Bitmap32ToDib24(frame, *Preview);
-        Avi->AddFrame(*Preview);
+        // Most frames of a slideshow repeat the one before (a still picture
+        // between fades): the frame and its 24-bit form are still here, and
+        // the writer is told so, so that nothing is drawn or converted twice.
+        const bool repeat = server.FrameRepeats(i);
+        if (!repeat) {
+          server.GetFrame(frame, i);
+          Bitmap32ToDib24(frame, *Preview);
+        }
+        Avi->AddFrame(*Preview, repeat);
         Position = i;
         UpdateProgress();
       }

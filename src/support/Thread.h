@@ -8,12 +8,12 @@
 // a plain queue pumped by the main thread.
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <exception>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace sdm {
 
@@ -33,6 +33,12 @@ public:
 
 // The UI thread of the command line and the tests: the thread that creates
 // the loop is its UI thread; it runs queued calls in ProcessPending.
+//
+// A worker that reports after every chunk of its work hands over hundreds of
+// thousands of calls a job, each waited for. So a hand-over costs no
+// allocation and, while both threads are busy, no system call: each side
+// first watches for the other for a few microseconds, and only a side that
+// found nothing goes to sleep and has to be woken.
 class TEventLoop : public IUiThread {
 public:
   TEventLoop();
@@ -44,10 +50,28 @@ public:
   void RunUntil(const std::function<bool()>& pred);
 
 private:
+  // A posted call owns its function; a synchronous one points at the
+  // caller's function, error and flag, all on the caller's stack. Each caller
+  // waits for its own flag, so a call that pumps the loop itself (waiting
+  // for another thread) cannot let a different caller go early.
+  struct TCall {
+    std::function<void()> posted;
+    const std::function<void()>* waited = nullptr;
+    std::exception_ptr* error = nullptr;
+    std::atomic<bool>* ran = nullptr;
+  };
+  void Enqueue(TCall call);
+  void RunCall(TCall& call);
+
   std::thread::id uiThread_;
   std::mutex mutex_;
-  std::condition_variable cv_;
-  std::deque<std::function<void()>> queue_;
+  std::condition_variable work_;  // the UI thread waits here for calls
+  std::condition_variable done_;  // workers wait here for their call to have run
+  std::vector<TCall> queue_;
+  std::vector<TCall> spare_;  // the storage of the last batch, kept for the next; UI thread only
+  bool uiSleeping_ = false;  // under mutex_
+  std::atomic<size_t> queued_{0};
+  std::atomic<int> workersSleeping_{0};
 };
 
 // A worker thread in the manner of the threads of the original design:

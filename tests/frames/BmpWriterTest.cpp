@@ -35,6 +35,33 @@ TEST(BmpWriterTest, DibIsBottomUpBgrWithPaddedRows) {
   EXPECT_EQ(dib.Bits[15], 0);                      // padding
 }
 
+// One DIB reused for frames of every width: each pixel lands as B, G, R in
+// its place whatever the width's remainder by 4, and the padding stays zero.
+TEST(BmpWriterTest, OneDibReusedForManySizesHoldsEachFrameExactly) {
+  TDib24 dib;
+  unsigned seed = 1;
+  for (int w : {1, 2, 3, 4, 5, 6, 7, 8, 9, 13, 720, 5, 5, 1}) {
+    const int h = 1 + w % 3;
+    TBitmap32 b(w, h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) b.SetPixel(x, y, (seed = seed * 1103515245u + 12345u));
+    Bitmap32ToDib24(b, dib);
+    const size_t stride = (static_cast<size_t>(w) * 3 + 3) / 4 * 4;
+    ASSERT_EQ(dib.Bits.size(), stride * h) << w;
+    EXPECT_EQ(dib.Width(), w);
+    for (int y = 0; y < h; ++y) {
+      const uint8_t* row = dib.Bits.data() + (h - 1 - y) * stride;
+      for (int x = 0; x < w; ++x) {
+        const TColor32 c = b.Pixel(x, y);
+        ASSERT_EQ(row[3 * x], BlueOf(c)) << w << " " << x << "," << y;
+        ASSERT_EQ(row[3 * x + 1], GreenOf(c)) << w << " " << x << "," << y;
+        ASSERT_EQ(row[3 * x + 2], RedOf(c)) << w << " " << x << "," << y;
+      }
+      for (size_t k = static_cast<size_t>(w) * 3; k < stride; ++k) ASSERT_EQ(row[k], 0) << w;
+    }
+  }
+}
+
 // The file we write is read back by ffmpeg's decoder with the same pixels.
 TEST(BmpWriterTest, SavedFileDecodesInFfmpegAndInOurReader) {
   test::TempDir dir;

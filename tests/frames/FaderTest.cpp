@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 
 namespace sdm {
@@ -72,6 +73,39 @@ TEST(FaderTest, EndsAndEqualPixelsAndBounds) {
         }
       }
     EXPECT_EQ(out.Pixel(4, 4) & 0xFFFFFF, from.Pixel(4, 4) & 0xFFFFFF);
+  }
+}
+
+// Every pair of channel values, at every weight of the usual fade lengths,
+// against the rule worked out byte by byte in double precision; the width
+// leaves a remainder, so pixels past the last whole group are mixed too.
+TEST(FaderTest, EveryPairOfValuesAtEveryWeight) {
+  const int w = 259, h = 256;
+  TBitmap32 from(w, h), to(w, h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int u = x & 0xFF;
+      from.SetPixel(x, y, Color32(static_cast<uint8_t>(u), static_cast<uint8_t>(y), static_cast<uint8_t>(u ^ y), 0xFF));
+      to.SetPixel(x, y, Color32(static_cast<uint8_t>(y), static_cast<uint8_t>(u), static_cast<uint8_t>(255 - u), 0x7F));
+    }
+  auto mix = [](int a, int b, int k, int fades) {
+    const double weight = static_cast<float>(static_cast<double>(k) / fades);
+    return a + static_cast<int>(std::nearbyint((b - a) * weight));
+  };
+  TBitmap32 out;
+  for (int fades : {6, 18, 24}) {
+    TFramesFader fader(from, to, fades);
+    for (int k = 0; k < fades; ++k) {
+      fader.Blend(k, out);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          const TColor32 a = from.Pixel(x, y), b = to.Pixel(x, y);
+          const TColor32 want = Color32(static_cast<uint8_t>(mix(RedOf(a), RedOf(b), k, fades)),
+                                        static_cast<uint8_t>(mix(GreenOf(a), GreenOf(b), k, fades)),
+                                        static_cast<uint8_t>(mix(BlueOf(a), BlueOf(b), k, fades)), 0);
+          ASSERT_EQ(out.Pixel(x, y), want) << fades << " " << k << " " << x << "," << y;
+        }
+    }
   }
 }
 

@@ -247,5 +247,58 @@ TEST(FrameServerTest, ABrokenPictureFailsItsFramesOnly) {
   EXPECT_EQ(f.Pixel(0, 0), Color32(70, 70, 70));
 }
 
+// A repeat is promised only where GetFrame would draw the same pixels again:
+// every frame it promises equals the frame before it, with fades, text and
+// pans, and the promise holds only right after frame i − 1 was drawn.
+TEST(FrameServerTest, FrameRepeatsOnlyWhereThePixelsRepeat) {
+  TempDir dir;
+  TStringList pics;
+  for (int i = 0; i < 3; ++i) pics.Add(PatternPicture(dir, "r" + std::to_string(i) + ".bmp", 96, 72, 60 * i));
+  TStringList captions({"one", "two", "three"});
+  for (bool dynamic : {false, true}) {
+    SCOPED_TRACE(dynamic ? "dynamic" : "still");
+    // 25 frames a picture with 6-frame fades; a 48 x 36 frame pans 12 x 9
+    // pixels over 24 steps, so with a pan some steps keep the window.
+    TFrameServer s(pics, &captions, 25, 36, 48, dynamic, true, true, false, false);
+    TBitmap32 previous, frame;
+    int repeats = 0;
+    for (int i = 0; i < s.FrameCount(); ++i) {
+      const bool repeat = s.FrameRepeats(i);
+      s.GetFrame(frame, i);
+      if (repeat) {
+        ++repeats;
+        EXPECT_EQ(frame, previous) << "frame " << i;
+      }
+      const int r = i % 31;
+      if (r == 0 || r >= 25) {
+        EXPECT_FALSE(repeat) << "frame " << i;  // the first frame of a picture, fade frames
+      }
+      previous = frame;
+    }
+    if (dynamic) {
+      EXPECT_GT(repeats, 0);
+      EXPECT_LT(repeats, 3 * 24);
+    } else {
+      EXPECT_EQ(repeats, 3 * 24);  // every frame of a picture but its first
+    }
+  }
+  TFrameServer s(pics, &captions, 25, 36, 48, false, true, true, false, false);
+  TBitmap32 frame;
+  EXPECT_FALSE(s.FrameRepeats(1));  // nothing drawn yet
+  s.GetFrame(frame, 0);
+  EXPECT_TRUE(s.FrameRepeats(1));
+  EXPECT_FALSE(s.FrameRepeats(2));  // frame 1 is not what was drawn last
+  EXPECT_FALSE(s.FrameRepeats(0));
+  pics.Put(0, PatternPicture(dir, "changed.bmp", 96, 72, 7));
+  EXPECT_FALSE(s.FrameRepeats(1));  // the picture may have changed under it
+  s.GetFrame(frame, 0);
+  s.GetFrame(frame, 1);
+  EXPECT_TRUE(s.FrameRepeats(2));
+  TStringList one({pics[0]});
+  TFrameServer single(one, nullptr, 3, 36, 48, false, false, false, false, false);
+  single.GetFrame(frame, 2);
+  EXPECT_FALSE(single.FrameRepeats(3));  // past the end
+}
+
 }  // namespace
 }  // namespace sdm

@@ -124,6 +124,44 @@ TEST(ImageFileTest, CopyWindowTakesTheRectangleAtTopLeft) {
   ASSERT_EQ(window.Height(), 2);
   EXPECT_EQ(window.Pixel(0, 0), src.Pixel(2, 1));
   EXPECT_EQ(window.Pixel(1, 1), src.Pixel(3, 2));
+  // A window reaching past the picture is black where nothing was copied,
+  // whatever the bitmap held before.
+  window.SetSize(3, 3);
+  window.FillRect(0, 0, 3, 3, Color32(200, 200, 200));
+  f.CopyWindow(2, 3, 3, 3, window);
+  EXPECT_EQ(window.Pixel(0, 0), src.Pixel(3, 2));
+  EXPECT_EQ(window.Pixel(1, 0), Color32(0, 0, 0));
+  EXPECT_EQ(window.Pixel(0, 1), Color32(0, 0, 0));
+  EXPECT_EQ(window.Pixel(2, 2), Color32(0, 0, 0));
+}
+
+// Pictures decoded one after another into the storage the one before was
+// decoded into come out as they do alone.
+TEST(ImageFileTest, StorageHandedOnFromPictureToPictureGivesTheSamePictures) {
+  test::TempDir dir;
+  TBitmap32 big(40, 30), small(8, 12);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 40; ++x)
+      big.SetPixel(x, y, Color32(static_cast<uint8_t>(x * 6), static_cast<uint8_t>(y * 8), 50));
+  for (int y = 0; y < 12; ++y)
+    for (int x = 0; x < 8; ++x)
+      small.SetPixel(x, y, Color32(static_cast<uint8_t>(x * 30), 7, static_cast<uint8_t>(y * 20)));
+  const std::string bigFile = Bmp24(dir, "big.bmp", big), smallFile = Bmp24(dir, "small.bmp", small);
+  // JPEGs are decoded straight into the storage, upright and turned.
+  const std::vector<uint8_t> jpeg =
+      test::MakeJpeg(48, 32, 3, JCS_RGB, test::BlockRgb(48, 32, {0x204060, 0xC08020, 0x10F010}));
+  const std::string upright = dir.file("upright.jpg"), turned = dir.file("turned.jpg");
+  test::WriteBytes(upright, jpeg);
+  test::WriteBytes(turned, test::WithApp1(jpeg, test::ExifWithOrientation(6)));
+  TBitmap32 storage;
+  for (const std::string& file : {bigFile, upright, smallFile, turned, bigFile, upright, smallFile}) {
+    TImageFile alone(file, TFitSize{20, 16});
+    alone.Fit(20, 16);
+    TImageFile reused(file, TFitSize{20, 16}, std::move(storage));
+    reused.Fit(20, 16, &storage);
+    EXPECT_EQ(reused.Bitmap(), alone.Bitmap()) << file;
+    EXPECT_FALSE(storage.Empty());
+  }
 }
 
 TEST(ImageFileTest, GreyscaleAndSepiaValues) {

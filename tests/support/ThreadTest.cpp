@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
 #include <stdexcept>
 
 namespace sdm {
@@ -67,6 +70,91 @@ TEST(ThreadTest, TerminateRequestStopsAFreeOnTerminateThread) {
   t->Start();
   loop.RunUntil([&] { return ended; });
   EXPECT_EQ(uiCounter, 0);
+}
+
+// Two workers hand over calls as fast as they can, and now and then after a
+// pause long enough for the UI thread to fall asleep: each call runs on the
+// UI thread, in each worker's order, before Synchronize returns; an error
+// comes back to its caller; posted calls run too.
+TEST(ThreadTest, HandOversFromTwoWorkersRunInOrderAndReturnAfterRunning) {
+  TEventLoop loop;
+  constexpr int kCalls = 3000;
+  std::vector<int> seen[2];
+  std::atomic<int> posted{0}, errors{0}, finished{0};
+  auto work = [&](int w) {
+    for (int i = 0; i < kCalls; ++i) {
+      int ranOn = -1;
+      try {
+        loop.Synchronize([&] {
+          EXPECT_TRUE(loop.IsUiThread());
+          seen[w].push_back(i);
+          ranOn = i;
+          if (i % 500 == 7) throw std::runtime_error("report failed");
+        });
+      } catch (const std::runtime_error&) {
+        ++errors;
+      }
+      EXPECT_EQ(ranOn, i);  // it has run by the time Synchronize returns
+      if (i % 100 == 0) loop.Post([&] { ++posted; });
+      if (i % 250 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ++finished;
+  };
+  std::thread a(work, 0), b(work, 1);
+  loop.RunUntil([&] { return finished.load() == 2; });
+  a.join();
+  b.join();
+  while (loop.ProcessPending(0) > 0) {
+  }
+  for (const auto& calls : seen) {
+    ASSERT_EQ(calls.size(), static_cast<size_t>(kCalls));
+    for (int i = 0; i < kCalls; ++i) ASSERT_EQ(calls[static_cast<size_t>(i)], i);
+  }
+  EXPECT_EQ(errors.load(), 2 * (kCalls / 500));
+  EXPECT_EQ(posted.load(), 2 * (kCalls / 100));
+}
+
+// A call that pumps the loop itself (as a window waiting for a worker to go
+// does) runs another worker's call inside it: that worker goes on, while the
+// first one still waits for its own call to end.
+TEST(ThreadTest, ACallThatPumpsTheLoopKeepsItsCallerWaitingUntilItEnds) {
+  TEventLoop loop;
+  std::atomic<bool> firstRunning{false}, secondRan{false}, firstEnded{false}, firstReturned{false};
+  std::atomic<bool> endedWhenReturned{false};
+  std::thread first([&] {
+    loop.Synchronize([&] {
+      firstRunning = true;
+      while (!secondRan) loop.ProcessPending(1);
+      // The second worker has returned; give the first one a chance to
+      // return too early before this call ends.
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      firstEnded = true;
+    });
+    endedWhenReturned = firstEnded.load();
+    firstReturned = true;
+  });
+  std::thread second([&] {
+    while (!firstRunning) std::this_thread::yield();
+    loop.Synchronize([&] {});
+    secondRan = true;
+  });
+  loop.RunUntil([&] { return firstReturned.load(); });
+  first.join();
+  second.join();
+  EXPECT_TRUE(endedWhenReturned.load());
+}
+
+// A posted call that throws leaves the calls queued after it for the next
+// round: a worker waiting for one of them is not left hanging.
+TEST(ThreadTest, AFailingPostedCallDoesNotStrandTheCallsAfterIt) {
+  TEventLoop loop;
+  bool after = false;
+  loop.Post([] { throw std::runtime_error("posted call failed"); });
+  loop.Post([&] { after = true; });
+  EXPECT_THROW(loop.ProcessPending(0), std::runtime_error);
+  EXPECT_FALSE(after);
+  EXPECT_EQ(loop.ProcessPending(0), 1);
+  EXPECT_TRUE(after);
 }
 
 }  // namespace

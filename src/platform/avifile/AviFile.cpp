@@ -282,7 +282,7 @@ HRESULT AVIStreamRead(PAVISTREAM s, long start, long samples, void* buffer, long
   if (buffer) {
     auto* out = static_cast<uint8_t*>(buffer);
     for (const TPiece& p : pieces) {
-      if (p.size && !avi::ReadAt(*s->file, p.offset, out, p.size))
+      if (p.size && !avi::ReadSample(*s->file, p.offset, out, p.size))
         return avi::Fail(AVIERR_FILEREAD,
                          errno ? std::strerror(errno) : "the file has become shorter since it was opened");
       out += p.size;

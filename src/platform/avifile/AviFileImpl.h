@@ -100,6 +100,15 @@ struct TAviFile {
   uint64_t fileSize = 0;  // reading: size of the file on disk
   std::vector<std::unique_ptr<TAviStream>> streams;
 
+  // Reading samples: the block of the file read last, so that samples read
+  // in order (a copy of a stream) cost one system call per block, not one
+  // each.
+  struct TReadAhead {
+    std::vector<uint8_t> block;
+    uint64_t start = 0;
+    size_t held = 0;  // bytes of block read from start on
+  } readAhead;
+
   // Main header values as read (or as they will be written).
   uint32_t microSecPerFrame = 0;
   uint32_t avihFlags = 0;
@@ -135,6 +144,9 @@ HRESULT Fail(HRESULT code, const std::string& why);
 HRESULT OpenForReading(TAviFile& file);
 // Reads size bytes at offset; false on a short read.
 bool ReadAt(const TAviFile& file, uint64_t offset, void* data, size_t size);
+// The same for the samples of the streams, through the file's read-ahead
+// (one reader at a time, as for every call on one file).
+bool ReadSample(TAviFile& file, uint64_t offset, void* data, size_t size);
 
 // Writer.
 HRESULT OpenForWriting(TAviFile& file);

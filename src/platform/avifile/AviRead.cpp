@@ -400,6 +400,31 @@ bool ReadAt(const TAviFile& file, uint64_t offset, void* data, size_t size) {
   return true;
 }
 
+bool ReadSample(TAviFile& file, uint64_t offset, void* data, size_t size) {
+  // Samples of video frames and sound are small: a block holds dozens.
+  // Larger samples are read as they are.
+  constexpr size_t kBlock = 256 * 1024;
+  TAviFile::TReadAhead& r = file.readAhead;
+  if (size >= kBlock / 4) return ReadAt(file, offset, data, size);
+  if (offset < r.start || offset - r.start + size > r.held) {
+    r.block.resize(kBlock);
+    r.start = offset;
+    r.held = 0;
+    while (r.held < size) {
+      const ssize_t n = ::pread(file.fd, r.block.data() + r.held, kBlock - r.held, static_cast<off_t>(offset + r.held));
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0) errno = 0;  // the end of the file, not a failure of the system
+      if (n <= 0) {
+        r.held = 0;
+        return false;
+      }
+      r.held += static_cast<size_t>(n);
+    }
+  }
+  std::memcpy(data, r.block.data() + (offset - r.start), size);
+  return true;
+}
+
 HRESULT OpenForReading(TAviFile& file) {
   std::string problem;
   file.fd = OpenRegularFileForReading(file.name, problem);

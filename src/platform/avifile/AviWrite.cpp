@@ -276,10 +276,11 @@ HRESULT WriteChunk(TAviStream& s, const void* data, uint32_t size, bool key) {
   }
 
   const uint64_t at = f.out.Pos();
-  std::vector<uint8_t> h;
-  Put32(h, s.chunkId);
-  Put32(h, size);
-  Append(f, h);
+  const uint8_t h[8] = {static_cast<uint8_t>(s.chunkId), static_cast<uint8_t>(s.chunkId >> 8),
+                        static_cast<uint8_t>(s.chunkId >> 16), static_cast<uint8_t>(s.chunkId >> 24),
+                        static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8),
+                        static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 24)};
+  f.out.Append(h, sizeof h);
   f.out.Append(data, size);
   if (size & 1) {
     const uint8_t pad = 0;

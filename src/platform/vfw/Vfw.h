@@ -154,7 +154,10 @@ HIC ICLocate(FOURCC fccType, FOURCC fccHandler, const BITMAPINFOHEADER* in, cons
              unsigned wMode);
 LRESULT ICSendMessage(HIC hic, unsigned msg, DWORD_PTR dw1, DWORD_PTR dw2);
 // The output buffer must hold ICM_COMPRESS_GET_SIZE bytes; lpbiOutput's
-// biSizeImage receives the compressed size.
+// biSizeImage receives the compressed size. Our compressors keep their own
+// reference frames (VIDCF_FASTTEMPORALC) and need no previous frame; a
+// previous frame given as the very input pixels (lpPrev == lpBits) says the
+// frame repeats the one before unchanged, and its conversion is reused.
 LRESULT ICCompress(HIC hic, DWORD dwFlags, BITMAPINFOHEADER* lpbiOutput, void* lpData,
                    const BITMAPINFOHEADER* lpbiInput, const void* lpBits, DWORD* lpckid, DWORD* lpdwFlags,
                    LONG lFrameNum, DWORD dwFrameSize, DWORD dwQuality, const BITMAPINFOHEADER* lpbiPrev,

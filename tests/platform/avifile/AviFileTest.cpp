@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -354,6 +355,42 @@ TEST(AviFile, ReadsFilesOfOtherWriters) {
     AVIStreamRelease(s);
     AVIFileRelease(f);
   }
+}
+
+// Samples are read through a block of the file kept from the last read:
+// every order of reading gives every sample's own bytes, and a file cut
+// after it was opened gives a clear error for what is gone.
+TEST(AviFile, SamplesReadInAnyOrderAndAFileCutAfterOpening) {
+  TempDir dir;
+  const std::string path = dir.file("many.avi");
+  constexpr int kFrames = 90;  // some 830 KB: several blocks
+  WriteDibFile(path, kFrames, 0);
+  PAVIFILE f = nullptr;
+  ASSERT_EQ(AVIFileOpen(&f, path, OF_READ), AVIERR_OK);
+  PAVISTREAM s = nullptr;
+  ASSERT_EQ(AVIFileGetStream(f, &s, 0, 0), AVIERR_OK);
+  for (int k = 0; k < kFrames; ++k) ASSERT_EQ(ReadSample(s, k), Frame(k)) << k;
+  for (int k = kFrames - 1; k >= 0; k -= 7) ASSERT_EQ(ReadSample(s, k), Frame(k)) << k;
+  for (int k = 3; k < kFrames; k += 29) ASSERT_EQ(ReadSample(s, k), Frame(k)) << k;
+  // Several samples in one call.
+  std::vector<uint8_t> three(3 * kFrameBytes);
+  long bytes = 0, samples = 0;
+  ASSERT_EQ(AVIStreamRead(s, 40, 3, three.data(), static_cast<long>(three.size()), &bytes, &samples), AVIERR_OK);
+  EXPECT_EQ(samples, 3);
+  for (int k = 0; k < 3; ++k)
+    EXPECT_TRUE(std::equal(three.begin() + k * kFrameBytes, three.begin() + (k + 1) * kFrameBytes,
+                           Frame(40 + k).begin()));
+
+  // Cut in the middle of the data; read the first frame last, so that no
+  // block of the end is still held.
+  std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+  EXPECT_EQ(ReadSample(s, 0), Frame(0));
+  std::vector<uint8_t> one(kFrameBytes);
+  EXPECT_EQ(AVIStreamRead(s, kFrames - 1, 1, one.data(), kFrameBytes, &bytes, &samples), AVIERR_FILEREAD);
+  EXPECT_NE(AVIFileLastErrorText().find("shorter"), std::string::npos) << AVIFileLastErrorText();
+  EXPECT_EQ(ReadSample(s, 1), Frame(1));
+  AVIStreamRelease(s);
+  AVIFileRelease(f);
 }
 
 TEST(AviFile, DamagedFilesGiveAnErrorOrTheirReadableSamples) {
