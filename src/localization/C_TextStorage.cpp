@@ -97,6 +97,8 @@ const std::vector<std::string>& MainTextStorageLines() {
       "Library",
       "uncompressed frames",
       "frames",
+      // The About dialog's library list: "libjpeg.so.62 (built with 2.1.5)".
+      "built with",
   };
   return lines;
 }

@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
 #include <QTableWidget>
 #include <QTextEdit>
 #include <QTranslator>
@@ -163,9 +164,12 @@ public:
   void SetInt(TLangProp prop, int value) override {
     switch (prop) {
       case TLangProp::ShowHint: return ShowHint(value != 0);
-      case TLangProp::ItemIndex:
+      case TLangProp::ItemIndex: {
+        // Not the user's choice: the window is not told.
+        const QSignalBlocker quiet(object_);
         if (auto* c = qobject_cast<QComboBox*>(object_)) return c->setCurrentIndex(value);
         return static_cast<QListWidget*>(widget_.data())->setCurrentRow(value);
+      }
       case TLangProp::Alignment:
       case TLangProp::Layout: return SetLabelAlignment(prop, value);
       default: return;
@@ -196,7 +200,10 @@ public:
 
   // The language files rewrite items in place: the lists keep their length
   // (a combo box keeps its selection), the lines of a text edit are replaced.
+  // A new text is not a new choice: the window that reacts to the current
+  // item (a size, a codec) is not told.
   void SetLines(TLangProp, const std::vector<std::string>& lines) override {
+    const QSignalBlocker quiet(object_);
     const int n = int(lines.size());
     if (auto* c = qobject_cast<QComboBox*>(object_)) {
       for (int i = 0; i < std::min(n, c->count()); ++i) c->setItemText(i, Q(lines[size_t(i)]));

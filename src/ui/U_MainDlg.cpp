@@ -142,6 +142,7 @@ TMainDlg::TMainDlg(TProgramEnvironment environment, QWidget* parent)
   // The windows' languages. Every run starts from the program's own English
   // texts; the language chosen before is applied at the first activation.
   main_ts().Reset();
+  UseToolkitLanguage(0);
   new TTextStorageObject(main_ts(), this);
   langue_.FilePrefix = "SDM_";
   langue_.RegKey = "Software\\Tarvenit\\Slidomat";
