@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 
 #include "avi/U_BmpToAvi.h"
 #include "frames/U_FrameServer.h"
@@ -775,7 +776,11 @@ void TMainDlg::showEvent(QShowEvent* event) {
   // comes first, so that everything shown from then on is in it; a language
   // file that fails is reported and the start-up goes on.
   QTimer::singleShot(0, this, [this] {
-    Command([this] { langue_.OnFirstActivate(environment_.Arguments); });
+    Command([this] {
+      langue_.OnFirstActivate(environment_.Arguments);
+      if (langue_.SourceLanguageFileFailed())
+        throw std::runtime_error(Translated("Unable to write file") + " : " + langue_.SourceLanguageFileName());
+    });
     Command([this] { AppEvtActivate(); });
   });
 }

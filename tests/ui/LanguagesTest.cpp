@@ -355,6 +355,23 @@ TEST_F(Languages, SourceLanguageFileHoldsEveryTextAndTheShippedFilesNameOnlyReal
   }
 }
 
+TEST_F(Languages, SourceLanguageFileThatCannotBeWrittenIsReportedInTheUsersLanguage) {
+  InstallLanguages();
+  Remember(0x040C);
+  // A folder where the file should go: opening it fails even for root.
+  const std::string original = dir.file("prog/SDM_ORIGINAL.SPK");
+  fs::create_directories(original);
+  ModalScript script;
+  script.Then(script.Answer(QMessageBox::Ok));
+  Start({"-co"});
+  EXPECT_EQ(script.Pending(), 0);
+  ASSERT_EQ(script.Texts.size(), 1u);
+  EXPECT_EQ(script.Texts[0], "Impossible d'écrire le fichier : " + original);
+  // The start-up went on in the remembered language.
+  EXPECT_EQ(Form().go_btn->text().toStdString(), "Lancer !");
+  EXPECT_TRUE(fs::is_directory(original));
+}
+
 TEST_F(Languages, LiveControlsKeepTheirSelectionAndTheirOwnFontFaces) {
   Start();
   // res_cmb holds four sizes with "720x480" chosen; osd_chk is given a face
