@@ -3,7 +3,11 @@
 // main window is shown empty, with the example pictures, during a job and
 // after it; each dialog is filled as the program fills it and shown.
 //
-//   slidomat-screenshots [--out FOLDER] [--examples FOLDER]
+//   slidomat-screenshots [--out FOLDER] [--examples FOLDER] [--lang en|fr|de|es]
+//
+// A language other than English is chosen as a user chooses it in Settings
+// (the choice the program remembers), and its pictures go into a folder of
+// their own, out/screenshots/fr/ and so on.
 //
 // Options are read from one table, so a new one (a language to show the
 // windows in, say) is one more row.
@@ -20,8 +24,11 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <stdexcept>
 
 #include "avi/U_BmpToAvi.h"
+#include "localization/C_TextStorage.h"
+#include "platform/registry/Registry.h"
 #include "project/U_JobControl.h"
 #include "support/U_SysUtils.h"
 #include "ui/AboutDlg.h"
@@ -50,9 +57,17 @@ namespace fs = std::filesystem;
 namespace {
 
 struct TOptions {
-  std::string out = "out/screenshots";
+  std::string out;  // out/screenshots, or out/screenshots/LANG for another language
   std::string examples = SDM_SOURCE_DIR "/examples";
+  std::string lang = "en";
 };
+
+// The shipped languages by the short names the option takes.
+const std::map<std::string, uint32_t>& Languages() {
+  static const std::map<std::string, uint32_t> languages = {
+      {"en", 0x0409}, {"fr", 0x040C}, {"de", 0x0407}, {"es", 0x0C0A}};
+  return languages;
+}
 
 struct TOption {
   const char* name;
@@ -62,8 +77,13 @@ struct TOption {
 
 const std::vector<TOption>& OptionTable() {
   static const std::vector<TOption> table = {
-      {"--out", "FOLDER  where the PNG files go (default out/screenshots)",
+      {"--out", "FOLDER  where the PNG files go (default out/screenshots, out/screenshots/LANG for another language)",
        [](TOptions& o, const std::string& v) { o.out = v; }},
+      {"--lang", "LANG  the language of the windows: en (default), fr, de or es",
+       [](TOptions& o, const std::string& v) {
+         if (!Languages().count(v)) throw std::invalid_argument("unknown language \"" + v + "\"");
+         o.lang = v;
+       }},
       {"--examples", "FOLDER  the pictures shown in the strip (default the bundled examples)",
        [](TOptions& o, const std::string& v) { o.examples = v; }},
   };
@@ -104,6 +124,11 @@ public:
     fs::remove_all(root_, ec);
   }
   std::string File(const std::string& name) const { return (root_ / name).string(); }
+  // The language the program starts in, remembered as Settings remembers it.
+  void ChooseLanguage(uint32_t id) const {
+    sdm::TRegistry reg(sdm::HKEY_CURRENT_USER);
+    if (reg.OpenKey("Software\\Tarvenit\\Slidomat", true)) reg.WriteInteger("langue", id);
+  }
 
 private:
   fs::path root_;
@@ -122,6 +147,7 @@ public:
     main.ShellOpener = [](const std::string&) { return true; };
     main.show();
     if (!WaitFor([&] { return main.StartupDone(); }, 60000)) return Fail("the window did not start");
+    if (!main.langue().LanguageLoaded()) Fail("no language file was applied");
     Grab(main, "main-empty");
 
     std::vector<std::string> pictures;
@@ -180,13 +206,12 @@ private:
     d.ProcessSuccess->Brenno->Form()->prog->setRange(0, 1);
     d.ProcessSuccess->Brenno->Form()->prog->setValue(1);
     GrabDialog(*d.ProcessSuccess->Brenno, "dialog-burn");
-    sdm::TCodecConfigDlg config(&main);
-    config.Fill(sdm::mmioFOURCC('x', 'v', 'i', 'd'), "Xvid MPEG-4 Video Codec", sdm::TCompressorSettings{});
-    GrabDialog(config, "dialog-codec-configuration");
-    sdm::TCodecAboutDlg about(&main);
-    about.Fill(sdm::mmioFOURCC('x', 'v', 'i', 'd'), "Xvid MPEG-4 Video Codec");
-    GrabDialog(about, "dialog-codec-about");
-    QMessageBox box(QMessageBox::Question, "Question",
+    d.CodecConfig->Fill(sdm::mmioFOURCC('x', 'v', 'i', 'd'), "Xvid MPEG-4 Video Codec", sdm::TCompressorSettings{});
+    GrabDialog(*d.CodecConfig, "dialog-codec-configuration");
+    d.CodecAbout->Fill(sdm::mmioFOURCC('x', 'v', 'i', 'd'), "Xvid MPEG-4 Video Codec");
+    GrabDialog(*d.CodecAbout, "dialog-codec-about");
+    // The overwrite question is the one message the program keeps in English.
+    QMessageBox box(QMessageBox::Question, QString::fromStdString(sdm::main_ts().Translate("Question")),
                     "Output file already exists, and will be overwritten. Continue anyway ?",
                     QMessageBox::Yes | QMessageBox::No, &main);
     GrabDialog(box, "dialog-question");
@@ -254,11 +279,17 @@ int main(int argc, char** argv) {
       if (arg == o.name) match = &o;
     if (!match) return Usage("unknown option \"" + arg + "\"");
     if (i + 1 >= argc) return Usage(arg + " needs a value");
-    match->set(options, argv[++i]);
+    try {
+      match->set(options, argv[++i]);
+    } catch (const std::invalid_argument& e) {
+      return Usage(e.what());
+    }
   }
+  if (options.out.empty()) options.out = options.lang == "en" ? "out/screenshots" : "out/screenshots/" + options.lang;
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
 
   TSandbox sandbox;
+  sandbox.ChooseLanguage(Languages().at(options.lang));
   QApplication app(argc, argv);
   sdm::ApplyProgramLook(app);
   fs::create_directories(options.out);

@@ -436,7 +436,7 @@ void TLangList::OnFirstActivate(const std::vector<std::string>& args) {
       reference_.FontName = font.name;
       reference_.Charset = font.charset;
     }
-    SaveSourceLanguageFile();
+    sourceFailed_ = !SaveSourceLanguageFile();
     break;
   }
   ScanLanguages();

@@ -114,6 +114,10 @@ public:
   // and the remembered (or the user's) language is restored when Autoload.
   void OnFirstActivate(const std::vector<std::string>& args);
   bool FirstActivationDone() const { return activated_; }
+  // True when the first activation was asked for the source-language file
+  // and could not write it (an installed copy's folder is read-only): the
+  // window tells the user rather than let the switch seem to have worked.
+  bool SourceLanguageFileFailed() const { return sourceFailed_; }
 
   TLanguageRecord& CurrentRecord() { return current_; }
   TLanguageRecord& ReferenceRecord() { return reference_; }
@@ -135,6 +139,7 @@ private:
   TLanguageRecord current_;
   bool loaded_ = false;
   bool activated_ = false;
+  bool sourceFailed_ = false;
 };
 
 // Whether a command-line argument asks for the source-language file.

@@ -64,6 +64,41 @@ const std::vector<std::string>& MainTextStorageLines() {
       "AVI Files",
       "Slidomat is already up to date.",
       "Ok",
+      // Texts the program shows besides those above, added after them so
+      // the lines of older language files keep their places.
+      "The output file must differ from the pictures, the soundtrack and the project file",
+      "is a folder",
+      "is a named pipe",
+      "is a socket",
+      "is a device",
+      "is not a regular file",
+      "Unable to rename file",
+      "The video without sound is kept as",
+      "The soundtrack could not be added. The video without sound is kept as",
+      "This file does not exist.",
+      "Do you want to create it?",
+      "Unable to write file",
+      "The burning program could not be started.",
+      // Captions of the message boxes.
+      "Message",
+      "Warning",
+      "Error",
+      "Question",
+      "Information",
+      // The soundtrack's progress, under the bar.
+      "Loading MP3 file",
+      "MP3 file succesfully loaded (%d frames)",
+      "Adding Video Stream",
+      "Adding Audio Stream",
+      "Done",
+      // The About dialog and the codec dialogs.
+      "Version",
+      "Encoder",
+      "Library",
+      "uncompressed frames",
+      "frames",
+      // The About dialog's library list: "libjpeg.so.62 (built with 2.1.5)".
+      "built with",
   };
   return lines;
 }

@@ -54,7 +54,8 @@ private:
   TTextStorage& storage_;
 };
 
-// The 22 English lines of the main window's list, in order.
+// The English lines of the main window's list, in order: the 22 the
+// language files have always indexed, then those added since.
 const std::vector<std::string>& MainTextStorageLines();
 // The main window's text storage, shared by the dialogs that borrow it.
 TTextStorage& main_ts();

@@ -140,7 +140,7 @@ bool TJobControl::OutputMayBeWritten(const std::string& output) {
   // The writer deletes what is at the output path first: a folder (or a pipe
   // or a device) there is never the user's old video.
   if (const std::string kind = NonRegularFileReason(out); !kind.empty()) {
-    const std::string cause = output + " " + kind;
+    const std::string cause = output + " " + Translated(kind);
     ShowWithCause("Invalid output file", cause);
     Log("Invalid output file : " + cause, llError);
     return false;
@@ -330,7 +330,21 @@ void TJobControl::OnVideoDone(TThread& thread) {
 
 void TJobControl::OnMuxProgress(int position, int max, const std::string& text) {
   SetProgress(position, max);
-  SetProgressLabel(text);
+  SetProgressLabel(TranslatedMuxText(text));
+}
+
+std::string TJobControl::TranslatedMuxText(const std::string& text) const {
+  // One text carries a number: it is translated through its pattern.
+  static const char* const kLoaded = "MP3 file succesfully loaded (%d frames)";
+  int frames = 0;
+  char close = 0;
+  if (std::sscanf(text.c_str(), "MP3 file succesfully loaded (%d frames%c", &frames, &close) == 2 && close == ')') {
+    std::string t = Translated(kLoaded);
+    const size_t at = t.find("%d");
+    if (at != std::string::npos) t.replace(at, 2, std::to_string(frames));
+    return t;
+  }
+  return Translated(text);
 }
 
 void TJobControl::StartMuxer() {

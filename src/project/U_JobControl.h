@@ -138,6 +138,8 @@ private:
 
   void Show(const std::string& englishText);
   std::string Translated(const std::string& englishText) const;
+  // The muxer's progress texts in the window's language.
+  std::string TranslatedMuxText(const std::string& text) const;
   // The message, translated, and on a line of its own what caused it (the
   // failing picture's error, the path and the system's reason).
   void ShowWithCause(const std::string& englishText, const std::string& cause);

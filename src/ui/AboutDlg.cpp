@@ -1,5 +1,7 @@
 #include "ui/AboutDlg.h"
 
+#include "localization/C_TextStorage.h"
+
 #include <QIcon>
 
 #include "support/U_SDMFct.h"
@@ -29,7 +31,7 @@ TAboutDlg::TAboutDlg(QWidget* parent)
 TAboutDlg::~TAboutDlg() = default;
 
 void TAboutDlg::Fill(const std::string& programPath) {
-  ui_->version_lbl->setText(QString("Version %1").arg(QString::fromStdString(GetFileVersionString(programPath))));
+  ui_->version_lbl->setText(QString::fromStdString(main_ts().Translate("Version") + " " + GetFileVersionString(programPath)));
   QString libs;
   for (const auto& [name, version] : LibraryVersions())
     libs += QString("%1 %2\n").arg(QString::fromStdString(name), QString::fromStdString(version));

@@ -7,6 +7,7 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
+#include "localization/C_TextStorage.h"
 #include "ui_CodecAboutDlg.h"
 #include "ui_CodecConfigDlg.h"
 
@@ -23,6 +24,8 @@ QString Narrow(const char16_t* s) {
 QString Title(FOURCC fcc, const std::string& description) {
   return QString("%1 - %2").arg(QString::fromStdString(FourCCChars(fcc)).trimmed(), QString::fromStdString(description));
 }
+
+QString Tr(const char* english) { return QString::fromStdString(main_ts().Translate(english)); }
 
 constexpr Qt::WindowFlags kDialogFlags =
     Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
@@ -47,6 +50,7 @@ void TCodecConfigDlg::Fill(FOURCC fcc, const std::string& description, const TCo
   ui_->quality_trk->setValue((settings.Quality + 50) / 100);
   ui_->qualityvalue_lbl->setText(QString("%1 %").arg(ui_->quality_trk->value()));
   ui_->keyframe_txt->setValue(settings.KeyFrameInterval);
+  ui_->keyframe_txt->setSuffix(" " + Tr("frames"));
 }
 
 bool TCodecConfigDlg::Execute(FOURCC fcc, const std::string& description, TCompressorSettings& settings) {
@@ -67,18 +71,18 @@ TCodecAboutDlg::~TCodecAboutDlg() = default;
 
 void TCodecAboutDlg::Fill(FOURCC fcc, const std::string& description) {
   ui_->codec_lbl->setText(QString::fromStdString(description));
-  ui_->fcc_lbl->setText(QString("FourCC : %1").arg(QString::fromStdString(FourCCChars(fcc))));
+  ui_->fcc_lbl->setText(QString("FourCC : ") + QString::fromStdString(FourCCChars(fcc)));
   ICINFO info{};
   const QString encoder = ICInfo(ICTYPE_VIDEO, fcc, &info) ? Narrow(info.szDriver) : QString("?");
-  ui_->encoder_lbl->setText(QString("Encoder : %1").arg(encoder));
+  ui_->encoder_lbl->setText(Tr("Encoder") + " : " + encoder);
   const unsigned v = avcodec_version();
-  ui_->library_lbl->setText(encoder == "slidomat"
-                                ? QString("Library : Slidomat (uncompressed frames)")
-                                : QString("Library : libavcodec %1.%2.%3 (FFmpeg %4)")
-                                      .arg(v >> 16)
-                                      .arg((v >> 8) & 0xFF)
-                                      .arg(v & 0xFF)
-                                      .arg(av_version_info()));
+  ui_->library_lbl->setText(Tr("Library") + " : " +
+                            (encoder == "slidomat" ? "Slidomat (" + Tr("uncompressed frames") + ")"
+                                                   : QString("libavcodec %1.%2.%3 (FFmpeg %4)")
+                                                         .arg(v >> 16)
+                                                         .arg((v >> 8) & 0xFF)
+                                                         .arg(v & 0xFF)
+                                                         .arg(av_version_info())));
 }
 
 void TCodecAboutDlg::Execute(FOURCC fcc, const std::string& description) {

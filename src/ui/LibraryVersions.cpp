@@ -15,6 +15,8 @@ extern "C" {
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
+#include "localization/C_TextStorage.h"
+
 namespace sdm {
 
 namespace {
@@ -41,7 +43,7 @@ std::string JpegVersion() {
   const std::string built;
 #endif
   if (loaded.empty()) return built;
-  return built.empty() ? loaded : loaded + " (built with " + built + ")";
+  return built.empty() ? loaded : loaded + " (" + main_ts().Translate("built with") + " " + built + ")";
 }
 
 std::string FreeTypeVersion() {

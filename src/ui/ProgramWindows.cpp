@@ -7,6 +7,7 @@
 #include "ui/AboutDlg.h"
 #include "ui/CodecDlgs.h"
 #include "ui/BrennoDlg.h"
+#include "ui/Lang_langChoice.h"
 #include "ui/U_ExpertDlg.h"
 #include "ui/U_JumpDlg.h"
 #include "ui/U_LoadDlg.h"
@@ -14,6 +15,7 @@
 #include "ui/U_ProcessSuccess.h"
 #include "ui/U_ReorderDlg.h"
 #include "ui/U_SettingsDlg.h"
+#include "ui_U_SettingsDlg.h"
 
 // The icons are compiled into the window library; a static library's
 // resources are registered by hand, outside any namespace.
@@ -55,6 +57,8 @@ TProgramWindows::TProgramWindows(TProgramEnvironment environment) {
   d.Loader->SetProgress = [m](QProgressBar* bar, int position, int max) { m->SetProgress(bar, position, max); };
   d.Loader->SlotStep = [m](int slot, int picture, TBitmap32& bitmap) { m->RenderSlot(slot, picture, bitmap); };
   d.Settings = new TSettingsDlg(m);
+  // The language chooser lists the languages once, when its window is made.
+  d.Settings->Form()->lng->SetLanguageList(&m->langue());
   d.Expert = new TExpertDlg(m);
   d.ProcessSuccess = new TProcessSuccessDlg(m);
   d.ProcessSuccess->ProgramPath = m->Environment().ProgramPath;
@@ -62,12 +66,12 @@ TProgramWindows::TProgramWindows(TProgramEnvironment environment) {
   d.ProcessSuccess->ShellOpener = [m](const std::string& target) { return m->ShellOpener && m->ShellOpener(target); };
   d.ProcessSuccess->Brenno = new TBrennoDlg(m);
   d.Load = new TLoadDlg(m->UiThread(), m);
+  // The compressors' own dialogs, shown through the compressor layer.
+  d.CodecConfig = new TCodecConfigDlg(m);
+  d.CodecAbout = new TCodecAboutDlg(m);
   m->SetDialogs(d);
   interaction_.OnJobFinished = [m](const std::string& video) { m->ShowJobFinished(video); };
-  // The compressors' own dialogs, shown through the compressor layer.
-  auto* codecConfig = new TCodecConfigDlg(m);
-  auto* codecAbout = new TCodecAboutDlg(m);
-  InstallCompressorDialogs(codecConfig, codecAbout);
+  InstallCompressorDialogs(d.CodecConfig, d.CodecAbout);
 }
 
 TProgramWindows::~TProgramWindows() {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include "localization/C_TextStorage.h"
 #include "support/U_SDMFct.h"
 
 namespace sdm {
@@ -27,7 +28,7 @@ int TQtUserInteraction::MessageBox(const std::string& caption, const std::string
   box.setIcon(IconOf(kind));
   // A box without a caption of its own carries the program's name, as every
   // plain message of the program does.
-  box.setWindowTitle(caption.empty() ? QString(kProductName) : QString::fromStdString(caption));
+  box.setWindowTitle(caption.empty() ? QString(kProductName) : QString::fromStdString(main_ts().Translate(caption)));
   box.setText(QString::fromStdString(text));
   switch (buttons) {
     case mbYesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;

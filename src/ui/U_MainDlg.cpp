@@ -1,5 +1,6 @@
 #include "ui/U_MainDlg.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QImage>
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <filesystem>
+#include <stdexcept>
 
 #include "avi/U_BmpToAvi.h"
 #include "frames/U_FrameServer.h"
@@ -25,6 +27,7 @@
 #include "support/U_TaskBarProgressUnit.h"
 #include "platform/shell/Shell.h"
 #include "ui/AboutDlg.h"
+#include "ui/QtLangComponents.h"
 #include "ui/QtUiThread.h"
 #include "ui/QtUserInteraction.h"
 #include "ui/U_DragDrop.h"
@@ -136,6 +139,22 @@ TMainDlg::TMainDlg(TProgramEnvironment environment, QWidget* parent)
     if (k.defaultSuffix) dlg->setDefaultSuffix(k.defaultSuffix);
     dlg->setNameFilters(DialogNameFilters(k.builtInFilter));
   }
+
+  // The windows' languages. Every run starts from the program's own English
+  // texts; the language chosen before is applied at the first activation.
+  main_ts().Reset();
+  UseToolkitLanguage(0);
+  new TTextStorageObject(main_ts(), this);
+  langue_.FilePrefix = "SDM_";
+  langue_.RegKey = "Software\\Tarvenit\\Slidomat";
+  if (!environment_.ProgramPath.empty()) langue_.SetProgramFolder(ExtractFilePath(environment_.ProgramPath));
+  langRoot_ = std::make_shared<TQtLangRoot>(this);
+  langue_.SetRoot(langRoot_);
+  langue_.AfterLanguageSwitch = [this] { langueAfterLanguageSwitch(); };
+  // The status panels show what the window composes; they have no text of
+  // their own to translate.
+  langue_.SetExcludedComps({statusPanel0_->objectName().toStdString(), statusPanel1_->objectName().toStdString()});
+  langue_.OnBeep = [](int, int) { QApplication::beep(); };
 
   project_.Translator = [](const std::string& s) { return Translated(s); };
   project_.Log = [this](const std::string& m, int level) { LogLine(m, level); };
@@ -622,8 +641,8 @@ void TMainDlg::save_btnClick() {
   // Like the system's save dialog of this command: a name that does not
   // exist yet is created only when the user says so.
   if (!FileExistsLong(chosen) &&
-      ShowMessageBox(chosen + "\n" + Translated("This file does not exist.\nDo you want to create it?"), mbYesNo,
-                     mkQuestion) != mrYes)
+      ShowMessageBox(chosen + "\n" + Translated("This file does not exist.") + "\n" + Translated("Do you want to create it?"),
+                     mbYesNo, mkQuestion) != mrYes)
     return;
   SaveProject(project_, chosen);
 }
@@ -740,6 +759,11 @@ void TMainDlg::langueAfterLanguageSwitch() {
       {"JSD", Translated("AVI Files") + "(*.avi)|*.avi"},
   };
   for (const auto& [name, filter] : filters) FileDialog(name)->setNameFilters(DialogNameFilters(filter));
+  // What the window composed in the language before is composed again.
+  ShowPictureCount();
+  // The toolkit's own texts (the file pickers, the buttons of message boxes)
+  // follow when Qt's translation of the language is installed.
+  UseToolkitLanguage(langue_.CurrentRecord().LangId);
 }
 
 // ---------------------------------------------------------------- start-up
@@ -748,8 +772,17 @@ void TMainDlg::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (activated_) return;
   activated_ = true;
-  // The start-up work waits until the window is on screen.
-  QTimer::singleShot(0, this, [this] { Command([this] { AppEvtActivate(); }); });
+  // The start-up work waits until the window is on screen. The language
+  // comes first, so that everything shown from then on is in it; a language
+  // file that fails is reported and the start-up goes on.
+  QTimer::singleShot(0, this, [this] {
+    Command([this] {
+      langue_.OnFirstActivate(environment_.Arguments);
+      if (langue_.SourceLanguageFileFailed())
+        throw std::runtime_error(Translated("Unable to write file") + " : " + langue_.SourceLanguageFileName());
+    });
+    Command([this] { AppEvtActivate(); });
+  });
 }
 
 void TMainDlg::AppEvtActivate() {

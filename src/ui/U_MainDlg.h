@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "localization/C_LangPack.h"
 #include "project/U_JobControl.h"
 #include "frames/Bitmap32.h"
 #include "project/U_SlideProject.h"
@@ -43,6 +44,9 @@ class TLoaderDlg;
 class TSettingsDlg;
 class TExpertDlg;
 class TProcessSuccessDlg;
+class TCodecConfigDlg;
+class TCodecAboutDlg;
+class TQtLangRoot;
 
 // One slot of the thumbnail strip: a 100 x 75 picture that remembers which
 // picture of the list it shows (-1 for none) and reports clicks.
@@ -75,6 +79,8 @@ struct TMainDialogs {
   TSettingsDlg* Settings = nullptr;
   TExpertDlg* Expert = nullptr;
   TProcessSuccessDlg* ProcessSuccess = nullptr;
+  TCodecConfigDlg* CodecConfig = nullptr;
+  TCodecAboutDlg* CodecAbout = nullptr;
 };
 
 class TMainDlg : public QMainWindow, public IJobView {
@@ -108,6 +114,9 @@ public:
   // Rebuilds the caption and the file-dialog filters from the current
   // language's labels; the language list calls it after every switch.
   void langueAfterLanguageSwitch();
+  // The languages of the windows: found beside the program at the first
+  // activation, chosen in Settings, remembered under the program's key.
+  TLangList& langue() { return langue_; }
 
   // --- What the window holds.
   TSlideProject& Project() { return project_; }
@@ -207,6 +216,8 @@ private:
 
   TProgramEnvironment environment_;
   std::unique_ptr<Ui::MainDlg> ui_;
+  TLangList langue_{"langue"};
+  std::shared_ptr<TQtLangRoot> langRoot_;
   TMainDialogs dialogs_;
   std::unique_ptr<TPortableMode> portable_;
   std::unique_ptr<TQtUiThread> uiThread_;

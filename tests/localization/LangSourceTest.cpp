@@ -128,10 +128,16 @@ TEST(ShippedTranslations, CoverEveryTextOfTheEnglishFile) {
   // one the translator missed.
   const std::map<std::string, std::set<std::string>> same = {
       {"french", {"MainDlg.photo_grp.Caption", "MainDlg.codecs_grp.Caption", "MainDlg.options_grp.Caption",
-                  "MainDlg.exp_btn.Caption", "ProcessSuccessDlg.dvd_btn.Caption", "SettingsDlg.ok_btn.Caption"}},
+                  "MainDlg.exp_btn.Caption", "ProcessSuccessDlg.dvd_btn.Caption", "SettingsDlg.ok_btn.Caption",
+                  "MainDlg.main_ts.Items[35]", "MainDlg.main_ts.Items[38]", "MainDlg.main_ts.Items[39]",
+                  "MainDlg.main_ts.Items[45]", "AboutDlg.ok_btn.Caption", "ReorderDlg.lst.Items[0]",
+                  "ReorderDlg.lst.Items[2]", "CodecConfigDlg.ok_btn.Caption", "CodecAboutDlg.ok_btn.Caption"}},
       {"german", {"MainDlg.codecs_grp.Caption", "MainDlg.Sepia1.Caption", "ProcessSuccessDlg.dvd_btn.Caption",
-                  "SettingsDlg.ok_btn.Caption"}},
-      {"spanish", {"MainDlg.Sepia1.Caption", "ProcessSuccessDlg.dvd_btn.Caption"}},
+                  "SettingsDlg.ok_btn.Caption", "MainDlg.main_ts.Items[39]", "MainDlg.main_ts.Items[45]",
+                  "MainDlg.main_ts.Items[46]", "AboutDlg.ok_btn.Caption", "ReorderDlg.lst.Items[0]",
+                  "ReorderDlg.lst.Items[1]", "CodecConfigDlg.ok_btn.Caption", "CodecAboutDlg.ok_btn.Caption"}},
+      {"spanish", {"MainDlg.Sepia1.Caption", "ProcessSuccessDlg.dvd_btn.Caption", "MainDlg.main_ts.Items[37]",
+                   "ReorderDlg.lst.Items[0]"}},
   };
   for (const auto& [language, allowed] : same) {
     SCOPED_TRACE(language);

@@ -4,14 +4,20 @@
 
 using namespace sdm;
 
-TEST(TextStorage, MainListHoldsTheTwentyTwoLinesInOrder) {
+TEST(TextStorage, MainListKeepsItsTwentyTwoLinesInPlaceAndAppendsTheRest) {
   const auto& lines = MainTextStorageLines();
-  ASSERT_EQ(lines.size(), 22u);
+  ASSERT_EQ(lines.size(), 51u);
   EXPECT_EQ(lines[1], "Empty picture list");
   EXPECT_EQ(lines[2], "File not found :");
   EXPECT_EQ(lines[10], "pictures");
   EXPECT_EQ(lines[19], "AVI Files");
   EXPECT_EQ(lines[21], "Ok");
+  EXPECT_EQ(lines[22], "The output file must differ from the pictures, the soundtrack and the project file");
+  EXPECT_EQ(lines[49], "frames");
+  EXPECT_EQ(lines[50], "built with");
+  // Language files separate the lines by line breaks: a text with one would
+  // shift every later line.
+  for (const std::string& l : lines) EXPECT_EQ(l.find_first_of("\r\n"), std::string::npos) << l;
   EXPECT_EQ(main_ts().Name(), "main_ts");
   EXPECT_EQ(main_ts().Translate("MP3 files"), "MP3 files");
 }

@@ -3,11 +3,14 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QTest>
+#include <QTextDocumentFragment>
 #include <algorithm>
 #include <filesystem>
 
@@ -120,10 +123,28 @@ std::vector<std::string> CaptionsThatDoNotFit(QWidget& window) {
       if (tool->toolButtonStyle() == Qt::ToolButtonTextBesideIcon) room -= tool->iconSize().width();
     if (b->fontMetrics().horizontalAdvance(text) > room) bad.push_back(b->objectName().toStdString());
   }
+  // Group captions sit on the frame from 6 pixels in, with 2 of padding each
+  // side; a title that is a file name is the data shown, not a caption.
+  for (QGroupBox* g : window.findChildren<QGroupBox*>()) {
+    if (g->title().isEmpty() || !g->isVisible() || g->title().contains('/')) continue;
+    if (g->fontMetrics().horizontalAdvance(g->title()) + 10 > g->width()) bad.push_back(g->objectName().toStdString());
+  }
+  // A spin box's translated unit ("250 frames") is shown beside its largest
+  // value, in its edit field less 2 pixels of margin each side.
+  for (QSpinBox* s : window.findChildren<QSpinBox*>()) {
+    if (s->suffix().isEmpty() || !s->isVisible()) continue;
+    const QLineEdit* edit = s->findChild<QLineEdit*>();
+    const QString widest = s->prefix() + QString::number(s->maximum()) + s->suffix();
+    if (edit && s->fontMetrics().horizontalAdvance(widest) + 4 > edit->width())
+      bad.push_back(s->objectName().toStdString());
+  }
   for (QLabel* l : window.findChildren<QLabel*>()) {
     if (l->text().isEmpty() || !l->isVisible()) continue;
+    // A link is measured by the text it shows, not by its markup.
+    const QString shown = Qt::mightBeRichText(l->text()) ? QTextDocumentFragment::fromHtml(l->text()).toPlainText()
+                                                         : l->text();
     const QRect needed = l->fontMetrics().boundingRect(QRect(0, 0, l->width(), 10000),
-                                                       l->wordWrap() ? Qt::TextWordWrap : 0, l->text());
+                                                       l->wordWrap() ? Qt::TextWordWrap : 0, shown);
     if (needed.width() > l->width() || needed.height() > l->height()) bad.push_back(l->objectName().toStdString());
   }
   return bad;
