@@ -46,8 +46,8 @@ struct TResult {
 };
 
 // name, or name:option=value:… with encoder options.
-AVCodecContext* OpenEncoder(const std::string& spec) {
-  const std::string name = spec.substr(0, spec.find(':'));
+AVCodecContext* OpenEncoder(const std::string& choice) {
+  const std::string name = choice.substr(0, choice.find(':'));
   const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
   if (!codec) return nullptr;
   AVCodecContext* c = avcodec_alloc_context3(codec);
@@ -63,9 +63,9 @@ AVCodecContext* OpenEncoder(const std::string& spec) {
   c->global_quality = FF_QP2LAMBDA * kQuantiser;
   c->qmin = c->qmax = kQuantiser;
   AVDictionary* options = nullptr;
-  for (size_t at = spec.find(':'); at != std::string::npos;) {
-    const size_t next = spec.find(':', at + 1);
-    const std::string item = spec.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+  for (size_t at = choice.find(':'); at != std::string::npos;) {
+    const size_t next = choice.find(':', at + 1);
+    const std::string item = choice.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
     const size_t eq = item.find('=');
     av_dict_set(&options, item.substr(0, eq).c_str(), item.substr(eq + 1).c_str(), 0);
     at = next;
