@@ -3,8 +3,6 @@
 // JPEGs made here (no data files needed), 720 × 576, 25 frames per second,
 // 3000 ms a picture, cross-fades and on-video text: 10 × 75 + 9 × 18 = 912
 // frames, compressed at quantiser 4 with a key frame every 250 frames.
-#include <jpeglib.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +11,8 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#include "BenchJpeg.h"
 
 namespace bench {
 
@@ -92,28 +92,9 @@ inline void WritePhotoLikeJpeg(const std::string& path, unsigned seed) {
   for (int i = 0; i < 12; ++i) discs.push_back({ux(rng), uy(rng), ur(rng), us(rng)});
   std::normal_distribution<float> grain(0.0f, 3.0f);
 
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) {
-    std::perror(path.c_str());
-    std::exit(1);
-  }
-  jpeg_compress_struct c{};
-  jpeg_error_mgr err{};
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  jpeg_stdio_dest(&c, f);
-  c.image_width = w;
-  c.image_height = h;
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 92, TRUE);
-  jpeg_start_compress(&c, TRUE);
   std::vector<float> l(w), a(w), b(w);
-  std::vector<JSAMPLE> row(static_cast<size_t>(w) * 3);
   const float horizon = h * (0.35f + 0.1f * static_cast<float>(seed % 3));
-  while (c.next_scanline < c.image_height) {
-    const int y = static_cast<int>(c.next_scanline);
+  WriteJpeg(path, w, h, 92, [&](int y, JSAMPLE* row) {
     light.Row(y, l);
     hueA.Row(y, a);
     hueB.Row(y, b);
@@ -133,12 +114,7 @@ inline void WritePhotoLikeJpeg(const std::string& path, unsigned seed) {
       row[3 * x + 1] = static_cast<JSAMPLE>(std::clamp(green, 0.0f, 255.0f));
       row[3 * x + 2] = static_cast<JSAMPLE>(std::clamp(blue, 0.0f, 255.0f));
     }
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&c, &r, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  std::fclose(f);
+  });
 }
 
 // The ten pictures in dir, made when missing.

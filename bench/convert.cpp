@@ -20,6 +20,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "ReferenceEncoder.h"
 #include "ReferenceSlideshow.h"
 #include "frames/U_BmpWriter.h"
 #include "frames/U_FrameServer.h"
@@ -121,7 +122,6 @@ int main(int argc, char** argv) {
   };
   SwsContext* back = sws_getContext(kWidth, kHeight, AV_PIX_FMT_YUV420P, kWidth, kHeight, AV_PIX_FMT_BGR24,
                                     SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr, nullptr, nullptr);
-  const AVCodec* encoder = avcodec_find_encoder_by_name("mpeg4");
   const AVCodec* decoder = avcodec_find_decoder(AV_CODEC_ID_MPEG4);
   std::vector<const TCandidate*> chosen;
   std::vector<SwsContext*> contexts;
@@ -155,18 +155,10 @@ int main(int argc, char** argv) {
               kHeight);
   std::printf("%-36s %12s %14s %18s\n", "swscale flags", "ms / frame", "PSNR alone", "PSNR after q4");
   for (size_t c = 0; c < chosen.size(); ++c) {
-    AVCodecContext* enc = avcodec_alloc_context3(encoder);
-    enc->width = kWidth;
-    enc->height = kHeight;
-    enc->pix_fmt = AV_PIX_FMT_YUV420P;
-    enc->time_base = {1, kFps};
-    enc->gop_size = 1;  // every frame stands alone: the frames here are not a sequence
-    enc->flags |= AV_CODEC_FLAG_QSCALE;
-    enc->global_quality = FF_QP2LAMBDA * kQuantiser;
-    enc->thread_count = 1;
+    // Every frame stands alone: the frames here are not a sequence.
+    AVCodecContext* enc = OpenEncoder("mpeg4", 1);
     AVCodecContext* dec = avcodec_alloc_context3(decoder);
     dec->thread_count = 1;
-    avcodec_open2(enc, encoder, nullptr);
     avcodec_open2(dec, decoder, nullptr);
     double alone = 0, coded = 0;
     for (size_t k = 0; k < frames.size(); ++k) {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include <jpeglib.h>
+#include "BenchJpeg.h"
 
 #include "frames/U_ImageFile.h"
 
@@ -30,41 +30,19 @@ std::vector<uint8_t> ExifOrientationBlock(int orientation) {
 // much like a camera's output; with an orientation other than 1, as a phone
 // held upright stores it.
 void WriteTestJpeg(const std::string& name, int w, int h, int orientation = 1) {
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  FILE* f = std::fopen(name.c_str(), "wb");
-  if (!f) {
-    std::perror(name.c_str());
-    std::exit(1);
-  }
-  jpeg_stdio_dest(&c, f);
-  c.image_width = w;
-  c.image_height = h;
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 90, TRUE);
-  jpeg_start_compress(&c, TRUE);
-  if (orientation != 1) {
-    const std::vector<uint8_t> exif = ExifOrientationBlock(orientation);
-    jpeg_write_marker(&c, JPEG_APP0 + 1, exif.data(), static_cast<unsigned>(exif.size()));
-  }
-  std::vector<uint8_t> row(static_cast<size_t>(w) * 3);
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const double detail = 20 * std::sin(x * 0.37) * std::cos(y * 0.23);
-      row[3 * x] = static_cast<uint8_t>(std::clamp(255.0 * x / w + detail, 0.0, 255.0));
-      row[3 * x + 1] = static_cast<uint8_t>(std::clamp(255.0 * y / h - detail, 0.0, 255.0));
-      row[3 * x + 2] = static_cast<uint8_t>(std::clamp(128 + 100 * std::sin((x + y) * 0.002) + detail, 0.0, 255.0));
-    }
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&c, &r, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  std::fclose(f);
+  const std::vector<uint8_t> exif = ExifOrientationBlock(orientation);
+  bench::WriteJpeg(
+      name, w, h, 90,
+      [&](int y, JSAMPLE* row) {
+        for (int x = 0; x < w; ++x) {
+          const double detail = 20 * std::sin(x * 0.37) * std::cos(y * 0.23);
+          row[3 * x] = static_cast<uint8_t>(std::clamp(255.0 * x / w + detail, 0.0, 255.0));
+          row[3 * x + 1] = static_cast<uint8_t>(std::clamp(255.0 * y / h - detail, 0.0, 255.0));
+          const double blue = 128 + 100 * std::sin((x + y) * 0.002) + detail;
+          row[3 * x + 2] = static_cast<uint8_t>(std::clamp(blue, 0.0, 255.0));
+        }
+      },
+      orientation != 1 ? &exif : nullptr);
 }
 
 }  // namespace

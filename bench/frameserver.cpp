@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <unistd.h>
 
-#include <jpeglib.h>
+#include "BenchJpeg.h"
 
 #include "frames/U_FrameServer.h"
 
@@ -22,35 +22,14 @@ namespace {
 // small to decode.
 void WriteJpeg(const std::string& path, int seed) {
   const int w = 4000, h = 3000;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) throw std::runtime_error("cannot write " + path);
-  jpeg_compress_struct c{};
-  jpeg_error_mgr err{};
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  jpeg_stdio_dest(&c, f);
-  c.image_width = w;
-  c.image_height = h;
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 90, TRUE);
-  jpeg_start_compress(&c, TRUE);
   std::mt19937 rng(static_cast<unsigned>(seed));
-  std::vector<JSAMPLE> row(static_cast<size_t>(w) * 3);
-  while (c.next_scanline < c.image_height) {
-    const int y = static_cast<int>(c.next_scanline);
+  bench::WriteJpeg(path, w, h, 90, [&](int y, JSAMPLE* row) {
     for (int x = 0; x < w; ++x) {
       row[3 * x] = static_cast<JSAMPLE>((x * 255 / w + seed * 40) & 0xFF);
       row[3 * x + 1] = static_cast<JSAMPLE>(y * 255 / h);
       row[3 * x + 2] = static_cast<JSAMPLE>(rng() & 0x3F);
     }
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&c, &r, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  std::fclose(f);
+  });
 }
 
 }  // namespace

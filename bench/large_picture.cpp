@@ -6,6 +6,7 @@
 //   bench_large_picture [WIDTH HEIGHT]
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -14,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
+#include "BenchJpeg.h"
 
 #include "frames/U_ImageFile.h"
 
@@ -33,23 +34,6 @@ long PeakRssMiB() {
 // Sixteen rows of a photo-like gradient with detail, repeated down the
 // picture: every block is coded, so decoding is as much work as a real photo's.
 void WriteRepeatedRowsJpeg(const std::string& name, int w, int h) {
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  FILE* f = std::fopen(name.c_str(), "wb");
-  if (!f) {
-    std::perror(name.c_str());
-    std::exit(1);
-  }
-  jpeg_stdio_dest(&c, f);
-  c.image_width = static_cast<JDIMENSION>(w);
-  c.image_height = static_cast<JDIMENSION>(h);
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 85, TRUE);
-  jpeg_start_compress(&c, TRUE);
   std::vector<std::vector<uint8_t>> rows(16, std::vector<uint8_t>(static_cast<size_t>(w) * 3));
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < w; ++x) {
@@ -59,13 +43,10 @@ void WriteRepeatedRowsJpeg(const std::string& name, int w, int h) {
       p[1] = static_cast<uint8_t>(std::fmin(255, std::fmax(0, 128 - detail)));
       p[2] = static_cast<uint8_t>(std::fmin(255, std::fmax(0, 128 + 100 * std::sin(x * 0.002) + detail)));
     }
-  while (c.next_scanline < c.image_height) {
-    JSAMPROW row = rows[c.next_scanline % 16].data();
-    jpeg_write_scanlines(&c, &row, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  std::fclose(f);
+  bench::WriteJpeg(name, w, h, 85, [&](int y, JSAMPLE* row) {
+    const std::vector<uint8_t>& from = rows[static_cast<size_t>(y % 16)];
+    std::copy(from.begin(), from.end(), row);
+  });
 }
 
 }  // namespace

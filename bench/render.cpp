@@ -38,6 +38,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "ReferenceEncoder.h"
 #include "ReferenceSlideshow.h"
 #include "avi/U_BmpToAvi.h"
 #include "frames/U_BmpWriter.h"
@@ -232,23 +233,8 @@ TFloor MeasureFloor(const std::vector<std::string>& pictures, const std::string&
     floor.decodeSeconds += Seconds(t0, Clock::now());
   }
 
-  const AVCodec* codec = avcodec_find_encoder_by_name(encoder.c_str());
-  if (!codec) return floor;
-  AVCodecContext* c = avcodec_alloc_context3(codec);
-  c->width = kWidth;
-  c->height = kHeight;
-  c->pix_fmt = AV_PIX_FMT_YUV420P;
-  c->time_base = {1, kFps};
-  c->framerate = {kFps, 1};
-  c->gop_size = kKeyInterval;
-  c->max_b_frames = 0;
-  c->thread_count = 1;
-  c->flags |= AV_CODEC_FLAG_QSCALE;
-  c->global_quality = FF_QP2LAMBDA * kQuantiser;
-  if (avcodec_open2(c, codec, nullptr) < 0) {
-    avcodec_free_context(&c);
-    return floor;
-  }
+  AVCodecContext* c = OpenEncoder(encoder);
+  if (!c) return floor;
   AVFrame* frame = av_frame_alloc();
   frame->format = AV_PIX_FMT_YUV420P;
   frame->width = kWidth;
