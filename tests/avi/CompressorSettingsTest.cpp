@@ -14,24 +14,15 @@
 
 #include "avi/U_BmpToAvi.h"
 #include "platform/avifile/AviFile.h"
+#include "platform/vfw/MemoryCompressorStore.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;
+using sdm::test::MemoryStore;
 using sdm::test::RunCommand;
 using sdm::test::TempDir;
 
 namespace {
-
-struct MemoryStore : ICompressorSettingsStore {
-  std::map<FOURCC, TCompressorSettings> values;
-  void Load(FOURCC f, TCompressorSettings& s) override {
-    if (auto it = values.find(f); it != values.end()) s = it->second;
-  }
-  bool Save(FOURCC f, const TCompressorSettings& s) override {
-    values[f] = s;
-    return true;
-  }
-};
 
 class StoreScope {
 public:

@@ -12,9 +12,11 @@
 #include "platform/Dib24.h"
 #include "platform/vfw/Vfw.h"
 #include "platform/registry/Registry.h"
+#include "platform/vfw/MemoryCompressorStore.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;
+using sdm::test::MemoryStore;
 using sdm::test::TempDir;
 
 namespace {
@@ -93,18 +95,6 @@ std::vector<uint32_t> Compress(FOURCC fcc, int n, std::vector<bool>& keys, DWORD
   ICClose(ic);
   return sizes;
 }
-
-// Settings kept in memory, so tests see what the layer stores.
-struct MemoryStore : ICompressorSettingsStore {
-  std::map<FOURCC, TCompressorSettings> values;
-  void Load(FOURCC f, TCompressorSettings& s) override {
-    if (auto it = values.find(f); it != values.end()) s = it->second;
-  }
-  bool Save(FOURCC f, const TCompressorSettings& s) override {
-    values[f] = s;
-    return true;
-  }
-};
 
 }  // namespace
 
