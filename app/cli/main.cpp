@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "Cli.h"
+#include "platform/RegularFile.h"
 #include "support/Errors.h"
 #include "support/PortableMode.h"
 #include "support/SdmVersion.h"
@@ -47,8 +48,7 @@ void CheckOutputPath(const std::string& output, const std::vector<std::string>& 
   if (::stat(output.c_str(), &out) != 0) return;
   if (S_ISDIR(out.st_mode)) throw EError("The output \"" + output + "\" is a folder; nothing was written.");
   for (const std::string& input : inputs) {
-    struct stat in {};
-    if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+    if (sdm::SameFile(out, input))
       throw EError("The output \"" + output + "\" is the same file as the input \"" + input + "\"; nothing was written.");
   }
 }

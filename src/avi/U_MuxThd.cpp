@@ -136,7 +136,8 @@ private:
 
 // The same file reached by two names: writing the output must never
 // truncate the silent video or the soundtrack it is made from.
-bool SameFile(const std::string& a, const std::string& b) {
+// A name that does not exist yet is compared by its canonical path.
+bool SameFileOrPath(const std::string& a, const std::string& b) {
   std::error_code ec;
   if (std::filesystem::equivalent(a, b, ec)) return true;
   return !ec ? false : std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
@@ -169,7 +170,7 @@ void TMuxThd::Execute() {
   SetMessage("Audio : " + AudioFile);
   SetMessage("Video : " + VideoFile);
   SetMessage("Output : " + OutputFile);
-  if (SameFile(OutputFile, VideoFile) || SameFile(OutputFile, AudioFile))
+  if (SameFileOrPath(OutputFile, VideoFile) || SameFileOrPath(OutputFile, AudioFile))
     throw EError("The output file \"" + OutputFile + "\" must differ from the video and the soundtrack.");
   SetMessage("Loading MP3 file");
 

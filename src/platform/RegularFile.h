@@ -58,4 +58,16 @@ inline int OpenRegularFileForReading(const std::string& path, std::string& probl
   return fd;
 }
 
+// Whether path is the object st describes, by device and inode: one file
+// reached by two names (links, "..", another spelling) is still one file.
+inline bool SameFile(const struct stat& st, const std::string& path) {
+  struct stat other {};
+  return ::stat(path.c_str(), &other) == 0 && other.st_dev == st.st_dev && other.st_ino == st.st_ino;
+}
+
+inline bool SameFile(const std::string& a, const std::string& b) {
+  struct stat st {};
+  return ::stat(a.c_str(), &st) == 0 && SameFile(st, b);
+}
+
 }  // namespace sdm

@@ -147,10 +147,7 @@ bool TJobControl::OutputMayBeWritten(const std::string& output) {
   }
   // Nor may it be one of the job's own inputs, by any name: the overwrite
   // question would delete it before the job ever read it.
-  auto same = [&out](const std::string& input) {
-    struct stat in {};
-    return !input.empty() && ::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino;
-  };
+  auto same = [&out](const std::string& input) { return !input.empty() && SameFile(out, input); };
   std::string input;
   for (const std::string& picture : project_.PictureList().Items())
     if (same(picture)) {

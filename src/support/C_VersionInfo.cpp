@@ -139,11 +139,6 @@ std::array<uint32_t, 4> FourNumbers(const std::string& text) {
   return r;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa{}, sb{};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 }  // namespace
 
 uint32_t PackVersion(const std::string& text) {
