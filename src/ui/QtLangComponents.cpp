@@ -48,7 +48,8 @@ std::vector<std::string> ToLines(const QStringList& list) {
 // Windows the program makes: not Qt's file pickers and message boxes, which
 // are the toolkit's and translate themselves.
 bool IsProgramWindow(const QWidget* w) {
-  return w && w->isWindow() && !w->objectName().isEmpty() && (qobject_cast<const QDialog*>(w) || qobject_cast<const QMainWindow*>(w)) &&
+  return w && w->isWindow() && !w->objectName().isEmpty() &&
+         (qobject_cast<const QDialog*>(w) || qobject_cast<const QMainWindow*>(w)) &&
          !qobject_cast<const QFileDialog*>(w) && !qobject_cast<const QMessageBox*>(w);
 }
 
@@ -371,6 +372,6 @@ TLangFont TQtLangRoot::GetFont() const {
   return f;
 }
 
-TLangComponentPtr TQtLangRoot::MainForm() const { return main_? LangComponentOf(main_) : nullptr; }
+TLangComponentPtr TQtLangRoot::MainForm() const { return main_ ? LangComponentOf(main_) : nullptr; }
 
 }  // namespace sdm
