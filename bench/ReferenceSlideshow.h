@@ -78,8 +78,8 @@ private:
 // down to 2-pixel detail in brightness and colour, a few hard-edged objects
 // (edges are what makes JPEG and MPEG-4 work), and sensor grain; written by
 // libjpeg at quality 92 with 4:2:0 chroma as cameras do. The files come out
-// at about 4 to 5 MB, the size of a camera's 12-megapixel pictures, so
-// decoding them costs what decoding real photos costs.
+// at about 2.7 MB, near what a camera stores for 12 megapixels, so decoding
+// them costs about what decoding real photos costs.
 inline void WritePhotoLikeJpeg(const std::string& path, unsigned seed) {
   const int w = 4000, h = 3000;
   std::mt19937 rng(seed);
