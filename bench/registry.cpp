@@ -15,7 +15,7 @@
 #include <string>
 
 #include "platform/registry/Registry.h"
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 
 namespace {
 

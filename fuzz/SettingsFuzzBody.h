@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/registry/Registry.h"
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 
 namespace sdm::fuzz {
 

@@ -22,7 +22,7 @@
 #include "project/U_Soundtrack.h"
 #include "support/Errors.h"
 #include "support/U_Log.h"
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 #include "support/U_SysUtils.h"
 #include "support/UserInteraction.h"
 

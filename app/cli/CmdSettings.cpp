@@ -4,7 +4,7 @@
 
 #include "Cli.h"
 #include "platform/registry/Registry.h"
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 
 namespace {
 

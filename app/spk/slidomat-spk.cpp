@@ -14,7 +14,7 @@
 #include <string>
 
 #include "localization/LangSource.h"
-#include "support/C_VersionInfo.h"
+#include "support/VersionInfo.h"
 #include "support/Errors.h"
 
 namespace fs = std::filesystem;

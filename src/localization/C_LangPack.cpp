@@ -8,7 +8,7 @@
 #include <optional>
 
 #include "platform/registry/Registry.h"
-#include "support/C_VersionInfo.h"
+#include "support/VersionInfo.h"
 #include "support/U_SysUtils.h"
 
 namespace sdm {

@@ -5,7 +5,7 @@
 #include <map>
 #include <set>
 
-#include "support/C_VersionInfo.h"
+#include "support/VersionInfo.h"
 #include "support/Errors.h"
 
 namespace sdm {

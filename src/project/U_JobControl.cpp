@@ -14,8 +14,8 @@
 #include "project/U_SlideProject.h"
 #include "support/Errors.h"
 #include "support/U_Log.h"
-#include "support/U_MsgDlg.h"
-#include "support/U_SDMFct.h"
+#include "support/MessageBoxes.h"
+#include "support/SettingsStore.h"
 #include "support/U_SysUtils.h"
 #include "support/UserInteraction.h"
 

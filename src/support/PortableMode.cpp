@@ -1,6 +1,6 @@
 #include "support/PortableMode.h"
 
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 
 namespace sdm {
 

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "support/C_VersionInfo.h"
+#include "support/VersionInfo.h"
 
 namespace sdm {
 

@@ -4,7 +4,7 @@
 
 #include <QIcon>
 
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 #include "support/U_SysUtils.h"
 #include "ui/LibraryVersions.h"
 #include "ui/U_MainDlg.h"

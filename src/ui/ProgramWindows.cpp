@@ -3,7 +3,7 @@
 #include <QFont>
 #include <QStyleFactory>
 
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 #include "ui/AboutDlg.h"
 #include "ui/CodecDlgs.h"
 #include "ui/BrennoDlg.h"

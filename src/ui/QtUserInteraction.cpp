@@ -4,7 +4,7 @@
 #include <QMessageBox>
 
 #include "localization/C_TextStorage.h"
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 
 namespace sdm {
 

@@ -1,6 +1,6 @@
 #include "ui/U_SettingsDlg.h"
 
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 #include "ui_U_SettingsDlg.h"
 
 namespace sdm {

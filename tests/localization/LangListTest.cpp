@@ -9,9 +9,9 @@
 #include "localization/FakeComponents.h"
 #include "localization/StoreBytes.h"
 #include "platform/registry/Registry.h"
-#include "support/C_VersionInfo.h"
+#include "support/VersionInfo.h"
 #include "support/Errors.h"
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;

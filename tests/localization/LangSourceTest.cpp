@@ -10,7 +10,7 @@
 #include "localization/C_TextStorage.h"
 #include "localization/FakeComponents.h"
 #include "localization/StoreBytes.h"
-#include "support/C_VersionInfo.h"
+#include "support/VersionInfo.h"
 #include "support/Errors.h"
 #include "testsupport/TestSupport.h"
 

@@ -13,7 +13,7 @@
 #include "project/U_SlideProject.h"
 #include "support/Errors.h"
 #include "support/U_Log.h"
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 #include "support/UserInteraction.h"
 #include "testsupport/TestSupport.h"
 

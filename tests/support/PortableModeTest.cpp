@@ -4,7 +4,7 @@
 
 #include "platform/registry/Registry.h"
 #include "support/PortableMode.h"
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;

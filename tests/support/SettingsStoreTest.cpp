@@ -1,4 +1,4 @@
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "support/U_MsgDlg.h"
-#include "support/U_TaskBarProgressUnit.h"
+#include "support/MessageBoxes.h"
+#include "support/TaskBarProgress.h"
 #include "support/UserInteraction.h"
 #include "testsupport/TestSupport.h"
 

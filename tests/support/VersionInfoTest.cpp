@@ -1,4 +1,4 @@
-#include "support/C_VersionInfo.h"
+#include "support/VersionInfo.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

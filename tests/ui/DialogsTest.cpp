@@ -19,7 +19,7 @@
 #include "frames/U_FrameServer.h"
 #include "platform/registry/Registry.h"
 #include "project/BurnTools.h"
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 #include "support/U_SysUtils.h"
 #include "ui/AboutDlg.h"
 #include "ui/BrennoDlg.h"

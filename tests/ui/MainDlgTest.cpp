@@ -17,7 +17,7 @@
 #include "localization/C_TextStorage.h"
 #include "platform/registry/Registry.h"
 #include "platform/vfw/Vfw.h"
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 #include "support/U_SysUtils.h"
 #include "ui/CodecDlgs.h"
 #include "ui/GlyphButton.h"

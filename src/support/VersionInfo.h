@@ -1,4 +1,5 @@
 #pragma once
+// Unit C_VersionInfo.
 // Version information. The packed 32-bit form (major 8 bits, minor 8, release
 // 6, build 10) is what language files record; TVersionInfo reads the version
 // record of a program file.

@@ -1,4 +1,4 @@
-#include "support/U_TaskBarProgressUnit.h"
+#include "support/TaskBarProgress.h"
 
 namespace sdm {
 

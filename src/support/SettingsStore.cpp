@@ -1,4 +1,4 @@
-#include "support/U_SDMFct.h"
+#include "support/SettingsStore.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -1,4 +1,5 @@
 #pragma once
+// Unit U_TaskBarProgressUnit.
 // TTaskProgressBar: the progress shown on the program's taskbar button. This
 // desktop has no common interface for it, so the bar keeps its state (range,
 // position, state, active flag) and hands every change to an optional

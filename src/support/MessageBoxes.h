@@ -1,4 +1,5 @@
 #pragma once
+// Unit U_MsgDlg.
 // Message boxes of the program. They reach the user through the process-wide
 // IUserInteraction (support/UserInteraction.h), so the window, the command
 // line and the tests all answer them in their own way.

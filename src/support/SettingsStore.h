@@ -1,4 +1,5 @@
 #pragma once
+// Unit U_SDMFct.
 // The settings store: the program's values under the product key
 // "SOFTWARE\Tarvenit\Slidomat" of HKEY_CURRENT_USER (string values, "1"/"0"
 // for flags, "" for "not set"; the remembered language `langue` is the one

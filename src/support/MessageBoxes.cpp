@@ -1,4 +1,4 @@
-#include "support/U_MsgDlg.h"
+#include "support/MessageBoxes.h"
 
 #include "support/UserInteraction.h"
 
