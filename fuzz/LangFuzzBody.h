@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "../tests/localization/FakeComponents.h"
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 #include "localization/LangSource.h"
-#include "localization/Lang_Languages.h"
-#include "localization/Lang_Storageobj.h"
+#include "localization/LanguageRecord.h"
+#include "localization/StoreFile.h"
 #include "support/Errors.h"
 
 namespace sdm::fuzz {

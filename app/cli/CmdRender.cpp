@@ -15,7 +15,7 @@
 
 #include "Cli.h"
 #include "avi/U_BmpToAvi.h"
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 #include "project/U_JobControl.h"
 #include "project/U_ProjectFile.h"
 #include "project/U_SlideProject.h"

@@ -27,7 +27,7 @@
 #include <stdexcept>
 
 #include "avi/U_BmpToAvi.h"
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 #include "platform/registry/Registry.h"
 #include "project/U_JobControl.h"
 #include "support/U_SysUtils.h"

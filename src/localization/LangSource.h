@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "localization/Lang_Languages.h"
+#include "localization/LanguageRecord.h"
 
 namespace sdm {
 

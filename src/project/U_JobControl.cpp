@@ -9,7 +9,7 @@
 #include "avi/U_BmpToAvi.h"
 #include "avi/U_MuxThd.h"
 #include "frames/U_VideoMakerThd.h"
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 #include "platform/RegularFile.h"
 #include "project/U_SlideProject.h"
 #include "support/Errors.h"

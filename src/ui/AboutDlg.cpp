@@ -1,6 +1,6 @@
 #include "ui/AboutDlg.h"
 
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 
 #include <QIcon>
 

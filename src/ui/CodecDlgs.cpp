@@ -7,7 +7,7 @@ extern "C" {
 #include <libavutil/avutil.h>
 }
 
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 #include "ui_CodecAboutDlg.h"
 #include "ui_CodecConfigDlg.h"
 

@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 #include <functional>
 
-#include "localization/C_LangPack.h"
+#include "localization/LanguageList.h"
 #include "ui/QtUserInteraction.h"
 
 namespace sdm {

@@ -15,7 +15,7 @@ extern "C" {
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 
 namespace sdm {
 

@@ -24,8 +24,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "localization/C_LangPack.h"
-#include "localization/C_TextStorage.h"
+#include "localization/LanguageList.h"
+#include "localization/TextStorage.h"
 
 namespace sdm {
 

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 #include "support/SettingsStore.h"
 
 namespace sdm {

@@ -15,7 +15,7 @@
 
 #include "avi/U_BmpToAvi.h"
 #include "frames/U_FrameServer.h"
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 #include "project/U_PictureSelection.h"
 #include "project/U_ProjectFile.h"
 #include "project/U_Soundtrack.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "localization/C_LangPack.h"
+#include "localization/LanguageList.h"
 #include "project/U_JobControl.h"
 #include "frames/Bitmap32.h"
 #include "project/U_SlideProject.h"

@@ -2,7 +2,7 @@
 
 #include <QStyle>
 
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 #include "platform/shell/Process.h"
 #include "project/BurnTools.h"
 #include "support/MessageBoxes.h"

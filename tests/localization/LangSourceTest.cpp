@@ -6,8 +6,8 @@
 #include <map>
 #include <set>
 
-#include "localization/C_LangPack.h"
-#include "localization/C_TextStorage.h"
+#include "localization/LanguageList.h"
+#include "localization/TextStorage.h"
 #include "localization/FakeComponents.h"
 #include "localization/StoreBytes.h"
 #include "support/VersionInfo.h"

@@ -1,10 +1,10 @@
-#include "localization/Lang_Languages.h"
+#include "localization/LanguageRecord.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 #include "localization/FakeComponents.h"
 #include "localization/StoreBytes.h"
 #include "support/Errors.h"

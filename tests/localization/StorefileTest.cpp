@@ -1,4 +1,4 @@
-#include "localization/Lang_Storageobj.h"
+#include "localization/StoreFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

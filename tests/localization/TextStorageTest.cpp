@@ -1,4 +1,4 @@
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 
 #include <gtest/gtest.h>
 

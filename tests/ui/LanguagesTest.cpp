@@ -14,7 +14,7 @@
 #include <map>
 #include <set>
 
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 #include "localization/LangSource.h"
 #include "platform/registry/Registry.h"
 #include "support/VersionInfo.h"

@@ -14,7 +14,7 @@
 
 #include "avi/SoundtrackFixtures.h"
 #include "frames/U_FrameServer.h"
-#include "localization/C_TextStorage.h"
+#include "localization/TextStorage.h"
 #include "platform/registry/Registry.h"
 #include "platform/vfw/Vfw.h"
 #include "support/SettingsStore.h"

@@ -1,4 +1,4 @@
-#include "localization/Lang_Languages.h"
+#include "localization/LanguageRecord.h"
 
 #include <strings.h>
 

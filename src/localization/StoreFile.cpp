@@ -1,4 +1,4 @@
-#include "localization/Lang_Storageobj.h"
+#include "localization/StoreFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,5 @@
 #pragma once
+// Unit C_TextStorage.
 // TTextStorage: the English texts of the messages a window composes at run
 // time, with their current translation. Code asks Translate(English literal);
 // language files replace Items line by line, index-aligned with the English

@@ -1,4 +1,5 @@
 #pragma once
+// Unit Lang_Storageobj.
 // TStorefile: a file of tagged records, the container of language files.
 //
 //   signature bytes (no length, no terminator) | record count (int32)

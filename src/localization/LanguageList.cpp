@@ -1,4 +1,4 @@
-#include "localization/C_LangPack.h"
+#include "localization/LanguageList.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,5 @@
 #pragma once
+// Unit C_LangPack.
 // TLangList: the languages found beside the program, the chosen one, and the
 // switch between them.
 //
@@ -18,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "localization/Lang_Languages.h"
+#include "localization/LanguageRecord.h"
 
 namespace sdm {
 

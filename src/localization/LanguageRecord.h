@@ -1,4 +1,5 @@
 #pragma once
+// Unit Lang_Languages.
 // TLanguageRecord: one language file, read and applied to the live component
 // tree, or written from it as the source-language file a translator starts
 // from.
@@ -26,7 +27,7 @@
 #include <vector>
 
 #include "localization/LangComponent.h"
-#include "localization/Lang_Storageobj.h"
+#include "localization/StoreFile.h"
 
 namespace sdm {
 
