@@ -9,7 +9,7 @@
 #include "support/SettingsStore.h"
 #include "support/U_SysUtils.h"
 #include "support/UserInteraction.h"
-#include "ui/BrennoDlg.h"
+#include "ui/BurnDlg.h"
 #include "ui/QtUserInteraction.h"
 #include "ui_U_ProcessSuccess.h"
 

@@ -21,7 +21,7 @@
 #include "support/U_SysUtils.h"
 #include "ui/CodecDlgs.h"
 #include "ui/GlyphButton.h"
-#include "ui/U_LoadDlg.h"
+#include "ui/CodecLoadingDlg.h"
 #include "ui/UiTestSupport.h"
 #include "ui_CodecAboutDlg.h"
 #include "ui_CodecConfigDlg.h"

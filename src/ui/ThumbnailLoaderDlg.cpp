@@ -1,9 +1,9 @@
-#include "ui/U_LoaderDlg.h"
+#include "ui/ThumbnailLoaderDlg.h"
 
 #include <QCloseEvent>
 
-#include "ui/U_LoaderThd.h"
-#include "ui_U_LoaderDlg.h"
+#include "ui/ThumbnailLoaderThd.h"
+#include "ui_ThumbnailLoaderDlg.h"
 
 namespace sdm {
 

@@ -1,9 +1,9 @@
-#include "ui/BrennoDlg.h"
+#include "ui/BurnDlg.h"
 
 #include <QStyle>
 
 #include "platform/shell/Process.h"
-#include "ui_BrennoDlg.h"
+#include "ui_BurnDlg.h"
 
 namespace sdm {
 

@@ -1,4 +1,5 @@
 #pragma once
+// Unit U_LoadThd.
 // TLoadThd: the thread behind the "Loading..." dialog. It does no work of its
 // own: it hands the codec listing to the UI thread and waits, so the dialog's
 // modal loop is running (and the dialog on screen) while the compressors are

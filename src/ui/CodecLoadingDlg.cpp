@@ -1,9 +1,9 @@
-#include "ui/U_LoadDlg.h"
+#include "ui/CodecLoadingDlg.h"
 
 #include <QCloseEvent>
 
-#include "ui/U_LoadThd.h"
-#include "ui_U_LoadDlg.h"
+#include "ui/CodecLoadingThd.h"
+#include "ui_CodecLoadingDlg.h"
 
 namespace sdm {
 

@@ -1,4 +1,4 @@
-#include "ui/Lang_langChoice.h"
+#include "ui/LanguageChoice.h"
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -1,4 +1,5 @@
 #pragma once
+// Unit U_LoaderThd.
 // TLoaderThd: counts through the slots of the thumbnail strip and hands each
 // slot's step to the UI thread, one at a time, waiting for it. It renders
 // nothing itself: the thumbnail server is used on the UI thread only. The

@@ -1,4 +1,4 @@
-#include "ui/U_LoadThd.h"
+#include "ui/CodecLoadingThd.h"
 
 #include "avi/U_BmpToAvi.h"
 

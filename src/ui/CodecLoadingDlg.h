@@ -1,4 +1,5 @@
 #pragma once
+// Unit U_LoadDlg.
 // TLoadDlg: "Loading...", shown while the installed compressors are listed at
 // start-up. Its bar runs round in steps of ten while the listing thread works;
 // it closes itself when the list is filled and cannot be closed before.

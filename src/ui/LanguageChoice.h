@@ -1,4 +1,5 @@
 #pragma once
+// Unit Lang_langChoice.
 // TLanguageChoice: the languages found beside the program, each with its
 // flag, as a list the user clicks to switch the windows' language at once.
 // The Settings dialog shows one (`lng`) bound to the main window's language

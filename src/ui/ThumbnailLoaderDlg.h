@@ -1,4 +1,5 @@
 #pragma once
+// Unit U_LoaderDlg.
 // TLoaderDlg: "Thumbnails", the small modal progress dialog shown while the
 // strip's slots are rendered one by one. It cannot be closed while it works
 // and closes itself when the last slot is done.

@@ -1,4 +1,5 @@
 #pragma once
+// Unit BrennoDlg.
 // TBrennoDlg: "Burn", which hands the compilation files to the burning
 // program one at a time: every second it looks whether the program is still
 // running (the vendor's holds the "BRENNOCD_RUNNING" mutex; one we started

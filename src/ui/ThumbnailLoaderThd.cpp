@@ -1,4 +1,4 @@
-#include "ui/U_LoaderThd.h"
+#include "ui/ThumbnailLoaderThd.h"
 
 namespace sdm {
 
