@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/U_resample.h"
+#include "audio/filters/FormatFilter.h"
 
 namespace {
 

@@ -1,8 +1,13 @@
 # One static library per source folder. Sources are picked up by glob so a new
 # unit only needs its files; dependencies are declared here, in one direction.
+# A folder grouped into sub-folders by concern (audio/) passes RECURSE.
 function(sdm_library name dir)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB _src CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+  cmake_parse_arguments(ARG "RECURSE" "" "DEPS" ${ARGN})
+  if(ARG_RECURSE)
+    file(GLOB_RECURSE _src CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+  else()
+    file(GLOB _src CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+  endif()
   if(_src)
     add_library(${name} STATIC ${_src})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)

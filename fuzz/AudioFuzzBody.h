@@ -17,10 +17,10 @@
 #include <string>
 #include <vector>
 
-#include "audio/U_ApeTag.h"
+#include "audio/tags/U_ApeTag.h"
 #include "audio/U_AudioFile.h"
-#include "audio/U_ID3.h"
-#include "audio/U_OggTag.h"
+#include "audio/tags/U_ID3.h"
+#include "audio/tags/U_OggTag.h"
 
 namespace sdm::fuzz {
 

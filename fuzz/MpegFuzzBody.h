@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/U_FastMp3size.h"
-#include "audio/U_MpegAudio.h"
+#include "audio/mpeg/FastMp3Size.h"
+#include "audio/mpeg/U_MpegAudio.h"
 #include "support/Errors.h"
 
 namespace sdm::fuzz {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "Cli.h"
-#include "audio/U_ApeTag.h"
+#include "audio/tags/U_ApeTag.h"
 #include "audio/U_AudioFile.h"
-#include "audio/U_ID3.h"
+#include "audio/tags/U_ID3.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <climits>
 #include <cstdio>
 
-#include "audio/U_ApeTag.h"
-#include "audio/U_ID3.h"
+#include "audio/tags/U_ApeTag.h"
+#include "audio/tags/U_ID3.h"
 
 namespace sdm {
 

@@ -4,16 +4,16 @@
 #include <map>
 #include <mutex>
 
-#include "audio/U_Ac3.h"
-#include "audio/U_Ape.h"
-#include "audio/U_Dynamic.h"
-#include "audio/U_FLAC.h"
-#include "audio/U_MpegAudio.h"
-#include "audio/U_Mpc.h"
-#include "audio/U_Ogg.h"
-#include "audio/U_resample.h"
-#include "audio/U_wav.h"
-#include "audio/U_wma9.h"
+#include "audio/readers/Ac3File.h"
+#include "audio/readers/ApeFile.h"
+#include "audio/filters/LoudnessCompressor.h"
+#include "audio/readers/FlacFile.h"
+#include "audio/mpeg/U_MpegAudio.h"
+#include "audio/readers/MpcFile.h"
+#include "audio/readers/OggFile.h"
+#include "audio/filters/FormatFilter.h"
+#include "audio/readers/WavFile.h"
+#include "audio/readers/WmaFile.h"
 
 namespace sdm {
 

@@ -10,10 +10,10 @@
 
 #include "AudioTestUtil.h"
 #include "audio/U_AudioFile.h"
-#include "audio/U_Dynamic.h"
-#include "audio/U_SpannedFileStream.h"
-#include "audio/U_resample.h"
-#include "audio/U_wav.h"
+#include "audio/filters/LoudnessCompressor.h"
+#include "audio/AudioFileStream.h"
+#include "audio/filters/FormatFilter.h"
+#include "audio/readers/WavFile.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;

@@ -11,11 +11,11 @@
 #include <filesystem>
 #include <map>
 
-#include "audio/U_Ac3.h"
+#include "audio/readers/Ac3File.h"
 #include "audio/U_AudioFile.h"
-#include "audio/U_FLAC.h"
-#include "audio/U_Ogg.h"
-#include "audio/U_wma9.h"
+#include "audio/readers/FlacFile.h"
+#include "audio/readers/OggFile.h"
+#include "audio/readers/WmaFile.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;

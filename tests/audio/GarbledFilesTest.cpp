@@ -6,10 +6,10 @@
 #include <random>
 
 #include "AudioTestUtil.h"
-#include "audio/U_ApeTag.h"
+#include "audio/tags/U_ApeTag.h"
 #include "audio/U_AudioFile.h"
-#include "audio/U_ID3.h"
-#include "audio/U_OggTag.h"
+#include "audio/tags/U_ID3.h"
+#include "audio/tags/U_OggTag.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/huff_tables.h"
+#include "audio/mpeg/HuffmanTables.h"
 
 namespace sdm::test {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "audio/U_MpegAudio.h"
+#include "audio/mpeg/U_MpegAudio.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;

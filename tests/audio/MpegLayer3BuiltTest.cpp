@@ -18,8 +18,8 @@
 
 #include "AudioTestUtil.h"
 #include "Mp3FrameBuilder.h"
-#include "audio/U_MpegAudio.h"
-#include "audio/huff_tables.h"
+#include "audio/mpeg/U_MpegAudio.h"
+#include "audio/mpeg/HuffmanTables.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;

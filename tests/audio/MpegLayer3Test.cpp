@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/L3_Decoder.h"
-#include "audio/U_MpegAudio.h"
+#include "audio/mpeg/Layer3Decoder.h"
+#include "audio/mpeg/U_MpegAudio.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;

@@ -12,12 +12,12 @@
 #include <fstream>
 
 #include "MpegTestUtil.h"
-#include "audio/U_ApeTag.h"
+#include "audio/tags/U_ApeTag.h"
 #include "audio/U_AudioFile.h"
-#include "audio/U_FastMp3size.h"
-#include "audio/U_ID3.h"
-#include "audio/U_MpegAudio.h"
-#include "audio/mhead.h"
+#include "audio/mpeg/FastMp3Size.h"
+#include "audio/tags/U_ID3.h"
+#include "audio/mpeg/U_MpegAudio.h"
+#include "audio/mpeg/MpegHeader.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;

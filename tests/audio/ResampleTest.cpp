@@ -8,9 +8,9 @@
 #include <cstring>
 
 #include "AudioTestUtil.h"
-#include "audio/U_resample.h"
-#include "audio/U_wav.h"
-#include "audio/rs_filters.h"
+#include "audio/filters/FormatFilter.h"
+#include "audio/readers/WavFile.h"
+#include "audio/filters/Resampler.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;
