@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
     list.Add(pictures[static_cast<size_t>(i)]);
     captions.Add(CaptionOf(i));
   }
-  sdm::TFrameServer server(list, &captions, kFramesPerPicture, kHeight, kWidth, false, true, true, false, false);
+  sdm::TFrameServer server(list, &captions, kFramesPerPicture, kHeight, kWidth, {.crossFade = true, .osd = true});
   std::vector<sdm::TDib24> frames;
   sdm::TBitmap32 bitmap;
   const int period = kFramesPerPicture + kFadeFrames;

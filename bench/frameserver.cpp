@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   }
   sdm::TStringList captions(std::vector<std::string>(static_cast<size_t>(pictureCount), "Caption with \xC3\xA9 and \xD0\x96"));
 
-  sdm::TFrameServer server(pictures, &captions, 75, 576, 720, true, true, true, false, false);
+  sdm::TFrameServer server(pictures, &captions, 75, 576, 720, {.dynamic = true, .crossFade = true, .osd = true});
   sdm::TBitmap32 frame;
   const int total = server.FrameCount();
   const auto start = std::chrono::steady_clock::now();

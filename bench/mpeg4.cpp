@@ -104,7 +104,7 @@ TResult Encode(const std::string& encoder, const std::vector<std::string>& pictu
     list.Add(pictures[static_cast<size_t>(i)]);
     captions.Add(CaptionOf(i));
   }
-  sdm::TFrameServer server(list, &captions, kFramesPerPicture, kHeight, kWidth, false, true, true, false, false);
+  sdm::TFrameServer server(list, &captions, kFramesPerPicture, kHeight, kWidth, {.crossFade = true, .osd = true});
   sdm::TBitmap32 bitmap;
   for (int i = 0; i < kFrames; ++i) {
     server.GetFrame(bitmap, i);

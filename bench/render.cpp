@@ -248,7 +248,7 @@ TFloor MeasureFloor(const std::vector<std::string>& pictures, const std::string&
     list.Add(pictures[static_cast<size_t>(i)]);
     captions.Add(CaptionOf(i));
   }
-  sdm::TFrameServer server(list, &captions, kFramesPerPicture, kHeight, kWidth, false, true, true, false, false);
+  sdm::TFrameServer server(list, &captions, kFramesPerPicture, kHeight, kWidth, {.crossFade = true, .osd = true});
   sdm::TBitmap32 bitmap;
   double seconds = 0;
   for (int i = 0; i < kFrames; ++i) {

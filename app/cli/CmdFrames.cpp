@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "Cli.h"
+#include "frames/FrameOptions.h"
 #include "frames/U_BmpWriter.h"
 #include "frames/U_FrameServer.h"
 #include "support/Errors.h"
@@ -14,7 +15,7 @@ struct TFramesOptions {
   int width = 720;
   int height = 576;
   int framesPerPicture = 1;
-  bool dynamic = false, crossFade = false, osd = false, greyscale = false, sepia = false;
+  sdm::TFrameOptions effects;
   bool count = false;
   long long index = -1;
   std::string out;
@@ -44,15 +45,15 @@ TFramesOptions Parse(const sdm::cli::Args& args) {
     } else if (a == "--count") {
       o.count = true;
     } else if (a == "--dynamic") {
-      o.dynamic = true;
+      o.effects.dynamic = true;
     } else if (a == "--xfade") {
-      o.crossFade = true;
+      o.effects.crossFade = true;
     } else if (a == "--osd") {
-      o.osd = true;
+      o.effects.osd = true;
     } else if (a == "--greyscale") {
-      o.greyscale = true;
+      o.effects.greyscale = true;
     } else if (a == "--sepia") {
-      o.sepia = true;
+      o.effects.sepia = true;
     } else if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
       throw sdm::cli::UsageError{"unknown option \"" + a + "\""};
     } else {
@@ -83,8 +84,7 @@ int RunFrames(const sdm::cli::Args& args) {
       captions.Add(slash == std::string::npos ? path : path.substr(slash + 1));
     }
   }
-  sdm::TFrameServer server(pictures, &captions, o.framesPerPicture, o.height, o.width, o.dynamic, o.crossFade, o.osd,
-                           o.greyscale, o.sepia);
+  sdm::TFrameServer server(pictures, &captions, o.framesPerPicture, o.height, o.width, o.effects);
   const int count = server.FrameCount();
   if (o.count) {
     std::cout << count << "\n";

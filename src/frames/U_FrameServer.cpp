@@ -112,29 +112,24 @@ void TOsdText::Draw(TBitmap32& bitmap, int x, int y, const std::string& text) {
 // Frame server
 
 TFrameServer::TFrameServer(TStringList& pictures, const TStringList* captions, int framesPerPicture,
-                           int frameHeight, int frameWidth, bool dynamic, bool crossFade, bool osd, bool greyscale,
-                           bool sepia)
+                           int frameHeight, int frameWidth, const TFrameOptions& options)
     : pictures_(pictures),
       captions_(captions),
       framesPerPicture_(framesPerPicture),
-      fadeFrames_(crossFade && framesPerPicture > 0 ? (framesPerPicture / 20) * 6 : 0),
+      fadeFrames_(options.crossFade && framesPerPicture > 0 ? (framesPerPicture / 20) * 6 : 0),
       frameHeight_(frameHeight),
       frameWidth_(frameWidth),
-      dynamic_(dynamic),
-      crossFade_(crossFade),
-      osd_(osd),
-      greyscale_(greyscale),
-      sepia_(sepia),
+      options_(options),
       fader_(fromFrame_, toFrame_, fadeFrames_) {
   if (framesPerPicture < 1) throw std::invalid_argument("Frames per picture must be at least 1");
   if (frameHeight < 1 || frameWidth < 1) throw std::invalid_argument("Frame size must be at least 1 x 1");
   // The loaded picture is as large as the frame, or 16/9 of it for dynamic
   // pictures; keep that within what a picture may be.
-  const int64_t side = dynamic ? 4 : 3;
+  const int64_t side = options.dynamic ? 4 : 3;
   if ((side * frameWidth / 3) * (side * frameHeight / 3) > kMaxPicturePixels)
     throw std::invalid_argument("Frame size too large (" + std::to_string(frameWidth) + " x " +
                                 std::to_string(frameHeight) +
-                                (dynamic ? ", enlarged by 4/3 for dynamic pictures)" : ")"));
+                                (options.dynamic ? ", enlarged by 4/3 for dynamic pictures)" : ")"));
   if (framesPerPicture >= 2) {
     stepY_ = frameHeight / 4.0 / (framesPerPicture - 1);
     stepX_ = frameWidth / 4.0 / (framesPerPicture - 1);
@@ -146,8 +141,8 @@ TFrameServer::~TFrameServer() { pictures_.Unsubscribe(subscription_); }
 
 std::unique_ptr<TFrameServer> TFrameServer::CreateThumbnailServer(TStringList& pictures,
                                                                   const TStringList* captions) {
-  return std::make_unique<TFrameServer>(pictures, captions, 1, ThumbnailHeight, ThumbnailWidth, false, false, false,
-                                        false, false);
+  return std::make_unique<TFrameServer>(pictures, captions, 1, ThumbnailHeight, ThumbnailWidth,
+                                        TFrameOptions{});
 }
 
 int TFrameServer::FrameCount() const {
@@ -199,7 +194,7 @@ void TFrameServer::GetFrame(TBitmap32& bitmap, int i) {
     // Fade frames already carry the incoming picture's text.
     shown = p + 1;
   }
-  if (osd_) DrawOsdFor(bitmap, shown);
+  if (options_.osd) DrawOsdFor(bitmap, shown);
   lastFrame_ = i;
 }
 
@@ -211,7 +206,7 @@ void TFrameServer::LoadPicture(int p) {
 
   int width = frameWidth_;
   int height = frameHeight_;
-  if (dynamic_) {
+  if (options_.dynamic) {
     width = (4 * frameWidth_) / 3;
     height = (4 * frameHeight_) / 3;
   }
@@ -222,8 +217,8 @@ void TFrameServer::LoadPicture(int p) {
   picture->Fit(width, height, keepStorage_ ? &pictureStorage_ : nullptr);
   stats_.FitSeconds += SecondsSince(start);
   start = TClock::now();
-  if (greyscale_) picture->Greyscale();
-  if (sepia_) picture->Sepia();  // on the already grey pixels when both are set
+  if (options_.greyscale) picture->Greyscale();
+  if (options_.sepia) picture->Sepia();  // on the already grey pixels when both are set
   stats_.EffectSeconds += SecondsSince(start);
   SDM_ASSERT(picture->Width() == width && picture->Height() == height, "Fitted picture has the wrong size");
 
@@ -234,7 +229,7 @@ void TFrameServer::LoadPicture(int p) {
 
 void TFrameServer::WindowOrigin(int p, int s, int& left, int& top) const {
   left = top = 0;
-  if (!dynamic_) return;
+  if (!options_.dynamic) return;
   const int u = s;
   const int v = framesPerPicture_ - 1 - s;
   // The pan direction follows the position in the list, four directions in turn.

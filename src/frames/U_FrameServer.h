@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "frames/Bitmap32.h"
+#include "frames/FrameOptions.h"
 #include "frames/U_Fader.h"
 #include "platform/text/Font.h"
 #include "support/StringList.h"
@@ -81,8 +82,10 @@ public:
   // (the caption is then the picture's file name). Throws std::invalid_argument
   // for fewer than 1 frame per picture, a frame side below 1, or a frame
   // (enlarged for dynamic pictures) beyond kMaxPicturePixels.
+  // Of the options, Single Frame does not concern the server: the caller has
+  // made framesPerPicture 1 for it.
   TFrameServer(TStringList& pictures, const TStringList* captions, int framesPerPicture, int frameHeight,
-               int frameWidth, bool dynamic, bool crossFade, bool osd, bool greyscale, bool sepia);
+               int frameWidth, const TFrameOptions& options);
   ~TFrameServer();
   TFrameServer(const TFrameServer&) = delete;
   TFrameServer& operator=(const TFrameServer&) = delete;
@@ -122,6 +125,7 @@ public:
   int FadeFrames() const { return fadeFrames_; }
   int FrameWidth() const { return frameWidth_; }
   int FrameHeight() const { return frameHeight_; }
+  const TFrameOptions& Options() const { return options_; }
   double StepX() const { return stepX_; }
   double StepY() const { return stepY_; }
   int LoadedIndex() const { return loadedIndex_; }
@@ -148,7 +152,7 @@ private:
   int frameWidth_;
   double stepY_ = 0;
   double stepX_ = 0;
-  bool dynamic_, crossFade_, osd_, greyscale_, sepia_;
+  TFrameOptions options_;
 
   std::unique_ptr<TImageFile> picture_;
   bool keepStorage_ = false;

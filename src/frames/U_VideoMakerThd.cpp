@@ -30,10 +30,9 @@ void TVideoMakerThd::UpdateProgress() {
 
 void TVideoMakerThd::Execute() {
   if (!Avi || !Pictures) throw EError("The video maker has no writer or no picture list");
-  const int fpp = FramesPerPicture(MsPerPicture, Avi->FramePeriod, SingleFrame);
+  const int fpp = FramesPerPicture(MsPerPicture, Avi->FramePeriod, Options.singleFrame);
   {
-    TFrameServer server(*Pictures, Captions, fpp, Avi->Height, Avi->Width, Dynamic, CrossFade, Osd, Greyscale,
-                        Sepia);
+    TFrameServer server(*Pictures, Captions, fpp, Avi->Height, Avi->Width, Options);
     server.KeepPictureStorage(true);
     Position = 0;
     Total = server.FrameCount();

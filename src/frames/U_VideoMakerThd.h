@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+#include "frames/FrameOptions.h"
 #include "platform/Dib24.h"
 #include "support/StringList.h"
 #include "support/Thread.h"
@@ -29,12 +30,7 @@ public:
   int32_t MsPerPicture = 3000;
   TStringList* Pictures = nullptr;        // not owned
   const TStringList* Captions = nullptr;  // not owned; may be null
-  bool Dynamic = false;
-  bool CrossFade = false;
-  bool Osd = false;
-  bool SingleFrame = false;
-  bool Greyscale = false;
-  bool Sepia = false;
+  TFrameOptions Options;
   // UpdateProgress: run on the UI thread at every report while the worker
   // waits, so it may read Position, Total and Preview freely.
   std::function<void(TVideoMakerThd&)> OnUpdateProgress;

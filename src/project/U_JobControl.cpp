@@ -203,10 +203,10 @@ bool TJobControl::Go() {
   Log("FPS : " + std::to_string(job.FramesPerSecond));
   Log("Time per Picture : " + std::to_string(job.MsPerPicture) + " ms");
   Log("FCC : " + job.FourCC);
-  Log(std::string("OSD : ") + YesNo(job.Osd));
-  Log(std::string("Dynamic Pictures : ") + YesNo(job.Dynamic));
-  Log(std::string("XFade : ") + YesNo(job.CrossFade));
-  Log(std::string("Single Frame mode : ") + YesNo(job.SingleFrame));
+  Log(std::string("OSD : ") + YesNo(job.Options.osd));
+  Log(std::string("Dynamic Pictures : ") + YesNo(job.Options.dynamic));
+  Log(std::string("XFade : ") + YesNo(job.Options.crossFade));
+  Log(std::string("Single Frame mode : ") + YesNo(job.Options.singleFrame));
 
   std::unique_ptr<TVideoMakerThd> thread;
   try {
@@ -239,12 +239,7 @@ bool TJobControl::Go() {
   thread->MsPerPicture = job.MsPerPicture;
   thread->Pictures = &jobPictures_;
   thread->Captions = &jobCaptions_;
-  thread->Dynamic = job.Dynamic;
-  thread->CrossFade = job.CrossFade;
-  thread->Osd = job.Osd;
-  thread->SingleFrame = job.SingleFrame;
-  thread->Greyscale = job.Greyscale;
-  thread->Sepia = job.Sepia;
+  thread->Options = job.Options;
 
   outputPath_ = job.OutputPath;
   tempVideo_.clear();

@@ -159,7 +159,7 @@ void TSlideProject::SetCaption(int index, const std::string& caption) { captions
 void TSlideProject::SetSoundtrack(const std::string& path, double durationDays) {
   soundPath_ = path;
   soundDuration_ = static_cast<int32_t>(NearestClamped(durationDays * 86400.0, 0, INT32_MAX));
-  matchAudioEnabled_ = soundDuration_ > 0 && controlsEnabled_ && !singleFrame_;
+  matchAudioEnabled_ = soundDuration_ > 0 && controlsEnabled_ && !options_.singleFrame;
 }
 
 void TSlideProject::ClearSoundtrack() {
@@ -184,28 +184,28 @@ void TSlideProject::SetResolution(const std::string& entry) {
 }
 
 void TSlideProject::SetDynamic(bool on) {
-  if (on == dynamic_) return;  // only a change moves the frame rate, like a check box click
-  dynamic_ = on;
+  if (on == options_.dynamic) return;  // only a change moves the frame rate, like a check box click
+  options_.dynamic = on;
   framesPerSecond_ = on ? 25 : 15;
 }
 
 void TSlideProject::ToggleGreyscale() {
-  greyscale_ = !greyscale_;
-  if (greyscale_) sepia_ = false;
+  options_.greyscale = !options_.greyscale;
+  if (options_.greyscale) options_.sepia = false;
 }
 
 void TSlideProject::ToggleSepia() {
-  sepia_ = !sepia_;
-  if (sepia_) greyscale_ = false;
+  options_.sepia = !options_.sepia;
+  if (options_.sepia) options_.greyscale = false;
 }
 
 void TSlideProject::SetEffects(bool greyscale, bool sepia) {
-  greyscale_ = greyscale;
-  sepia_ = sepia && !greyscale;
+  options_.greyscale = greyscale;
+  options_.sepia = sepia && !greyscale;
 }
 
 void TSlideProject::SetSingleFrame(bool on) {
-  singleFrame_ = on;
+  options_.singleFrame = on;
   // Leaving the mode unlocks Match audio even without a soundtrack, as the
   // Expert dialog always has.
   matchAudioEnabled_ = !on;
@@ -214,7 +214,7 @@ void TSlideProject::SetSingleFrame(bool on) {
 void TSlideProject::EnableControls(bool enabled) {
   controlsEnabled_ = enabled;
   matchAudioEnabled_ = enabled && soundDuration_ > 0;
-  if (enabled) singleFrame_ = false;
+  if (enabled) options_.singleFrame = false;
 }
 
 // ---------------------------------------------------------------- commands
@@ -223,7 +223,7 @@ void TSlideProject::MatchAudio() {
   const int n = PictureCount();
   if (n == 0) return;
   const double d = soundDuration_;
-  const double ms = crossFade_ ? d * 1000.0 / (n * 1.3) : d * 1000.0 / n;
+  const double ms = options_.crossFade ? d * 1000.0 / (n * 1.3) : d * 1000.0 / n;
   SetMsPerPicture(NearestClamped(ms, kMinMsPerPicture, kMaxMsPerPicture));
   if (msPerPicture_ == kMinMsPerPicture) Show(kMatchAudioMessage);
 }
@@ -232,14 +232,14 @@ void TSlideProject::ResetProject() {
   ClearSoundtrack();
   ClearPictures();
   SetDynamic(false);
-  crossFade_ = true;
-  osd_ = true;
+  options_.crossFade = true;
+  options_.osd = true;
   outputPath_.clear();
   projectFile_.clear();
   msPerPicture_ = 3000;
   framesPerSecond_ = 15;
-  greyscale_ = false;
-  sepia_ = false;
+  options_.greyscale = false;
+  options_.sepia = false;
   resolution_ = Resolutions()[Resolutions().size() - 2];
   EnableControls(true);
   Busy = false;
@@ -256,18 +256,15 @@ TJobSettings TSlideProject::MakeJobSettings() {
 
   // Checked boxes count even in Single Frame mode; they stay unchecked after.
   const int64_t budget = static_cast<int64_t>(job.FramesPerSecond) * job.MsPerPicture;
-  if (budget < kMinFramesPerPicture * 1000 && (dynamic_ || crossFade_ || osd_)) {
+  if (budget < kMinFramesPerPicture * 1000 && (options_.dynamic || options_.crossFade || options_.osd)) {
     SetDynamic(false);  // the control shows 15 fps now; the job keeps what it read
-    crossFade_ = false;
-    osd_ = false;
+    options_.crossFade = false;
+    options_.osd = false;
     Show(kBudgetMessage);
   }
-  job.Dynamic = dynamic_ && !singleFrame_;
-  job.CrossFade = crossFade_ && !singleFrame_;
-  job.Osd = osd_ && !singleFrame_;
-  job.SingleFrame = singleFrame_;
-  job.Greyscale = greyscale_;
-  job.Sepia = sepia_;
+  // Single Frame mode leaves the visual options checked but unused.
+  job.Options = options_;
+  if (options_.singleFrame) job.Options.dynamic = job.Options.crossFade = job.Options.osd = false;
   job.Pictures = &pictures_;
   job.Captions = &captions_;
   return job;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "frames/FrameOptions.h"
 #include "support/StringList.h"
 
 namespace sdm {
@@ -24,12 +25,7 @@ struct TJobSettings {
   int32_t MsPerPicture = 3000;
   std::string FourCC;  // up to 4 characters, empty without a codec
   std::string OutputPath;
-  bool Dynamic = false;
-  bool CrossFade = false;
-  bool Osd = false;
-  bool SingleFrame = false;
-  bool Greyscale = false;
-  bool Sepia = false;
+  TFrameOptions Options;
   // The project's own lists, shared and not copied: the window keeps every
   // control that edits them disabled while the job runs.
   const TStringList* Pictures = nullptr;
@@ -135,16 +131,19 @@ public:
   std::string FourCC() const { return codecEntry_.substr(0, 4); }
 
   // --- Visual options. Changing Dynamic sets the frame rate to 25 (on) or 15.
-  bool Dynamic() const { return dynamic_; }
+  // All six at once, as the project has them (the job's record may differ:
+  // see MakeJobSettings).
+  const TFrameOptions& Options() const { return options_; }
+  bool Dynamic() const { return options_.dynamic; }
   void SetDynamic(bool on);
-  bool CrossFade() const { return crossFade_; }
-  void SetCrossFade(bool on) { crossFade_ = on; }
-  bool Osd() const { return osd_; }
-  void SetOsd(bool on) { osd_ = on; }
+  bool CrossFade() const { return options_.crossFade; }
+  void SetCrossFade(bool on) { options_.crossFade = on; }
+  bool Osd() const { return options_.osd; }
+  void SetOsd(bool on) { options_.osd = on; }
 
   // --- Colour effects, never both on.
-  bool Greyscale() const { return greyscale_; }
-  bool Sepia() const { return sepia_; }
+  bool Greyscale() const { return options_.greyscale; }
+  bool Sepia() const { return options_.sepia; }
   void ToggleGreyscale();  // the menu click: reverse, and switch Sepia off when now on
   void ToggleSepia();
   // Sets both at once (a project file's effect line); Sepia loses when both
@@ -153,9 +152,9 @@ public:
 
   // --- Single Frame mode: while on, the visual options, the time per picture
   // and Match audio are locked and the job ignores the visual options.
-  bool SingleFrame() const { return singleFrame_; }
+  bool SingleFrame() const { return options_.singleFrame; }
   void SetSingleFrame(bool on);
-  bool OptionsLocked() const { return singleFrame_ || !controlsEnabled_; }
+  bool OptionsLocked() const { return options_.singleFrame || !controlsEnabled_; }
   bool MatchAudioEnabled() const { return matchAudioEnabled_; }
 
   // The window's editing controls around a job: disabled while it runs;
@@ -193,12 +192,7 @@ private:
   int32_t framesPerSecond_ = 15;
   std::string resolution_ = "720x480";
   std::string codecEntry_;
-  bool dynamic_ = false;
-  bool crossFade_ = true;
-  bool osd_ = true;
-  bool singleFrame_ = false;
-  bool greyscale_ = false;
-  bool sepia_ = false;
+  TFrameOptions options_{.crossFade = true, .osd = true};
   bool controlsEnabled_ = true;
   bool matchAudioEnabled_ = false;
 };

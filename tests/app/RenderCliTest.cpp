@@ -93,7 +93,7 @@ TEST_F(RenderCli, PicturesAndSoundtrackBecomeAnAviWithTheServersFrames) {
   const size_t first = frames.size() - 102;
   TStringList pl(Pics()), cl;
   for (auto& p : Pics()) cl.Add(fs::path(p).filename().string());
-  TFrameServer server(pl, &cl, 30, 240, 320, false, true, true, false, false);
+  TFrameServer server(pl, &cl, 30, 240, 320, {.crossFade = true, .osd = true});
   TBitmap32 expected;
   for (int i : {0, 29, 30, 33, 35, 36, 101}) {
     server.GetFrame(expected, i);
@@ -119,7 +119,7 @@ TEST_F(RenderCli, ProjectFileGivesPicturesOutputAndEffectAndOptionsOverrideIt) {
   ASSERT_GE(frames.size(), 3u);
   TStringList pl(Pics());
   // The line's --greyscale wins over the file's sepia.
-  TFrameServer server(pl, nullptr, 1, 240, 320, false, false, false, true, false);
+  TFrameServer server(pl, nullptr, 1, 240, 320, {.greyscale = true});
   TBitmap32 expected;
   server.GetFrame(expected, 2);
   EXPECT_TRUE(frames.back() == Rgb(expected));

@@ -35,7 +35,7 @@ uint32_t Rgb(TColor32 c) { return c & 0xFFFFFF; }
 TEST(FrameServerTest, TimelineNumbers) {
   TStringList pics(std::vector<std::string>(10, "unused.jpg"));
   // 3000 ms at 25 frames per second with cross-fade: 75 + 18 per picture but the last.
-  TFrameServer job(pics, nullptr, 75, 576, 720, true, true, true, false, false);
+  TFrameServer job(pics, nullptr, 75, 576, 720, {.dynamic = true, .crossFade = true, .osd = true});
   EXPECT_EQ(job.FadeFrames(), 18);
   EXPECT_EQ(job.FrameCount(), 912);
   EXPECT_DOUBLE_EQ(job.StepX(), 180.0 / 74);
@@ -45,19 +45,19 @@ TEST(FrameServerTest, TimelineNumbers) {
 
   struct Case { int fpp; bool xfade; int fade; };
   for (Case c : {Case{91, true, 24}, Case{19, true, 0}, Case{20, true, 6}, Case{75, false, 0}, Case{1, true, 0}}) {
-    TFrameServer s(pics, nullptr, c.fpp, 480, 640, false, c.xfade, false, false, false);
+    TFrameServer s(pics, nullptr, c.fpp, 480, 640, {.crossFade = c.xfade});
     EXPECT_EQ(s.FadeFrames(), c.fade) << c.fpp;
     EXPECT_EQ(s.FrameCount(), 10 * c.fpp + 9 * c.fade) << c.fpp;
   }
   TStringList one({"a.jpg"});
-  EXPECT_EQ(TFrameServer(one, nullptr, 75, 576, 720, false, true, false, false, false).FrameCount(), 75);
+  EXPECT_EQ(TFrameServer(one, nullptr, 75, 576, 720, {.crossFade = true}).FrameCount(), 75);
   TStringList none;
-  EXPECT_EQ(TFrameServer(none, nullptr, 75, 576, 720, false, true, false, false, false).FrameCount(), -18);
-  EXPECT_EQ(TFrameServer(none, nullptr, 19, 576, 720, false, true, false, false, false).FrameCount(), 0);
+  EXPECT_EQ(TFrameServer(none, nullptr, 75, 576, 720, {.crossFade = true}).FrameCount(), -18);
+  EXPECT_EQ(TFrameServer(none, nullptr, 19, 576, 720, {.crossFade = true}).FrameCount(), 0);
 
-  EXPECT_THROW(TFrameServer(pics, nullptr, 0, 576, 720, false, false, false, false, false), std::invalid_argument);
-  EXPECT_THROW(TFrameServer(pics, nullptr, 1, 0, 720, false, false, false, false, false), std::invalid_argument);
-  EXPECT_THROW(TFrameServer(pics, nullptr, 1, 65535, 65535, true, false, false, false, false),
+  EXPECT_THROW(TFrameServer(pics, nullptr, 0, 576, 720, {}), std::invalid_argument);
+  EXPECT_THROW(TFrameServer(pics, nullptr, 1, 0, 720, {}), std::invalid_argument);
+  EXPECT_THROW(TFrameServer(pics, nullptr, 1, 65535, 65535, {.dynamic = true}),
                std::invalid_argument);
   TBitmap32 frame;
   EXPECT_THROW(job.GetFrame(frame, 912), std::out_of_range);
@@ -70,7 +70,7 @@ TEST(FrameServerTest, WorkedExampleFadeFramesAddedBetweenPictures) {
   const std::string b = PlainPicture(dir, "b.bmp", 32, 24, Color32(136, 64, 100));
   TStringList pics;
   for (int i = 0; i < 10; ++i) pics.Add(i % 2 ? b : a);
-  TFrameServer s(pics, nullptr, 75, 24, 32, false, true, false, false, false);
+  TFrameServer s(pics, nullptr, 75, 24, 32, {.crossFade = true});
   ASSERT_EQ(s.FrameCount(), 912);
   TBitmap32 f;
   s.GetFrame(f, 74);  // picture 0, last step
@@ -99,7 +99,7 @@ TEST(FrameServerTest, DynamicPicturesPanInFourDirections) {
   TempDir dir;
   TStringList pics;
   for (int i = 0; i < 6; ++i) pics.Add(PatternPicture(dir, "p" + std::to_string(i) + ".bmp", 26, 21, 10 * i));
-  TFrameServer s(pics, nullptr, 5, 16, 20, true, false, false, false, false);
+  TFrameServer s(pics, nullptr, 5, 16, 20, {.dynamic = true});
   // nearest(u × 1.25) for u = 0..4, ties (2.5) to even.
   const int across[5] = {0, 1, 2, 4, 5};
   const int down[5] = {0, 1, 2, 3, 4};
@@ -123,7 +123,7 @@ TEST(FrameServerTest, DynamicPicturesPanInFourDirections) {
   EXPECT_EQ(s.Stats().Loads, 6);
 
   // One frame per picture: the window stays at the corner.
-  TFrameServer single(pics, nullptr, 1, 16, 20, true, false, false, false, false);
+  TFrameServer single(pics, nullptr, 1, 16, 20, {.dynamic = true});
   single.GetFrame(f, 2);
   EXPECT_EQ(f.Pixel(0, 0), Color32(0, 0, 20));
 }
@@ -132,7 +132,7 @@ TEST(FrameServerTest, CrossFadeFreezesTheEndViewsOfTheMotion) {
   TempDir dir;
   TStringList pics({PatternPicture(dir, "a.bmp", 26, 21, 0), PatternPicture(dir, "b.bmp", 26, 21, 200),
                     PatternPicture(dir, "c.bmp", 26, 21, 100)});
-  TFrameServer s(pics, nullptr, 20, 16, 20, true, true, false, false, false);
+  TFrameServer s(pics, nullptr, 20, 16, 20, {.dynamic = true, .crossFade = true});
   ASSERT_EQ(s.FadeFrames(), 6);
   TBitmap32 last, fade, first;
   s.GetFrame(last, 19);  // picture 0 ends at (nearest(5), nearest(4))
@@ -147,7 +147,7 @@ TEST(FrameServerTest, CrossFadeFreezesTheEndViewsOfTheMotion) {
   s.GetFrame(first, 26 + 20 + 1);  // into the second transition
   EXPECT_EQ(s.Stats().Transitions, 2);
   // Sequential rendering decodes each picture once.
-  TFrameServer seq(pics, nullptr, 20, 16, 20, true, true, false, false, false);
+  TFrameServer seq(pics, nullptr, 20, 16, 20, {.dynamic = true, .crossFade = true});
   for (int i = 0; i < seq.FrameCount(); ++i) seq.GetFrame(first, i);
   EXPECT_EQ(seq.Stats().Loads, 3);
   EXPECT_EQ(seq.Stats().Transitions, 2);
@@ -157,13 +157,13 @@ TEST(FrameServerTest, ColourEffectsGreyBeforeSepia) {
   TempDir dir;
   TStringList pics({PlainPicture(dir, "red.bmp", 8, 6, Color32(255, 0, 0))});
   TBitmap32 f;
-  TFrameServer grey(pics, nullptr, 1, 6, 8, false, false, false, true, false);
+  TFrameServer grey(pics, nullptr, 1, 6, 8, {.greyscale = true});
   grey.GetFrame(f, 0);
   EXPECT_EQ(f.Pixel(3, 3), Color32(60, 60, 60));
-  TFrameServer both(pics, nullptr, 1, 6, 8, false, false, false, true, true);
+  TFrameServer both(pics, nullptr, 1, 6, 8, {.greyscale = true, .sepia = true});
   both.GetFrame(f, 0);
   EXPECT_EQ(f.Pixel(3, 3), Color32(81, 72, 56));  // sepia of grey 60
-  TFrameServer sepia(pics, nullptr, 1, 6, 8, false, false, false, false, true);
+  TFrameServer sepia(pics, nullptr, 1, 6, 8, {.sepia = true});
   sepia.GetFrame(f, 0);
   EXPECT_EQ(f.Pixel(3, 3), Color32(100, 89, 69));
 }
@@ -188,7 +188,7 @@ TEST(FrameServerTest, ThumbnailsInAnyOrderAndAfterListChanges) {
 
   // Two servers over the same list are both told of a change.
   {
-    TFrameServer job(pics, nullptr, 1, 75, 100, false, false, false, false, false);
+    TFrameServer job(pics, nullptr, 1, 75, 100, {});
     EXPECT_EQ(pics.SubscriberCount(), 2);
     job.GetFrame(f, 3);
     thumbs->GetFrame(f, 3);
@@ -211,7 +211,7 @@ TEST(FrameServerTest, FadeFramesFollowAChangedList) {
   const std::string grey = PlainPicture(dir, "g.bmp", 8, 6, Color32(100, 100, 100));
   const std::string white = PlainPicture(dir, "w.bmp", 8, 6, Color32(160, 160, 160));
   TStringList pics({grey, grey});
-  TFrameServer s(pics, nullptr, 20, 6, 8, false, true, false, false, false);
+  TFrameServer s(pics, nullptr, 20, 6, 8, {.crossFade = true});
   TBitmap32 f;
   s.GetFrame(f, 23);  // fade frame 3 of 6 between two equal pictures
   EXPECT_EQ(Rgb(f.Pixel(0, 0)), 0x646464u);
@@ -227,7 +227,7 @@ TEST(FrameServerTest, ABrokenPictureFailsItsFramesOnly) {
   const std::string broken = dir.file("broken.jpg");
   test::WriteBytes(broken, {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F'});
   TStringList pics({a, b, broken});
-  TFrameServer s(pics, nullptr, 20, 6, 8, false, true, false, false, false);
+  TFrameServer s(pics, nullptr, 20, 6, 8, {.crossFade = true});
   TBitmap32 before, f;
   s.GetFrame(before, 23);  // transition 0 -> 1 held
   try {
@@ -259,7 +259,7 @@ TEST(FrameServerTest, FrameRepeatsOnlyWhereThePixelsRepeat) {
     SCOPED_TRACE(dynamic ? "dynamic" : "still");
     // 25 frames a picture with 6-frame fades; a 48 x 36 frame pans 12 x 9
     // pixels over 24 steps, so with a pan some steps keep the window.
-    TFrameServer s(pics, &captions, 25, 36, 48, dynamic, true, true, false, false);
+    TFrameServer s(pics, &captions, 25, 36, 48, {.dynamic = dynamic, .crossFade = true, .osd = true});
     TBitmap32 previous, frame;
     int repeats = 0;
     for (int i = 0; i < s.FrameCount(); ++i) {
@@ -282,7 +282,7 @@ TEST(FrameServerTest, FrameRepeatsOnlyWhereThePixelsRepeat) {
       EXPECT_EQ(repeats, 3 * 24);  // every frame of a picture but its first
     }
   }
-  TFrameServer s(pics, &captions, 25, 36, 48, false, true, true, false, false);
+  TFrameServer s(pics, &captions, 25, 36, 48, {.crossFade = true, .osd = true});
   TBitmap32 frame;
   EXPECT_FALSE(s.FrameRepeats(1));  // nothing drawn yet
   s.GetFrame(frame, 0);
@@ -295,7 +295,7 @@ TEST(FrameServerTest, FrameRepeatsOnlyWhereThePixelsRepeat) {
   s.GetFrame(frame, 1);
   EXPECT_TRUE(s.FrameRepeats(2));
   TStringList one({pics[0]});
-  TFrameServer single(one, nullptr, 3, 36, 48, false, false, false, false, false);
+  TFrameServer single(one, nullptr, 3, 36, 48, {});
   single.GetFrame(frame, 2);
   EXPECT_FALSE(single.FrameRepeats(3));  // past the end
 }

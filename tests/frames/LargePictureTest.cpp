@@ -134,7 +134,7 @@ TEST(LargePictureTest, HugeJpegIsDecodedAtTheScaleThatCoversTheFrame) {
   EXPECT_EQ(TImageFile(name, TFitSize{960, 768}).Width(), 2500);
   TStringList pictures;
   pictures.Add(name);
-  TFrameServer server(pictures, nullptr, 3, 576, 720, true, false, false, false, false);
+  TFrameServer server(pictures, nullptr, 3, 576, 720, {.dynamic = true});
   TBitmap32 frame;
   server.GetFrame(frame, 0);  // the window at (0, 0) of the 960 × 768 enlargement, bars of 24 rows
   EXPECT_TRUE(Near(frame.Pixel(100, 200), bands.Colour(0, false)));  // picture (2083, 3666)

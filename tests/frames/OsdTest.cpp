@@ -70,7 +70,7 @@ TEST(OsdTest, StripRowsAndDarkening) {
   EXPECT_EQ(TOsdText::StripTop(10), 0);
 
   TStringList pics({"never-loaded.jpg"});
-  TFrameServer s(pics, nullptr, 1, 240, 256, false, false, true, false, false);
+  TFrameServer s(pics, nullptr, 1, 240, 256, {.osd = true});
   TBitmap32 f(256, 240);
   for (int y = 0; y < 240; ++y)
     for (int x = 0; x < 256; ++x) f.SetPixel(x, y, Color32(x, 255 - x, x / 2, 7));
@@ -91,7 +91,7 @@ TEST(OsdTest, NumberAndFileNameCaption) {
   TempDir dir;
   const std::string pic = PlainPicture(dir, "IMG_0001.bmp", 640, 480, Color32(100, 100, 100));
   TStringList pics(std::vector<std::string>(12, pic));
-  TFrameServer s(pics, nullptr, 1, 480, 640, false, false, true, false, false);
+  TFrameServer s(pics, nullptr, 1, 480, 640, {.osd = true});
   TBitmap32 f;
   s.GetFrame(f, 2);
   for (int y = 0; y < 446; ++y)
@@ -105,7 +105,7 @@ TEST(OsdTest, FadeFramesNameTheIncomingPicture) {
   TempDir dir;
   const std::string pic = PlainPicture(dir, "same.bmp", 320, 240, Color32(100, 100, 100));
   TStringList pics(std::vector<std::string>(4, pic));
-  TFrameServer s(pics, nullptr, 20, 240, 320, false, true, true, false, false);
+  TFrameServer s(pics, nullptr, 20, 240, 320, {.crossFade = true, .osd = true});
   TBitmap32 f;
   s.GetFrame(f, 23);  // transition 0 -> 1
   // The caption starts at 320 div 2 - 50 = 110, over the number's right end.
@@ -122,7 +122,7 @@ TEST(OsdTest, CaptionListUtf8EmptyAndCutCaptions) {
   const std::string pic = PlainPicture(dir, name, 640, 480, Color32(100, 100, 100));
   TStringList pics({pic, pic, pic});
   TStringList captions({name, "", std::string(200, 'W')});
-  TFrameServer s(pics, &captions, 1, 480, 640, false, false, true, false, false);
+  TFrameServer s(pics, &captions, 1, 480, 640, {.osd = true});
   TBitmap32 f;
   s.GetFrame(f, 0);
   ExpectText(f, 270, 460, name);
@@ -139,12 +139,12 @@ TEST(OsdTest, CaptionListUtf8EmptyAndCutCaptions) {
   for (int x = 0; x < 640; ++x) ASSERT_EQ(f.Pixel(x, 445), Color32(100, 100, 100));
 
   TStringList shortCaptions({"only one"});
-  TFrameServer bad(pics, &shortCaptions, 1, 480, 640, false, false, true, false, false);
+  TFrameServer bad(pics, &shortCaptions, 1, 480, 640, {.osd = true});
   EXPECT_THROW(bad.GetFrame(f, 1), std::out_of_range);
   bad.GetFrame(f, 0);
 
   // Frames lower than the strip and narrower than the caption offset clip cleanly.
-  TFrameServer tiny(pics, nullptr, 1, 12, 40, false, false, true, false, false);
+  TFrameServer tiny(pics, nullptr, 1, 12, 40, {.osd = true});
   tiny.GetFrame(f, 0);
   EXPECT_EQ(f.Height(), 12);
 }

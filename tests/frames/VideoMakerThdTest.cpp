@@ -104,9 +104,9 @@ TEST(VideoMakerThd, WritesEveryFrameOfTheServerAndReportsEachOne) {
   // 200 ms at 25 fps: 5 frames per picture, too few for a cross-fade; the
   // text is drawn on every frame.
   run.thread->MsPerPicture = 200;
-  run.thread->Osd = true;
-  run.thread->CrossFade = true;
-  run.thread->Sepia = true;
+  run.thread->Options.osd = true;
+  run.thread->Options.crossFade = true;
+  run.thread->Options.sepia = true;
   run.Go();
   ASSERT_FALSE(run.thread->HasFatalError()) << run.thread->FatalError();
   EXPECT_FALSE(run.thread->Aborted);
@@ -130,7 +130,7 @@ TEST(VideoMakerThd, WritesEveryFrameOfTheServerAndReportsEachOne) {
   // The file holds the server's own frames, pixel for pixel.
   TStringList pl(pics), cl;
   for (auto& p : pics) cl.Add(std::filesystem::path(p).filename().string());
-  TFrameServer server(pl, &cl, 5, 240, 320, false, true, true, false, true);
+  TFrameServer server(pl, &cl, 5, 240, 320, {.crossFade = true, .osd = true, .sepia = true});
   auto frames = DecodeFrames(out, 320, 240);
   ASSERT_GE(frames.size(), 15u);
   const size_t first = frames.size() - 15;  // leading placeholders, if the reader shows them
@@ -161,16 +161,16 @@ TEST(VideoMakerThd, RepeatedFramesReachTheFileExactlyThroughALosslessCompressor)
     MakerRun run(out, pics, 40, "FFV1");
     // 1000 ms at 25 fps: 25 frames a picture, 6-frame fades, 87 frames.
     run.thread->MsPerPicture = 1000;
-    run.thread->Osd = true;
-    run.thread->CrossFade = true;
-    run.thread->Dynamic = dynamic;
+    run.thread->Options.osd = true;
+    run.thread->Options.crossFade = true;
+    run.thread->Options.dynamic = dynamic;
     run.Go();
     ASSERT_FALSE(run.thread->HasFatalError()) << run.thread->FatalError();
     ASSERT_EQ(run.thread->Total, 87);
     EXPECT_EQ(run.reports.size(), 89u);  // every frame reported
     TStringList pl(pics), cl;
     for (auto& p : pics) cl.Add(std::filesystem::path(p).filename().string());
-    TFrameServer server(pl, &cl, 25, 240, 320, dynamic, true, true, false, false);
+    TFrameServer server(pl, &cl, 25, 240, 320, {.dynamic = dynamic, .crossFade = true, .osd = true});
     const auto frames = DecodeFrames(out, 320, 240);
     ASSERT_GE(frames.size(), 87u);
     const size_t first = frames.size() - 87;
@@ -186,7 +186,7 @@ TEST(VideoMakerThd, CancelStopsBeforeTheNextFrameAndClosesAValidFile) {
   TempDir dir;
   const std::string out = dir.file("c.avi");
   MakerRun run(out, {SourcePath("examples/bars.bmp"), SourcePath("examples/portrait.bmp")});
-  run.thread->SingleFrame = false;
+  run.thread->Options.singleFrame = false;
   run.thread->MsPerPicture = 2000;  // 50 frames each, 100 in all
   run.thread->OnUpdateProgress = [&](TVideoMakerThd& t) {
     run.reports.push_back({t.Position, t.Total, t.Preview != nullptr});
@@ -200,7 +200,7 @@ TEST(VideoMakerThd, CancelStopsBeforeTheNextFrameAndClosesAValidFile) {
   auto frames = DecodeFrames(out, 320, 240);
   // Frames 0 to 5 were written, and only they.
   TStringList pl({SourcePath("examples/bars.bmp"), SourcePath("examples/portrait.bmp")});
-  TFrameServer server(pl, nullptr, 50, 240, 320, false, false, false, false, false);
+  TFrameServer server(pl, nullptr, 50, 240, 320, {});
   TBitmap32 expected;
   server.GetFrame(expected, 5);
   ASSERT_GE(frames.size(), 6u);
@@ -216,7 +216,7 @@ TEST(VideoMakerThd, MissingPictureEndsTheThreadWithTheWriterOpen) {
   TempDir dir;
   const std::string out = dir.file("m.avi");
   MakerRun run(out, {SourcePath("examples/bars.bmp"), dir.file("gone.jpg"), SourcePath("examples/wide.jpg")});
-  run.thread->SingleFrame = true;  // one frame per picture
+  run.thread->Options.singleFrame = true;  // one frame per picture
   run.Go();
   ASSERT_TRUE(run.thread->HasFatalError());
   EXPECT_NE(run.thread->FatalError().find("gone.jpg"), std::string::npos) << run.thread->FatalError();
@@ -228,7 +228,7 @@ TEST(VideoMakerThd, MissingPictureEndsTheThreadWithTheWriterOpen) {
 
   // A failure later in the list leaves Position at the last frame written.
   MakerRun later(dir.file("m2.avi"), {SourcePath("examples/bars.bmp"), SourcePath("examples/wide.jpg"), dir.file("x.bmp")});
-  later.thread->SingleFrame = true;
+  later.thread->Options.singleFrame = true;
   later.Go();
   EXPECT_TRUE(later.thread->HasFatalError());
   EXPECT_EQ(later.thread->Position, 1);

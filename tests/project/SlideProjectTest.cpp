@@ -114,11 +114,11 @@ TEST_F(SlideProjectTest, JobRecordTakesSizeFourCCAndTheProjectsOwnLists) {
   EXPECT_EQ(job.FourCC, "dx50");  // case kept
   EXPECT_EQ(job.OutputPath, "/v/o.avi");
   EXPECT_EQ(job.MsPerPicture, 3000);
-  EXPECT_TRUE(job.Greyscale);
-  EXPECT_FALSE(job.Sepia);
-  EXPECT_TRUE(job.CrossFade);
-  EXPECT_TRUE(job.Osd);
-  EXPECT_FALSE(job.Dynamic);
+  EXPECT_TRUE(job.Options.greyscale);
+  EXPECT_FALSE(job.Options.sepia);
+  EXPECT_TRUE(job.Options.crossFade);
+  EXPECT_TRUE(job.Options.osd);
+  EXPECT_FALSE(job.Options.dynamic);
   EXPECT_EQ(job.Pictures, &project.PictureList());
   EXPECT_EQ(job.Captions, &project.CaptionList());
 
@@ -140,8 +140,8 @@ TEST_F(SlideProjectTest, FrameBudgetSwitchesTheVisualOptionsOffBelowThirtyFrames
     project.SetFramesPerSecond(c.fps);
     project.SetMsPerPicture(c.ms);
     const TJobSettings job = project.MakeJobSettings();
-    EXPECT_EQ(job.CrossFade, c.keeps) << c.fps << " x " << c.ms;
-    EXPECT_EQ(job.Osd, c.keeps);
+    EXPECT_EQ(job.Options.crossFade, c.keeps) << c.fps << " x " << c.ms;
+    EXPECT_EQ(job.Options.osd, c.keeps);
     EXPECT_EQ(project.CrossFade(), c.keeps);
     EXPECT_EQ(project.Osd(), c.keeps);
     EXPECT_EQ(ui.messages.size(), c.keeps ? 0u : 1u);
@@ -169,7 +169,7 @@ TEST_F(SlideProjectTest, DynamicSetsTheFrameRateAndAStartingJobKeepsTheRateItRea
   const TJobSettings job = project.MakeJobSettings();
   EXPECT_EQ(job.FramesPerSecond, 25);
   EXPECT_EQ(job.FramePeriod, 40);
-  EXPECT_FALSE(job.Dynamic);
+  EXPECT_FALSE(job.Options.dynamic);
   EXPECT_FALSE(project.Dynamic());
   EXPECT_EQ(project.FramesPerSecond(), 15);
   EXPECT_EQ(ui.messages.size(), 1u);
@@ -180,9 +180,9 @@ TEST_F(SlideProjectTest, SingleFrameModeLocksOptionsTheJobIgnoresThem) {
   EXPECT_TRUE(project.OptionsLocked());
   EXPECT_FALSE(project.MatchAudioEnabled());
   TJobSettings job = project.MakeJobSettings();
-  EXPECT_TRUE(job.SingleFrame);
-  EXPECT_FALSE(job.CrossFade);
-  EXPECT_FALSE(job.Osd);
+  EXPECT_TRUE(job.Options.singleFrame);
+  EXPECT_FALSE(job.Options.crossFade);
+  EXPECT_FALSE(job.Options.osd);
   EXPECT_TRUE(project.CrossFade());  // the check marks stay
   EXPECT_TRUE(project.Osd());
 
