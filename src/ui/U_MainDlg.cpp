@@ -35,6 +35,7 @@
 #include "ui/U_JumpDlg.h"
 #include "ui/CodecLoadingDlg.h"
 #include "ui/ThumbnailLoaderDlg.h"
+#include "ui/ThumbnailStrip.h"
 #include "ui/U_ProcessSuccess.h"
 #include "ui/U_ReorderDlg.h"
 #include "ui/U_SettingsDlg.h"
@@ -77,30 +78,7 @@ bool EndsWith(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-QPixmap MissingPicture() {
-  QPixmap p(TFrameServer::ThumbnailWidth, TFrameServer::ThumbnailHeight);
-  p.fill(QColor(64, 64, 64));
-  QPainter painter(&p);
-  painter.setPen(QPen(QColor(200, 60, 60), 3));
-  painter.drawLine(38, 26, 62, 50);
-  painter.drawLine(62, 26, 38, 50);
-  return p;
-}
-
 }  // namespace
-
-// ---------------------------------------------------------------- TThumbSlot
-
-TThumbSlot::TThumbSlot(QWidget* parent) : QLabel(parent) {
-  setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  setScaledContents(false);
-  setCursor(Qt::PointingHandCursor);
-}
-
-void TThumbSlot::mousePressEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton) emit Clicked(this);
-  QLabel::mousePressEvent(event);
-}
 
 // ---------------------------------------------------------------- creation
 
@@ -161,7 +139,9 @@ TMainDlg::TMainDlg(TProgramEnvironment environment, QWidget* parent)
 
   SetUpLook();
   ConnectCommands();
-  CreateThumbSlots();
+  strip_ = std::make_unique<TThumbStrip>(ui_->photo_grp, ui_->thumb_rct, ui_->thumbstats_lbl, project_);
+  connect(strip_.get(), &TThumbStrip::SlotClicked, this,
+          [this](TThumbSlot* s) { Command([this, s] { OnThumbClick(s); }); });
   ShowPictureCount();
 
   // FormCreate: a portable copy brings its settings file into the registry
@@ -175,10 +155,7 @@ TMainDlg::~TMainDlg() {
   if (!closed_) FormClose();
   // FormDestroy.
   LogLine("Closing...");
-  for (TThumbSlot*& slot : thumbSlots_) {
-    delete slot;
-    slot = nullptr;
-  }
+  strip_.reset();
   taskbarProgress_.reset();
   launcher_.reset();
   job_.reset();
@@ -188,6 +165,11 @@ TMainDlg::~TMainDlg() {
   dropTarget_.reset();
   dropList_.clear();
   log_.reset();  // last: it writes its file when it goes
+}
+
+void TMainDlg::SetDialogs(const TMainDialogs& dialogs) {
+  dialogs_ = dialogs;
+  strip_->SetLoader(dialogs_.Loader);
 }
 
 IUiThread& TMainDlg::UiThread() { return *uiThread_; }
@@ -425,16 +407,15 @@ void TMainDlg::addphotos_btnClick() {
 
 void TMainDlg::imgreset_btnClick() {
   ClearPictures();
-  ui_->thumbstats_lbl->clear();
-  ui_->thumbstats_lbl->hide();
+  strip_->ClearStats();
   ui_->img->hide();
   ShowPictureCount();
 }
 
 void TMainDlg::ClearPictures() {
   project_.ClearPictures();
-  CreateThumbSlots();
-  RefreshThumbs();
+  strip_->Recreate();
+  strip_->Refresh();
 }
 
 void TMainDlg::ShowPictureCount() {
@@ -444,102 +425,22 @@ void TMainDlg::ShowPictureCount() {
 
 // --- Thumbnail strip.
 
-void TMainDlg::CreateThumbSlots() {
-  const QRect r = ui_->thumb_rct->geometry();
-  for (int i = 0; i < ThumbSlotCount; ++i) {
-    delete thumbSlots_[i];
-    auto* slot = new TThumbSlot(ui_->photo_grp);
-    slot->setGeometry(r.left() + i * 103 + 1, r.top() + 1, TFrameServer::ThumbnailWidth, TFrameServer::ThumbnailHeight);
-    slot->PictureIndex = -1;
-    connect(slot, &TThumbSlot::Clicked, this, [this](TThumbSlot* s) { Command([this, s] { OnThumbClick(s); }); });
-    slot->show();
-    thumbSlots_[i] = slot;
-  }
-  firstThumb_ = 0;
-}
+void TMainDlg::RenderSlot(int slot, int picture, TBitmap32& bitmap) { strip_->RenderSlot(slot, picture, bitmap); }
 
-void TMainDlg::RenderSlot(int slot, int picture, TBitmap32& bitmap) {
-  TThumbSlot* s = thumbSlots_[slot];
-  if (s->PictureIndex == picture) return;
-  s->hide();
-  QPixmap pixmap;
-  try {
-    thumbServer_->GetFrame(bitmap, picture);
-    pixmap = QPixmap::fromImage(BitmapToImage(bitmap));
-  } catch (const std::exception&) {
-    // A picture that cannot be read shows as such; the job will say why.
-    pixmap = MissingPicture();
-  }
-  s->setPixmap(pixmap);
-  s->PictureIndex = picture;
-  s->show();
-  s->repaint();
-}
+void TMainDlg::RefreshThumbs() { strip_->Refresh(); }
 
-void TMainDlg::RefreshThumbs() {
-  const int n = project_.PictureCount();
-  const int f = firstThumb_;
-  const int last = std::min(f + 4, n - 1);
-  if (n > 0 && thumbServer_) {
-    TLoaderDlg* loader = dialogs_.Loader;
-    if (loader && !loader->Working()) {
-      loader->FirstIndex = f;
-      loader->LastIndex = last;
-      loader->Execute();
-    } else {
-      // Asked again while the loader works (a second drop handled inside its
-      // loop): the few slots are rendered here.
-      TBitmap32 bitmap;
-      for (int k = 0; k <= last - f; ++k) RenderSlot(k, f + k, bitmap);
-    }
-  }
-  for (int k = 0; k < ThumbSlotCount; ++k) {
-    if (k <= last - f) {
-      thumbSlots_[k]->show();
-      thumbSlots_[k]->update();
-    } else {
-      thumbSlots_[k]->hide();
-    }
-  }
-  ui_->thumbstats_lbl->setText(QString("%1 - %2 / %3").arg(f + 1).arg(last + 1).arg(n));
-  ui_->thumbstats_lbl->setVisible(n > 0);
-}
+int TMainDlg::FirstThumb() const { return strip_->First(); }
 
-void TMainDlg::next_btnClick() {
-  const int n = project_.PictureCount();
-  if (n < 6) return;
-  const int f = std::min(firstThumb_ + 1, n - 5);
-  if (f == firstThumb_) return;
-  firstThumb_ = f;
-  for (int i = 0; i < ThumbSlotCount - 1; ++i) {
-    thumbSlots_[i]->setPixmap(thumbSlots_[i + 1]->pixmap());
-    thumbSlots_[i]->PictureIndex = thumbSlots_[i + 1]->PictureIndex;
-  }
-  thumbSlots_[ThumbSlotCount - 1]->PictureIndex = -1;
-  RefreshThumbs();
-}
+TThumbSlot* TMainDlg::ThumbSlot(int i) const { return strip_->Slot(i); }
 
-void TMainDlg::prev_btnClick() {
-  const int n = project_.PictureCount();
-  if (n == 0) return;
-  const int f = std::max(firstThumb_ - 1, 0);
-  if (f == firstThumb_) return;
-  firstThumb_ = f;
-  for (int i = ThumbSlotCount - 1; i > 0; --i) {
-    thumbSlots_[i]->setPixmap(thumbSlots_[i - 1]->pixmap());
-    thumbSlots_[i]->PictureIndex = thumbSlots_[i - 1]->PictureIndex;
-  }
-  thumbSlots_[0]->PictureIndex = -1;
-  RefreshThumbs();
-}
+void TMainDlg::next_btnClick() { strip_->Next(); }
+
+void TMainDlg::prev_btnClick() { strip_->Prev(); }
 
 void TMainDlg::jump_btnClick() {
   const int n = project_.PictureCount();
   if (n < 6 || !dialogs_.Jump) return;
-  if (!dialogs_.Jump->Execute(n, firstThumb_)) return;
-  // The slots keep their pictures: those already right are not rendered again.
-  firstThumb_ = dialogs_.Jump->FirstIndex();
-  RefreshThumbs();
+  if (dialogs_.Jump->Execute(n, strip_->First())) strip_->JumpTo(dialogs_.Jump->FirstIndex());
 }
 
 void TMainDlg::sort_btnClick() { Organize(); }
@@ -554,10 +455,7 @@ void TMainDlg::Organize() {
   dialogs_.Reorder->Project = &project_;
   dialogs_.Reorder->ThumbServer = thumbServer_.get();
   dialogs_.Reorder->Execute();
-  for (TThumbSlot* slot : thumbSlots_) slot->PictureIndex = -1;
-  // Pictures deleted there may leave the strip past the end of the list.
-  firstThumb_ = std::clamp(firstThumb_, 0, std::max(0, project_.PictureCount() - ThumbSlotCount));
-  RefreshThumbs();
+  strip_->PicturesEdited();
   ShowPictureCount();
 }
 
@@ -673,8 +571,7 @@ void TMainDlg::LoadProjectFile(const std::string& file) {
 void TMainDlg::ResetProject() {
   project_.ResetProject();
   ClearPictures();
-  ui_->thumbstats_lbl->clear();
-  ui_->thumbstats_lbl->hide();
+  strip_->ClearStats();
   ui_->img->hide();
   ShowPictureCount();
   if (job_) job_->EnableControls(true);  // which ends Single Frame mode
@@ -835,6 +732,7 @@ void TMainDlg::AppEvtActivate() {
   job_->SetCodecListEmpty(codecItems_.Empty());
 
   thumbServer_ = TFrameServer::CreateThumbnailServer(project_.PictureList(), &project_.CaptionList());
+  strip_->SetServer(thumbServer_.get());
 
   syncing_ = true;
   ui_->res_cmb->clear();

@@ -18,6 +18,7 @@
 #include "frames/Bitmap32.h"
 #include "project/U_SlideProject.h"
 #include "support/StringList.h"
+#include "ui/ThumbnailStrip.h"
 
 class QFileDialog;
 class QProgressBar;
@@ -48,20 +49,6 @@ class TCodecConfigDlg;
 class TCodecAboutDlg;
 class TQtLangRoot;
 
-// One slot of the thumbnail strip: a 100 x 75 picture that remembers which
-// picture of the list it shows (-1 for none) and reports clicks.
-class TThumbSlot : public QLabel {
-  Q_OBJECT
-public:
-  explicit TThumbSlot(QWidget* parent);
-  int PictureIndex = -1;
-signals:
-  void Clicked(TThumbSlot* slot);
-
-protected:
-  void mousePressEvent(QMouseEvent* event) override;
-};
-
 // Where the program runs from and what it was started with.
 struct TProgramEnvironment {
   std::string ProgramPath;             // the program file; its folder holds settings.ini in portable mode
@@ -86,14 +73,14 @@ struct TMainDialogs {
 class TMainDlg : public QMainWindow, public IJobView {
   Q_OBJECT
 public:
-  static constexpr int ThumbSlotCount = 5;
+  static constexpr int ThumbSlotCount = TThumbStrip::SlotCount;
 
   // FormCreate: a portable copy imports its settings file here, before
   // anything reads a setting.
   explicit TMainDlg(TProgramEnvironment environment, QWidget* parent = nullptr);
   ~TMainDlg() override;
 
-  void SetDialogs(const TMainDialogs& dialogs) { dialogs_ = dialogs; }
+  void SetDialogs(const TMainDialogs& dialogs);
   const TMainDialogs& Dialogs() const { return dialogs_; }
 
   // --- Window operations other windows use.
@@ -125,8 +112,8 @@ public:
   TFrameServer* ThumbServer() { return thumbServer_.get(); }
   TKLog* Log() { return log_.get(); }
   TTaskProgressBar* TaskbarProgress() { return taskbarProgress_.get(); }
-  int FirstThumb() const { return firstThumb_; }
-  TThumbSlot* ThumbSlot(int i) const { return thumbSlots_[static_cast<size_t>(i)]; }
+  int FirstThumb() const;
+  TThumbSlot* ThumbSlot(int i) const;
   bool Portable() const;
   bool StartupDone() const { return startupDone_; }
   Ui::MainDlg* Form() const { return ui_.get(); }
@@ -205,7 +192,6 @@ private:
   void Command(const std::function<void()>& body);
   void ConnectCommands();
   void SetUpLook();
-  void CreateThumbSlots();
   // The controls show the project; the project's rules may have changed it.
   void SyncFromProject();
   void ApplyControlStates();
@@ -231,8 +217,7 @@ private:
   std::unique_ptr<TLauncherEntry> launcher_;
   std::vector<std::string> dropList_;
   std::unique_ptr<TMyDropTarget> dropTarget_;
-  std::array<TThumbSlot*, ThumbSlotCount> thumbSlots_{};
-  int firstThumb_ = 0;
+  std::unique_ptr<TThumbStrip> strip_;
   TStringList codecItems_;
   QLabel* statusPanel0_ = nullptr;
   QLabel* statusPanel1_ = nullptr;
