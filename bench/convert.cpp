@@ -151,8 +151,7 @@ int main(int argc, char** argv) {
       best[c] = std::min(best[c], std::chrono::duration<double>(Clock::now() - t0).count());
     }
 
-  std::printf("%zu frames of %dx%d; PSNR of the frames a player shows, against ours\n", frames.size(), kWidth,
-              kHeight);
+  std::printf("%zu frames of %dx%d; PSNR of the frames a player shows, against ours\n", frames.size(), kWidth, kHeight);
   std::printf("%-36s %12s %14s %18s\n", "swscale flags", "ms / frame", "PSNR alone", "PSNR after q4");
   for (size_t c = 0; c < chosen.size(); ++c) {
     // Every frame stands alone: the frames here are not a sequence.

@@ -20,10 +20,11 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 
 // An EXIF block (Intel byte order) holding only the orientation tag.
 std::vector<uint8_t> ExifOrientationBlock(int orientation) {
-  return {'E', 'x', 'i', 'f', 0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0,   // TIFF header, IFD0 at 8
-          1, 0,                                                     // one entry
-          0x12, 0x01, 3, 0, 1, 0, 0, 0, static_cast<uint8_t>(orientation), 0, 0, 0,
-          0, 0, 0, 0};                                              // no next directory
+  return {'E',  'x',  'i', 'f', 0, 0, 'I', 'I', 42,
+          0,    8,    0,   0,   0,  // TIFF header, IFD0 at 8
+          1,    0,                  // one entry
+          0x12, 0x01, 3,   0,   1, 0, 0,   0,   static_cast<uint8_t>(orientation),
+          0,    0,    0,   0,   0, 0, 0};  // no next directory
 }
 
 // A photo-like picture: smooth gradients with fine detail, 4:2:0, quality 90,

@@ -1,16 +1,16 @@
 // Frames per second of the frame server at 720 × 576 over ten 12-megapixel
 // JPEGs at 75 frames per picture, with cross-fade, dynamic pictures and
 // on-video text on, and where the time goes. Usage: bench_frameserver [PICTURES]
+#include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
-#include <cstdlib>
-#include <unistd.h>
 
 #include "BenchJpeg.h"
 
@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
     WriteJpeg(path, i);
     pictures.Add(path);
   }
-  sdm::TStringList captions(std::vector<std::string>(static_cast<size_t>(pictureCount), "Caption with \xC3\xA9 and \xD0\x96"));
+  sdm::TStringList captions(
+      std::vector<std::string>(static_cast<size_t>(pictureCount), "Caption with \xC3\xA9 and \xD0\x96"));
 
   sdm::TFrameServer server(pictures, &captions, 75, 576, 720, {.dynamic = true, .crossFade = true, .osd = true});
   sdm::TBitmap32 frame;

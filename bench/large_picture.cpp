@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
   std::printf("picture: %d x %d JPEG, %.1f MB, made in %.2f s; a full-size bitmap would take %lld MiB\n", w, h,
               std::filesystem::file_size(name) / 1e6, made, static_cast<long long>(w) * h * 4 >> 20);
   const long before = PeakRssMiB();
-  for (const auto& [fw, fh, what] : {std::tuple{720, 576, "frame"}, std::tuple{960, 768, "dynamic frame (4/3)"},
-                                     std::tuple{100, 75, "thumbnail"}}) {
+  for (const auto& [fw, fh, what] :
+       {std::tuple{720, 576, "frame"}, std::tuple{960, 768, "dynamic frame (4/3)"}, std::tuple{100, 75, "thumbnail"}}) {
     t0 = Clock::now();
     try {
       sdm::TImageFile picture(name, fw, fh);

@@ -154,9 +154,10 @@ void IndexBenchmark(const TempFolder& dir) {
     fast = std::min(fast, Seconds(t0));
   }
   std::printf("index of a one-hour 128 kbit/s MP3 (%.1f MB, file in the page cache), best of 3:\n", mb);
-  std::printf("  open: %.4f s, GetPcmSize (full index): %.3f s wall, %.3f s CPU (%.0f MB/s), %d frames, %lld PCM "
-              "bytes, %.1f s\n",
-              open, index, indexCpu, mb / index, count, static_cast<long long>(pcm), playDays * 86400.0);
+  std::printf(
+      "  open: %.4f s, GetPcmSize (full index): %.3f s wall, %.3f s CPU (%.0f MB/s), %d frames, %lld PCM "
+      "bytes, %.1f s\n",
+      open, index, indexCpu, mb / index, count, static_cast<long long>(pcm), playDays * 86400.0);
   std::printf("  TFastMp3size estimate: %.4f s, %.1f s\n", fast, fastDays * 86400.0);
 }
 

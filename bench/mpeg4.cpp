@@ -152,8 +152,10 @@ int main(int argc, char** argv) {
   int rounds = 2;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--pictures" && i + 1 < argc) keep = argv[++i];
-    else if (a == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+    if (a == "--pictures" && i + 1 < argc)
+      keep = argv[++i];
+    else if (a == "--rounds" && i + 1 < argc)
+      rounds = std::max(1, std::atoi(argv[++i]));
     else {
       std::fprintf(stderr, "usage: bench_mpeg4 [--pictures DIR] [--rounds N]\n");
       return 2;

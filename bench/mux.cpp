@@ -84,7 +84,7 @@ void MakeVideo(const std::string& path) {
 }
 
 struct TUsage {
-  double cpu = 0;  // user + system seconds of the whole process
+  double cpu = 0;     // user + system seconds of the whole process
   long switches = 0;  // voluntary context switches: a thread went to sleep
 };
 
@@ -105,10 +105,11 @@ double Ours(const std::string& video, const std::string& audio, const std::strin
   mux.OutputFile = out;
   // What a window does with a report: keep the numbers for its progress bar.
   int position = 0, maximum = 0;
-  if (!std::getenv("SDM_NOPROGRESS")) mux.OnProgress = [&](int p, int m, const std::string&) {
-    position = p;
-    maximum = m;
-  };
+  if (!std::getenv("SDM_NOPROGRESS"))
+    mux.OnProgress = [&](int p, int m, const std::string&) {
+      position = p;
+      maximum = m;
+    };
   mux.OnMessage = [](const std::string&) {};
   const TUsage u0 = UsageNow();
   const auto t0 = Clock::now();
@@ -127,8 +128,8 @@ double Ours(const std::string& video, const std::string& audio, const std::strin
 }
 
 double Ffmpeg(const std::string& video, const std::string& audio, const std::string& out) {
-  const std::string cmd = "ffmpeg -v error -y -i '" + video + "' -i '" + audio +
-                          "' -map 0:v -map 1:a -c copy '" + out + "'";
+  const std::string cmd =
+      "ffmpeg -v error -y -i '" + video + "' -i '" + audio + "' -map 0:v -map 1:a -c copy '" + out + "'";
   const auto t0 = Clock::now();
   const int rc = std::system(cmd.c_str());
   const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
@@ -165,8 +166,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     MakeVideo(video);
   }
-  std::printf("video %.1f MB (%d frames), soundtrack %.1f MB (%d frames)\n", fs::file_size(video) / 1e6,
-              kVideoFrames, fs::file_size(audio) / 1e6, kAudioFrames);
+  std::printf("video %.1f MB (%d frames), soundtrack %.1f MB (%d frames)\n", fs::file_size(video) / 1e6, kVideoFrames,
+              fs::file_size(audio) / 1e6, kAudioFrames);
 
   double ours = -1, theirs = -1;
   TUsage best;

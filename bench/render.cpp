@@ -241,8 +241,8 @@ TFloor MeasureFloor(const std::vector<std::string>& pictures, const std::string&
   frame->height = kHeight;
   av_frame_get_buffer(frame, 0);
   AVPacket* pkt = av_packet_alloc();
-  SwsContext* sws = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGRA, kWidth, kHeight, AV_PIX_FMT_YUV420P,
-                                   SWS_BICUBIC, nullptr, nullptr, nullptr);
+  SwsContext* sws = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGRA, kWidth, kHeight, AV_PIX_FMT_YUV420P, SWS_BICUBIC,
+                                   nullptr, nullptr, nullptr);
   sdm::TStringList list, captions;
   for (int i = 0; i < kPictures; ++i) {
     list.Add(pictures[static_cast<size_t>(i)]);
@@ -288,10 +288,14 @@ int main(int argc, char** argv) {
   std::string only, keep, videos;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--rounds" && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
-    else if (a == "--only" && i + 1 < argc) only = argv[++i];
-    else if (a == "--pictures" && i + 1 < argc) keep = argv[++i];
-    else if (a == "--videos" && i + 1 < argc) videos = argv[++i];
+    if (a == "--rounds" && i + 1 < argc)
+      rounds = std::max(1, std::atoi(argv[++i]));
+    else if (a == "--only" && i + 1 < argc)
+      only = argv[++i];
+    else if (a == "--pictures" && i + 1 < argc)
+      keep = argv[++i];
+    else if (a == "--videos" && i + 1 < argc)
+      videos = argv[++i];
     else {
       std::fprintf(stderr,
                    "usage: bench_render [--rounds N] [--pictures DIR] [--videos DIR] [--only ours|ffmpeg|floor]\n");

@@ -24,7 +24,8 @@ public:
     auto* out = static_cast<int16_t*>(buffer);
     int32_t samples = count / 2, done = 0;
     for (; done < samples && pos_ < frames_ * channels_; ++done, ++pos_)
-      out[done] = static_cast<int16_t>(12000 * std::sin(2 * M_PI * 440.0 * static_cast<double>(pos_ / channels_) / rate_));
+      out[done] =
+          static_cast<int16_t>(12000 * std::sin(2 * M_PI * 440.0 * static_cast<double>(pos_ / channels_) / rate_));
     std::memset(out + done, 0, static_cast<size_t>(samples - done) * 2);
     count = done * 2;
     return done > 0;

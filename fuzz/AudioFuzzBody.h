@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/tags/U_ApeTag.h"
 #include "audio/U_AudioFile.h"
+#include "audio/tags/U_ApeTag.h"
 #include "audio/tags/U_ID3.h"
 #include "audio/tags/U_OggTag.h"
 
@@ -53,8 +53,9 @@ inline bool ReadExact(TAbstractAudioFile& f, int32_t count, const char* who, TAu
   std::vector<uint8_t> buf(static_cast<size_t>(std::max(count, 1)));
   int32_t n = count;
   bool more = f.ReadPcm(buf.data(), n);
-  if (n < 0 || n > count) run.faults.push_back(std::string(who) + " delivered " + std::to_string(n) + " of " +
-                                                std::to_string(count) + " bytes");
+  if (n < 0 || n > count)
+    run.faults.push_back(std::string(who) + " delivered " + std::to_string(n) + " of " + std::to_string(count) +
+                         " bytes");
   if (got) *got = n;
   return more;
 }
@@ -78,7 +79,8 @@ inline void CheckFigures(TAbstractAudioFile& r, TAudioRun& run) {
   if (r.GetPcmSize() < 0) run.faults.push_back("negative PCM size");
   if (r.GetPosition() < 0) run.faults.push_back("negative position");
   const uint32_t bits = r.GetBitsPerSample();
-  if (bits != 8 && bits != 16 && r.GetFormatKind() != akWav) run.faults.push_back("bits per sample " + std::to_string(bits));
+  if (bits != 8 && bits != 16 && r.GetFormatKind() != akWav)
+    run.faults.push_back("bits per sample " + std::to_string(bits));
 }
 
 inline void SeekAround(TAbstractAudioFile& f, const char* who, TAudioRun& run) {
@@ -87,7 +89,8 @@ inline void SeekAround(TAbstractAudioFile& f, const char* who, TAudioRun& run) {
   for (int64_t t : targets) {
     f.Seek(t);
     // A position before the start may be kept as asked (the MPEG reader does).
-    if (t >= 0 && f.GetPosition() < 0) run.faults.push_back(std::string(who) + ": negative position after Seek(" + std::to_string(t) + ")");
+    if (t >= 0 && f.GetPosition() < 0)
+      run.faults.push_back(std::string(who) + ": negative position after Seek(" + std::to_string(t) + ")");
     ReadExact(f, 7, who, run);
     ReadExact(f, 4099, who, run);
   }

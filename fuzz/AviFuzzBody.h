@@ -98,8 +98,8 @@ inline void CheckStream(PAVISTREAM s, uint64_t fileSize, TAviRun& run) {
     }
   }
   // Samples never share bytes, so they cannot add up to more than the file.
-  if (total > fileSize) run.faults.push_back(std::to_string(total) + " bytes of samples in a file of " +
-                                             std::to_string(fileSize));
+  if (total > fileSize)
+    run.faults.push_back(std::to_string(total) + " bytes of samples in a file of " + std::to_string(fileSize));
 }
 
 // Runs the muxer's own steps on this thread: no callbacks are set, so it

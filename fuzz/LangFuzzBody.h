@@ -15,10 +15,10 @@
 #include <vector>
 
 #include "../tests/localization/FakeComponents.h"
-#include "localization/TextStorage.h"
 #include "localization/LangSource.h"
 #include "localization/LanguageRecord.h"
 #include "localization/StoreFile.h"
+#include "localization/TextStorage.h"
 #include "support/Errors.h"
 
 namespace sdm::fuzz {

@@ -85,7 +85,10 @@ inline TRegistryRun RunRegistryHive(const std::string& bytes) {
   namespace fs = std::filesystem;
   TRegistryRun run;
   const std::string hive = RegistryHivePath(HKEY_CURRENT_USER);
-  { std::ofstream(hive, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size())); }
+  {
+    std::ofstream(hive, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
   TakeRegistryProblems();
 
   // Whether the probe's key was there already: a hive that has it cannot

@@ -57,7 +57,8 @@ inline bool ExportAndBack(const std::string& file, const std::vector<std::string
   }
   DeleteProductKey(kProductName);
   ImportSettingsFromIni(kProductName, file);
-  if (ProductValues() != values) run.faults.push_back(std::string("the values exported ") + what + " came back different");
+  if (ProductValues() != values)
+    run.faults.push_back(std::string("the values exported ") + what + " came back different");
   return true;
 }
 
@@ -70,7 +71,10 @@ inline TSettingsRun RunSettingsIni(const std::string& folder, const std::string&
   namespace fs = std::filesystem;
   TSettingsRun run;
   const std::string ini = folder + "/settings.ini";
-  { std::ofstream(ini, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size())); }
+  {
+    std::ofstream(ini, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
 
   std::string problem;
   ImportSettingsFromIni(kProductName, ini, &problem);

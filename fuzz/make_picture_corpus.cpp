@@ -81,7 +81,8 @@ void Jpegs() {
   Write("baseline-444.jpg", Jpeg(24, 16, 3, JCS_RGB, [](jpeg_compress_struct& c) {
           for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
         }));
-  Write("baseline-422.jpg", Jpeg(24, 16, 3, JCS_RGB, [](jpeg_compress_struct& c) { c.comp_info[0].v_samp_factor = 1; }));
+  Write("baseline-422.jpg",
+        Jpeg(24, 16, 3, JCS_RGB, [](jpeg_compress_struct& c) { c.comp_info[0].v_samp_factor = 1; }));
   Write("odd-size-17x9.jpg", Rgb(17, 9));
   Write("one-pixel.jpg", Rgb(1, 1));
   Write("grey.jpg", Jpeg(20, 12, 1, JCS_GRAYSCALE, [](jpeg_compress_struct&) {}));
@@ -94,8 +95,8 @@ void Jpegs() {
   Write("cmyk-plain.jpg", Jpeg(16, 8, 4, JCS_CMYK, [](jpeg_compress_struct& c) { c.write_Adobe_marker = FALSE; }));
 
   // Turned pictures, both byte orders, and blocks that must be passed over.
-  for (int o : {2, 3, 5, 6, 7, 8}) Write("exif-orientation-" + std::to_string(o) + ".jpg",
-                                         WithApp1(base, ExifWithOrientation(o, o % 2 == 1)));
+  for (int o : {2, 3, 5, 6, 7, 8})
+    Write("exif-orientation-" + std::to_string(o) + ".jpg", WithApp1(base, ExifWithOrientation(o, o % 2 == 1)));
   Bytes manyEntries = ExifWithOrientation(6);
   manyEntries[14] = 40;
   Write("exif-truncated-ifd.jpg", WithApp1(base, manyEntries));

@@ -35,5 +35,5 @@ int RunAudioInfo(const sdm::cli::Args& args) {
 
 }  // namespace
 
-SDM_CLI_COMMAND("audio-info", "audio-info FILE",
-                "Prints an audio file's format, PCM size, play time and tags", RunAudioInfo);
+SDM_CLI_COMMAND("audio-info", "audio-info FILE", "Prints an audio file's format, PCM size, play time and tags",
+                RunAudioInfo);

@@ -57,7 +57,8 @@ int RunDecode(const sdm::cli::Args& args) {
   std::string pcm;
   std::vector<uint8_t> buf(65536);
   while (static_cast<int64_t>(pcm.size()) < limit) {
-    int32_t n = static_cast<int32_t>(std::min<int64_t>(static_cast<int64_t>(buf.size()), limit - static_cast<int64_t>(pcm.size())));
+    int32_t n = static_cast<int32_t>(
+        std::min<int64_t>(static_cast<int64_t>(buf.size()), limit - static_cast<int64_t>(pcm.size())));
     bool more = src->ReadPcm(buf.data(), n);
     if (n > 0) pcm.append(reinterpret_cast<const char*>(buf.data()), static_cast<size_t>(n));
     if (!more || n <= 0) break;

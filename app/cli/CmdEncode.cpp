@@ -54,13 +54,12 @@ int RunEncode(const sdm::cli::Args& args) {
   writer.Open();
   for (const sdm::TDib24& d : dibs) writer.AddFrame(d);
   writer.Close();
-  std::cout << "Wrote " << output << " (" << dibs.size() << " frames, " << writer.Width << "x" << writer.Height
-            << ", " << codec << ")\n";
+  std::cout << "Wrote " << output << " (" << dibs.size() << " frames, " << writer.Width << "x" << writer.Height << ", "
+            << codec << ")\n";
   return 0;
 }
 
 }  // namespace
 
 SDM_CLI_COMMAND("encode", "encode --codec FOURCC [--fps N] -o OUT.avi FRAME.bmp...",
-                "Writes 24-bit BMP frames (all of one size) into an AVI file through the chosen compressor",
-                RunEncode);
+                "Writes 24-bit BMP frames (all of one size) into an AVI file through the chosen compressor", RunEncode);

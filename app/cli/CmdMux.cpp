@@ -48,15 +48,9 @@ int RunMux(const sdm::cli::Args& args) {
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
   switch (mux.Outcome()) {
-    case sdm::TMuxOutcome::Done:
-      std::cout << "Wrote " << mux.OutputFile << "\n";
-      return 0;
-    case sdm::TMuxOutcome::Cancelled:
-      std::cerr << "Aborted by user.\n";
-      return 1;
-    default:
-      std::cerr << mux.ErrorText() << "\n";
-      return 1;
+    case sdm::TMuxOutcome::Done: std::cout << "Wrote " << mux.OutputFile << "\n"; return 0;
+    case sdm::TMuxOutcome::Cancelled: std::cerr << "Aborted by user.\n"; return 1;
+    default: std::cerr << mux.ErrorText() << "\n"; return 1;
   }
 }
 

@@ -21,8 +21,8 @@
 #include "project/U_SlideProject.h"
 #include "project/U_Soundtrack.h"
 #include "support/Errors.h"
-#include "support/U_Log.h"
 #include "support/SettingsStore.h"
+#include "support/U_Log.h"
 #include "support/U_SysUtils.h"
 #include "support/UserInteraction.h"
 
@@ -178,23 +178,40 @@ TRenderOptions ParseOptions(const sdm::cli::Args& a) {
   };
   for (size_t i = 0; i < a.size(); ++i) {
     const std::string& s = a[i];
-    if (s == "-o" || s == "--output") o.output = value(i);
-    else if (s == "--sound") o.sound = value(i);
-    else if (s == "--codec") o.codec = value(i);
-    else if (s == "--resolution") o.resolution = value(i);
-    else if (s == "--fps") o.fps = sdm::cli::ParseInt(value(i), "frame rate");
-    else if (s == "--ms-per-picture") o.msPerPicture = sdm::cli::ParseInt(value(i), "time per picture");
-    else if (s == "--dynamic") o.dynamic = true;
-    else if (s == "--no-xfade") o.noXfade = true;
-    else if (s == "--no-osd") o.noOsd = true;
-    else if (s == "--greyscale") o.greyscale = true;
-    else if (s == "--sepia") o.sepia = true;
-    else if (s == "--single-frame") o.singleFrame = true;
-    else if (s == "--match-audio") o.matchAudio = true;
-    else if (s == "--yes") o.yes = true;
-    else if (s == "--quiet") o.quiet = true;
-    else if (s.size() > 1 && s[0] == '-') throw UsageError{"unknown option \"" + s + "\""};
-    else o.inputs.push_back(s);
+    if (s == "-o" || s == "--output")
+      o.output = value(i);
+    else if (s == "--sound")
+      o.sound = value(i);
+    else if (s == "--codec")
+      o.codec = value(i);
+    else if (s == "--resolution")
+      o.resolution = value(i);
+    else if (s == "--fps")
+      o.fps = sdm::cli::ParseInt(value(i), "frame rate");
+    else if (s == "--ms-per-picture")
+      o.msPerPicture = sdm::cli::ParseInt(value(i), "time per picture");
+    else if (s == "--dynamic")
+      o.dynamic = true;
+    else if (s == "--no-xfade")
+      o.noXfade = true;
+    else if (s == "--no-osd")
+      o.noOsd = true;
+    else if (s == "--greyscale")
+      o.greyscale = true;
+    else if (s == "--sepia")
+      o.sepia = true;
+    else if (s == "--single-frame")
+      o.singleFrame = true;
+    else if (s == "--match-audio")
+      o.matchAudio = true;
+    else if (s == "--yes")
+      o.yes = true;
+    else if (s == "--quiet")
+      o.quiet = true;
+    else if (s.size() > 1 && s[0] == '-')
+      throw UsageError{"unknown option \"" + s + "\""};
+    else
+      o.inputs.push_back(s);
   }
   if (o.inputs.empty()) throw UsageError{"expected a project file or pictures"};
   if (o.greyscale && o.sepia) throw UsageError{"--greyscale and --sepia exclude each other"};
@@ -203,7 +220,8 @@ TRenderOptions ParseOptions(const sdm::cli::Args& a) {
     if (std::find(list.begin(), list.end(), *o.resolution) == list.end())
       throw UsageError{"resolution must be one of 320x240, 640x480, 720x480, 720x576"};
   }
-  if (o.codec && (o.codec->empty() || o.codec->size() > 4)) throw UsageError{"a codec is a FourCC of 1 to 4 characters"};
+  if (o.codec && (o.codec->empty() || o.codec->size() > 4))
+    throw UsageError{"a codec is a FourCC of 1 to 4 characters"};
   return o;
 }
 
@@ -238,8 +256,7 @@ int RunRender(const sdm::cli::Args& args) {
 
   const bool isProject = o.inputs.size() == 1 && EndsWithNoCase(o.inputs[0], ".sdm");
   if (isProject) {
-    sdm::LoadProject(project, o.inputs[0],
-                     {[&](const std::string& p) { OpenSoundtrack(project, p, false); }, {}, {}});
+    sdm::LoadProject(project, o.inputs[0], {[&](const std::string& p) { OpenSoundtrack(project, p, false); }, {}, {}});
   } else {
     project.AddFiles(o.inputs);
   }
@@ -269,7 +286,8 @@ int RunRender(const sdm::cli::Args& args) {
   struct sigaction sa {};
   sa.sa_handler = OnCancelSignal;
   sigemptyset(&sa.sa_mask);
-  struct sigaction oldInt {}, oldTerm {};
+  struct sigaction oldInt {
+  }, oldTerm{};
   sigaction(SIGINT, &sa, &oldInt);
   sigaction(SIGTERM, &sa, &oldTerm);
   struct RestoreSignals {

@@ -29,8 +29,9 @@ int Run(const sdm::cli::Args& a) {
     if (a.size() != 3) throw UsageError{"set takes NAME and VALUE"};
     const bool ok = sdm::SetSetting(a[1], a[2]);
     ReportHiveProblems();
-    if (!ok) throw std::runtime_error("Cannot write the setting \"" + a[1] + "\" to " +
-                                      sdm::RegistryHivePath(sdm::HKEY_CURRENT_USER));
+    if (!ok)
+      throw std::runtime_error("Cannot write the setting \"" + a[1] + "\" to " +
+                               sdm::RegistryHivePath(sdm::HKEY_CURRENT_USER));
     return 0;
   }
   if (action == "list") {

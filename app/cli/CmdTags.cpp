@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "Cli.h"
-#include "audio/tags/U_ApeTag.h"
 #include "audio/U_AudioFile.h"
+#include "audio/tags/U_ApeTag.h"
 #include "audio/tags/U_ID3.h"
 
 namespace {
@@ -73,7 +73,9 @@ void SetValue(sdm::TTagLines& tags, const std::string& assignment) {
   for (auto it = tags.begin(); it != tags.end();) {
     auto e = it->find('=');
     bool same = e != std::string::npos && e == name.size() &&
-                std::equal(name.begin(), name.end(), it->begin(), [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b)); });
+                std::equal(name.begin(), name.end(), it->begin(), [](char a, char b) {
+                  return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+                });
     if (!same) {
       ++it;
     } else if (!found) {

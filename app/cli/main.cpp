@@ -49,7 +49,8 @@ void CheckOutputPath(const std::string& output, const std::vector<std::string>& 
   if (S_ISDIR(out.st_mode)) throw EError("The output \"" + output + "\" is a folder; nothing was written.");
   for (const std::string& input : inputs) {
     if (sdm::SameFile(out, input))
-      throw EError("The output \"" + output + "\" is the same file as the input \"" + input + "\"; nothing was written.");
+      throw EError("The output \"" + output + "\" is the same file as the input \"" + input +
+                   "\"; nothing was written.");
   }
 }
 
@@ -78,8 +79,7 @@ int main(int argc, char** argv) {
   // Past a file-size limit a write should fail with "File too large" and be
   // reported like a full disk, not kill the program half-way through a file.
   std::signal(SIGXFSZ, SIG_IGN);
-  if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h" ||
-      std::string(argv[1]) == "help") {
+  if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h" || std::string(argv[1]) == "help") {
     PrintHelp(argc < 2 ? std::cerr : std::cout);
     return FinishOutput(argc < 2 ? 2 : 0);
   }
@@ -104,7 +104,8 @@ int main(int argc, char** argv) {
   struct FinishPortable {
     sdm::TPortableMode& mode;
     ~FinishPortable() {
-      if (!mode.Finish()) std::cerr << "slidomat-cli: cannot write " << mode.IniPath() << "; settings kept in the registry\n";
+      if (!mode.Finish())
+        std::cerr << "slidomat-cli: cannot write " << mode.IniPath() << "; settings kept in the registry\n";
     }
   } finishPortable{portable};
   try {

@@ -32,20 +32,20 @@
 #include "project/U_JobControl.h"
 #include "support/U_SysUtils.h"
 #include "ui/AboutDlg.h"
+#include "ui/BurnDlg.h"
 #include "ui/CodecDlgs.h"
+#include "ui/CodecLoadingDlg.h"
 #include "ui/ProgramWindows.h"
 #include "ui/SanitizerSuppressions.h"
-#include "ui/BurnDlg.h"
+#include "ui/ThumbnailLoaderDlg.h"
 #include "ui/U_ExpertDlg.h"
 #include "ui/U_JumpDlg.h"
-#include "ui/CodecLoadingDlg.h"
-#include "ui/ThumbnailLoaderDlg.h"
 #include "ui/U_ProcessSuccess.h"
 #include "ui/U_ReorderDlg.h"
 #include "ui/U_SettingsDlg.h"
 #include "ui_BurnDlg.h"
-#include "ui_ThumbnailLoaderDlg.h"
 #include "ui_CodecLoadingDlg.h"
+#include "ui_ThumbnailLoaderDlg.h"
 #include "ui_U_MainDlg.h"
 
 #ifndef SDM_SOURCE_DIR
@@ -151,8 +151,8 @@ public:
     Grab(main, "main-empty");
 
     std::vector<std::string> pictures;
-    for (const char* name : {"landscape.jpg", "portrait.jpg", "wide.jpg", "bars.bmp", "portrait.bmp", "landscape.jpg",
-                             "wide.jpg"})
+    for (const char* name :
+         {"landscape.jpg", "portrait.jpg", "wide.jpg", "bars.bmp", "portrait.bmp", "landscape.jpg", "wide.jpg"})
       pictures.push_back(examples_ + "/" + name);
     main.AddFiles(pictures);
     main.Project().SetOutputPath(sandbox_.File("slideshow.avi"));

@@ -14,8 +14,8 @@
 #include <string>
 
 #include "localization/LangSource.h"
-#include "support/VersionInfo.h"
 #include "support/Errors.h"
+#include "support/VersionInfo.h"
 
 namespace fs = std::filesystem;
 

@@ -70,8 +70,8 @@ bool TAbstractAudioFile::CanRead() { return false; }
 double TAbstractAudioFile::GetPlayTime() {
   // Bytes per second in 32-bit integer arithmetic, as the stored figures are
   // 32-bit; a reader without a format has no play time rather than a NaN.
-  int32_t bytesPerSecond = static_cast<int32_t>(
-      static_cast<int64_t>(GetChannels()) * GetSampleRate() * GetBitsPerSample() / 8);
+  int32_t bytesPerSecond =
+      static_cast<int32_t>(static_cast<int64_t>(GetChannels()) * GetSampleRate() * GetBitsPerSample() / 8);
   if (bytesPerSecond <= 0) return 0.0;
   long double t = static_cast<long double>(GetPcmSize()) / bytesPerSecond / 86400.0L;
   return static_cast<double>(t);

@@ -54,18 +54,18 @@ public:
   TAbstractAudioFile(const TAbstractAudioFile&) = delete;
   TAbstractAudioFile& operator=(const TAbstractAudioFile&) = delete;
 
-  virtual uint32_t GetBitRate();          // bits per second of the source
-  virtual uint32_t GetChannels();         // channels in the PCM
-  virtual int64_t GetFileSize();          // bytes of the file
-  virtual int64_t GetPosition();          // current PCM byte position
-  virtual int64_t GetPcmSize();           // total PCM bytes
-  virtual uint32_t GetSampleRate();       // samples per second per channel
-  virtual uint32_t GetBitsPerSample();    // 8 or 16
-  virtual uint8_t GetFormatKind();        // akNone...
-  virtual void Seek(int64_t position);    // PCM byte offset; base does nothing
+  virtual uint32_t GetBitRate();        // bits per second of the source
+  virtual uint32_t GetChannels();       // channels in the PCM
+  virtual int64_t GetFileSize();        // bytes of the file
+  virtual int64_t GetPosition();        // current PCM byte position
+  virtual int64_t GetPcmSize();         // total PCM bytes
+  virtual uint32_t GetSampleRate();     // samples per second per channel
+  virtual uint32_t GetBitsPerSample();  // 8 or 16
+  virtual uint8_t GetFormatKind();      // akNone...
+  virtual void Seek(int64_t position);  // PCM byte offset; base does nothing
   // Base: PcmSize / ((Channels * SampleRate * BitsPerSample) div 8) / 86400.
   virtual double GetPlayTime();
-  virtual bool CanRead();                 // base false; readers and filters true
+  virtual bool CanRead();  // base false; readers and filters true
 
   // The PCM read contract: on entry count is the number of bytes wanted; the
   // implementation writes PCM into buffer and sets count to the bytes it

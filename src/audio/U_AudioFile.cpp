@@ -4,14 +4,14 @@
 #include <map>
 #include <mutex>
 
+#include "audio/filters/FormatFilter.h"
+#include "audio/filters/LoudnessCompressor.h"
+#include "audio/mpeg/U_MpegAudio.h"
 #include "audio/readers/Ac3File.h"
 #include "audio/readers/ApeFile.h"
-#include "audio/filters/LoudnessCompressor.h"
 #include "audio/readers/FlacFile.h"
-#include "audio/mpeg/U_MpegAudio.h"
 #include "audio/readers/MpcFile.h"
 #include "audio/readers/OggFile.h"
-#include "audio/filters/FormatFilter.h"
 #include "audio/readers/WavFile.h"
 #include "audio/readers/WmaFile.h"
 
@@ -89,9 +89,9 @@ void RegisterAudioReader(uint8_t kind, TAudioReaderFactory factory) {
 bool MatchesMask(const std::string& name, const std::string& mask) { return MatchAt(name, 0, mask, 0); }
 
 uint8_t FormatKindFromName(const std::string& name) {
-  static const std::pair<const char*, uint8_t> kMasks[] = {
-      {"*.wav", akWav}, {"*.mp[123]", akMpeg}, {"*.wma", akWma}, {"*.asf", akWma}, {"*.ogg", akOgg},
-      {"*.ape", akApe}, {"*.ac3", akAc3},      {"*.mpc", akMpc}, {"*.flac", akFlac}};
+  static const std::pair<const char*, uint8_t> kMasks[] = {{"*.wav", akWav}, {"*.mp[123]", akMpeg}, {"*.wma", akWma},
+                                                           {"*.asf", akWma}, {"*.ogg", akOgg},      {"*.ape", akApe},
+                                                           {"*.ac3", akAc3}, {"*.mpc", akMpc},      {"*.flac", akFlac}};
   for (const auto& [mask, kind] : kMasks)
     if (MatchesMask(name, mask)) return kind;
   return akNone;
@@ -130,7 +130,8 @@ bool TAudioFile::Open() {
     if (it != Registered().end()) factory = it->second;
   }
   if (!factory) factory = BuiltInReader(FormatKind);
-  if (!factory) throw EReaderMissing("No reader for " + FormatKindName(FormatKind) + " files in this build: " + FileName);
+  if (!factory)
+    throw EReaderMissing("No reader for " + FormatKindName(FormatKind) + " files in this build: " + FileName);
   auto reader = factory(FileName);
   auto filter = std::make_unique<TRsmpFilter>(reader.get(), OutSampleRate, OutChannels);
   auto compressor = std::make_unique<TCompressor>(filter.get());

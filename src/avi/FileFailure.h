@@ -47,7 +47,7 @@ struct TFirstFailure {
 
 // SDM_ASSERT_FILE(cond, text, path): as SDM_ASSERT, naming path and the AVI
 // file library's reason for the failure of its last call.
-#define SDM_ASSERT_FILE(cond, text, path)                                                         \
-  do {                                                                                            \
+#define SDM_ASSERT_FILE(cond, text, path)                                                                      \
+  do {                                                                                                         \
     if (!(cond)) throw ::sdm::EFileFailure((text), SDM_UNIT, __LINE__, (path), ::sdm::AVIFileLastErrorText()); \
   } while (0)

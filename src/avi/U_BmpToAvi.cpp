@@ -183,9 +183,9 @@ void TBmpToAvi::AddFrame(const TDib24& bitmap, bool repeatsPrevious) {
     SDM_ASSERT(ICSendMessage(compressor_, ICM_COMPRESS_BEGIN, reinterpret_cast<DWORD_PTR>(&in),
                              reinterpret_cast<DWORD_PTR>(&outFormat_)) == 0,
                "ICCompressBegin failed.");
-    maxFrameSize_ = static_cast<int32_t>(ICSendMessage(compressor_, ICM_COMPRESS_GET_SIZE,
-                                                       reinterpret_cast<DWORD_PTR>(&in),
-                                                       reinterpret_cast<DWORD_PTR>(&outFormat_)));
+    maxFrameSize_ =
+        static_cast<int32_t>(ICSendMessage(compressor_, ICM_COMPRESS_GET_SIZE, reinterpret_cast<DWORD_PTR>(&in),
+                                           reinterpret_cast<DWORD_PTR>(&outFormat_)));
     prevFormat_.clear();
     prevBits_.clear();
     lastBits_ = nullptr;
@@ -210,8 +210,8 @@ void TBmpToAvi::AddFrame(const TDib24& bitmap, bool repeatsPrevious) {
     prevHeader = reinterpret_cast<const BITMAPINFOHEADER*>(prevFormat_.data());
     prevBits = prevBits_.data();
   }
-  const LRESULT r = ICCompress(compressor_, 0, &outFormat_, outBuffer_.data(), &in, bits, &ckid, &flags,
-                               frameNumber_, 0, 0, prevHeader, prevBits);
+  const LRESULT r = ICCompress(compressor_, 0, &outFormat_, outBuffer_.data(), &in, bits, &ckid, &flags, frameNumber_,
+                               0, 0, prevHeader, prevBits);
   SDM_ASSERT(r == 0 && !outBuffer_.empty(), "ICCompress failed.");
 
   if (keepsPrevious_ && !repeat) {
@@ -249,8 +249,8 @@ void TBmpToAvi::Close() {
   opened_ = false;
   if (released.code != 0) {
     lastError_ = released.code;
-    throw EFileFailure("FileRelease failed. Err: " + HexCode(static_cast<uint32_t>(released.code)), SDM_UNIT,
-                       __LINE__, FileName, released.reason);
+    throw EFileFailure("FileRelease failed. Err: " + HexCode(static_cast<uint32_t>(released.code)), SDM_UNIT, __LINE__,
+                       FileName, released.reason);
   }
 }
 

@@ -55,12 +55,8 @@ TMP3Header::TMP3Header(const uint8_t bytes[4])
   const int rateIndex = (RawHeader >> 10) & 3;
   int64_t length = 0;
   switch (LayerIndex()) {
-    case 0:
-      length = (int64_t{12} * BitRate() / SampleRate() + p) * 4;
-      break;
-    case 1:
-      length = int64_t{144} * BitRate() / SampleRate() + p;
-      break;
+    case 0: length = (int64_t{12} * BitRate() / SampleRate() + p) * 4; break;
+    case 1: length = int64_t{144} * BitRate() / SampleRate() + p; break;
     case 2:
       if (((RawHeader >> 12) & 15) == 0) {
         length = p + 38;
@@ -72,9 +68,7 @@ TMP3Header::TMP3Header(const uint8_t bytes[4])
         length = int64_t{BitRateKbps()} * 1440 / kRateBy50Mpeg2[rateIndex] + p;
       }
       break;
-    default:
-      length = 0;
-      break;
+    default: length = 0; break;
   }
   if (length <= 0 || length > kMaxFrameLength) {
     RawHeader = 0;
@@ -99,14 +93,10 @@ int TMP3Header::SampleRate() const {
 
 int TMP3Header::SamplesPerFrame() const {
   switch (LayerIndex()) {
-    case 0:
-      return 384;
-    case 1:
-      return 1152;
-    case 2:
-      return IsMpeg1() ? 1152 : 576;
-    default:
-      return 0;
+    case 0: return 384;
+    case 1: return 1152;
+    case 2: return IsMpeg1() ? 1152 : 576;
+    default: return 0;
   }
 }
 

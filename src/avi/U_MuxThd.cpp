@@ -30,17 +30,16 @@ std::string WithCode(const char* text, HRESULT code) {
   return std::string(text) + HexCode(static_cast<uint32_t>(code)).substr(1);
 }
 
-#define SDM_CHECK_AVI(call, text)                                                         \
-  do {                                                                                    \
-    const HRESULT hr_ = (call);                                                           \
+#define SDM_CHECK_AVI(call, text)                                                          \
+  do {                                                                                     \
+    const HRESULT hr_ = (call);                                                            \
     if (hr_ != AVIERR_OK) throw EAssertionFailed(WithCode(text, hr_), SDM_UNIT, __LINE__); \
   } while (0)
 
-#define SDM_CHECK_AVI_FILE(call, text, path)                                                                 \
-  do {                                                                                                       \
-    const HRESULT hr_ = (call);                                                                              \
-    if (hr_ != AVIERR_OK)                                                                                    \
-      throw EFileFailure(WithCode(text, hr_), SDM_UNIT, __LINE__, (path), AVIFileLastErrorText());           \
+#define SDM_CHECK_AVI_FILE(call, text, path)                                                                           \
+  do {                                                                                                                 \
+    const HRESULT hr_ = (call);                                                                                        \
+    if (hr_ != AVIERR_OK) throw EFileFailure(WithCode(text, hr_), SDM_UNIT, __LINE__, (path), AVIFileLastErrorText()); \
   } while (0)
 
 // The 30-byte MPEGLAYER3WAVEFORMAT, laid out little-endian as stored.
@@ -54,18 +53,18 @@ std::vector<uint8_t> Mp3WaveFormat(int channels, int sampleRate, int bitRate, in
     put16(v & 0xFFFF);
     put16(v >> 16);
   };
-  put16(0x0055);                                // wFormatTag: MPEG layer 3
-  put16(static_cast<uint32_t>(channels));       // nChannels
-  put32(static_cast<uint32_t>(sampleRate));     // nSamplesPerSec
-  put32(static_cast<uint32_t>(bitRate / 8));    // nAvgBytesPerSec
+  put16(0x0055);                                  // wFormatTag: MPEG layer 3
+  put16(static_cast<uint32_t>(channels));         // nChannels
+  put32(static_cast<uint32_t>(sampleRate));       // nSamplesPerSec
+  put32(static_cast<uint32_t>(bitRate / 8));      // nAvgBytesPerSec
   put16(static_cast<uint32_t>(samplesPerFrame));  // nBlockAlign: one frame per chunk
-  put16(0);                                     // wBitsPerSample
-  put16(12);                                    // cbSize: the bytes that follow
-  put16(1);                                     // wID: MPEGLAYER3_ID_MPEG
-  put32(2);                                     // fdwFlags: MPEGLAYER3_FLAG_PADDING_OFF
-  put16(522);                                   // nBlockSize
-  put16(1);                                     // nFramesPerBlock
-  put16(1393);                                  // nCodecDelay
+  put16(0);                                       // wBitsPerSample
+  put16(12);                                      // cbSize: the bytes that follow
+  put16(1);                                       // wID: MPEGLAYER3_ID_MPEG
+  put32(2);                                       // fdwFlags: MPEGLAYER3_FLAG_PADDING_OFF
+  put16(522);                                     // nBlockSize
+  put16(1);                                       // nFramesPerBlock
+  put16(1393);                                    // nCodecDelay
   return f;
 }
 

@@ -29,15 +29,30 @@ void TBitmap32::FillRect(int left, int top, int right, int bottom, TColor32 c) {
 void TBitmap32::CopyRect(int dstLeft, int dstTop, const TBitmap32& src, int srcLeft, int srcTop, int width,
                          int height) {
   // Clip against the source, then against the destination.
-  if (srcLeft < 0) { dstLeft -= srcLeft; width += srcLeft; srcLeft = 0; }
-  if (srcTop < 0) { dstTop -= srcTop; height += srcTop; srcTop = 0; }
-  if (dstLeft < 0) { srcLeft -= dstLeft; width += dstLeft; dstLeft = 0; }
-  if (dstTop < 0) { srcTop -= dstTop; height += dstTop; dstTop = 0; }
+  if (srcLeft < 0) {
+    dstLeft -= srcLeft;
+    width += srcLeft;
+    srcLeft = 0;
+  }
+  if (srcTop < 0) {
+    dstTop -= srcTop;
+    height += srcTop;
+    srcTop = 0;
+  }
+  if (dstLeft < 0) {
+    srcLeft -= dstLeft;
+    width += dstLeft;
+    dstLeft = 0;
+  }
+  if (dstTop < 0) {
+    srcTop -= dstTop;
+    height += dstTop;
+    dstTop = 0;
+  }
   width = std::min({width, src.width_ - srcLeft, width_ - dstLeft});
   height = std::min({height, src.height_ - srcTop, height_ - dstTop});
   if (width <= 0 || height <= 0) return;
-  for (int y = 0; y < height; ++y)
-    std::copy_n(src.Row(srcTop + y) + srcLeft, width, Row(dstTop + y) + dstLeft);
+  for (int y = 0; y < height; ++y) std::copy_n(src.Row(srcTop + y) + srcLeft, width, Row(dstTop + y) + dstLeft);
 }
 
 }  // namespace sdm

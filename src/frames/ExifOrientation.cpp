@@ -14,8 +14,7 @@ constexpr size_t kEntrySize = 12;  // tag, type, count, value or offset
 // checked against the end first; out-of-range reads give 0.
 class TTiffBytes {
 public:
-  TTiffBytes(const uint8_t* data, size_t size, bool littleEndian)
-      : data_(data), size_(size), little_(littleEndian) {}
+  TTiffBytes(const uint8_t* data, size_t size, bool littleEndian) : data_(data), size_(size), little_(littleEndian) {}
   bool Has(size_t pos, size_t count) const { return pos <= size_ && count <= size_ - pos; }
   uint16_t U16(size_t pos) const {
     if (!Has(pos, 2)) return 0;

@@ -7,9 +7,9 @@
 namespace sdm {
 
 struct TFrameOptions {
-  bool dynamic = false;      // the slow pan over each picture
-  bool crossFade = false;    // fade frames between pictures
-  bool osd = false;          // the picture number and caption on the video
+  bool dynamic = false;    // the slow pan over each picture
+  bool crossFade = false;  // fade frames between pictures
+  bool osd = false;        // the picture number and caption on the video
   bool greyscale = false;
   bool sepia = false;        // applied after greyscale when both are on
   bool singleFrame = false;  // one frame per picture; the visual options are then ignored

@@ -70,8 +70,7 @@ struct TBmpInfo {
 
 class TBmpDecoder {
 public:
-  TBmpDecoder(const uint8_t* data, size_t size, const std::string& fileName)
-      : in_(data, size), fileName_(fileName) {}
+  TBmpDecoder(const uint8_t* data, size_t size, const std::string& fileName) : in_(data, size), fileName_(fileName) {}
 
   void Decode(TBitmap32& out) {
     ReadHeader();
@@ -151,10 +150,8 @@ private:
         break;
       }
       case BI_JPEG:
-      case BI_PNG:
-        Fail("embedded JPEG or PNG data in BMP files is not supported");
-      default:
-        Fail("unsupported BMP compression " + std::to_string(c));
+      case BI_PNG: Fail("embedded JPEG or PNG data in BMP files is not supported");
+      default: Fail("unsupported BMP compression " + std::to_string(c));
     }
   }
 

@@ -19,9 +19,7 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-double SecondsSince(TClock::time_point start) {
-  return std::chrono::duration<double>(TClock::now() - start).count();
-}
+double SecondsSince(TClock::time_point start) { return std::chrono::duration<double>(TClock::now() - start).count(); }
 
 int Nearest(double x) { return static_cast<int>(std::nearbyint(x)); }
 
@@ -100,9 +98,7 @@ void TOsdText::Draw(TBitmap32& bitmap, int x, int y, const std::string& text) {
       const int alpha = a[i];
       if (alpha == 0 || fx < 0 || fx >= bitmap.Width()) continue;
       const TColor32 c = row[fx];
-      const auto mix = [alpha](int v) {
-        return static_cast<uint8_t>(alpha + Nearest((255.0 - alpha) * v / 255.0));
-      };
+      const auto mix = [alpha](int v) { return static_cast<uint8_t>(alpha + Nearest((255.0 - alpha) * v / 255.0)); };
       row[fx] = Color32(mix(RedOf(c)), mix(GreenOf(c)), mix(BlueOf(c)), AlphaOf(c));
     }
   }
@@ -111,8 +107,8 @@ void TOsdText::Draw(TBitmap32& bitmap, int x, int y, const std::string& text) {
 // ---------------------------------------------------------------------------
 // Frame server
 
-TFrameServer::TFrameServer(TStringList& pictures, const TStringList* captions, int framesPerPicture,
-                           int frameHeight, int frameWidth, const TFrameOptions& options)
+TFrameServer::TFrameServer(TStringList& pictures, const TStringList* captions, int framesPerPicture, int frameHeight,
+                           int frameWidth, const TFrameOptions& options)
     : pictures_(pictures),
       captions_(captions),
       framesPerPicture_(framesPerPicture),
@@ -139,10 +135,8 @@ TFrameServer::TFrameServer(TStringList& pictures, const TStringList* captions, i
 
 TFrameServer::~TFrameServer() { pictures_.Unsubscribe(subscription_); }
 
-std::unique_ptr<TFrameServer> TFrameServer::CreateThumbnailServer(TStringList& pictures,
-                                                                  const TStringList* captions) {
-  return std::make_unique<TFrameServer>(pictures, captions, 1, ThumbnailHeight, ThumbnailWidth,
-                                        TFrameOptions{});
+std::unique_ptr<TFrameServer> TFrameServer::CreateThumbnailServer(TStringList& pictures, const TStringList* captions) {
+  return std::make_unique<TFrameServer>(pictures, captions, 1, ThumbnailHeight, ThumbnailWidth, TFrameOptions{});
 }
 
 int TFrameServer::FrameCount() const {
@@ -180,8 +174,7 @@ bool TFrameServer::FrameRepeats(int i) const {
 }
 
 void TFrameServer::GetFrame(TBitmap32& bitmap, int i) {
-  if (i < 0 || i >= FrameCount())
-    throw std::out_of_range("Frame index " + std::to_string(i) + " out of range");
+  if (i < 0 || i >= FrameCount()) throw std::out_of_range("Frame index " + std::to_string(i) + " out of range");
   lastFrame_ = -1;  // until this frame is drawn whole
   const int period = framesPerPicture_ + fadeFrames_;
   const int p = i / period;
@@ -234,10 +227,22 @@ void TFrameServer::WindowOrigin(int p, int s, int& left, int& top) const {
   const int v = framesPerPicture_ - 1 - s;
   // The pan direction follows the position in the list, four directions in turn.
   switch (p % 4) {
-    case 0: left = Nearest(u * stepX_); top = Nearest(u * stepY_); break;  // top-left to lower right
-    case 1: left = Nearest(u * stepX_); top = Nearest(v * stepY_); break;  // lower left to upper right
-    case 2: left = Nearest(v * stepX_); top = Nearest(v * stepY_); break;  // lower right to top-left
-    default: left = Nearest(v * stepX_); top = Nearest(u * stepY_); break; // upper right to lower left
+    case 0:
+      left = Nearest(u * stepX_);
+      top = Nearest(u * stepY_);
+      break;  // top-left to lower right
+    case 1:
+      left = Nearest(u * stepX_);
+      top = Nearest(v * stepY_);
+      break;  // lower left to upper right
+    case 2:
+      left = Nearest(v * stepX_);
+      top = Nearest(v * stepY_);
+      break;  // lower right to top-left
+    default:
+      left = Nearest(v * stepX_);
+      top = Nearest(u * stepY_);
+      break;  // upper right to lower left
   }
 }
 
@@ -246,9 +251,9 @@ void TFrameServer::RenderPicture(int p, int s, TBitmap32& bitmap) {
   int left = 0;
   int top = 0;
   WindowOrigin(p, s, left, top);
-  SDM_ASSERT(left >= 0 && top >= 0 && left + frameWidth_ <= picture_->Width() &&
-                 top + frameHeight_ <= picture_->Height(),
-             "Frame window outside the picture");
+  SDM_ASSERT(
+      left >= 0 && top >= 0 && left + frameWidth_ <= picture_->Width() && top + frameHeight_ <= picture_->Height(),
+      "Frame window outside the picture");
   const auto start = TClock::now();
   picture_->CopyWindow(top, left, frameHeight_, frameWidth_, bitmap);
   stats_.WindowSeconds += SecondsSince(start);

@@ -36,23 +36,22 @@ const std::string kBitmapLimitText = "at most " + std::to_string(kMaxPictureByte
 void CheckPictureSides(const std::string& fileName, int64_t width, int64_t height) {
   if (width <= 0 || height <= 0) throw EError(PictureError(fileName, "the picture has zero width or height"));
   if (width > kMaxPictureSide || height > kMaxPictureSide)
-    throw EError(PictureError(fileName, "the picture is too large (" + std::to_string(width) + " x " +
-                                            std::to_string(height) + " pixels)"));
+    throw EError(PictureError(
+        fileName, "the picture is too large (" + std::to_string(width) + " x " + std::to_string(height) + " pixels)"));
 }
 
 void CheckPictureSize(const std::string& fileName, int64_t width, int64_t height) {
   CheckPictureSides(fileName, width, height);
   if (width * height > kMaxPicturePixels)
-    throw EError(PictureError(fileName, "the picture is too large (" + BitmapSizeText(width, height) + "; " +
-                                            kBitmapLimitText + ")"));
+    throw EError(PictureError(
+        fileName, "the picture is too large (" + BitmapSizeText(width, height) + "; " + kBitmapLimitText + ")"));
 }
 
 void CheckFitSize(int width, int height) {
   if (width < 0 || height < 0) throw EError("Cannot fit a picture into a negative frame size");
   if (static_cast<int64_t>(width) * height > kMaxPicturePixels)
     throw EError("Cannot fit a picture into " + std::to_string(width) + " x " + std::to_string(height) +
-                 " pixels: the frame is too large (" + BitmapSizeText(width, height) + "; " + kBitmapLimitText +
-                 ")");
+                 " pixels: the frame is too large (" + BitmapSizeText(width, height) + "; " + kBitmapLimitText + ")");
 }
 
 namespace {

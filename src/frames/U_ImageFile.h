@@ -88,7 +88,7 @@ public:
 
 private:
   TBitmap32 bitmap_;
-  int loadedWidth_ = 0;   // the picture's own size, kept for error reports
+  int loadedWidth_ = 0;  // the picture's own size, kept for error reports
   int loadedHeight_ = 0;
   std::string fileName_;
 };

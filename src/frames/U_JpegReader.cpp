@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstddef>
 #include <csetjmp>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -55,8 +55,8 @@ void OnMessage(j_common_ptr cinfo, int level) {
 void OnProgress(j_common_ptr cinfo) {
   auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
   if (d->input_scan_number > kMaxScans) {
-    std::snprintf(reinterpret_cast<TJpegError*>(cinfo->err)->message, JMSG_LENGTH_MAX,
-                  "more than %d progressive scans", kMaxScans);
+    std::snprintf(reinterpret_cast<TJpegError*>(cinfo->err)->message, JMSG_LENGTH_MAX, "more than %d progressive scans",
+                  kMaxScans);
     std::longjmp(reinterpret_cast<TJpegError*>(cinfo->err)->jump, 1);
   }
 }
@@ -100,10 +100,10 @@ bool TooSmallForItsSize(const jpeg_decompress_struct& c, size_t fileSize) {
   uint64_t blocks = 0;
   for (int i = 0; i < c.num_components; ++i) {
     const jpeg_component_info& comp = c.comp_info[i];
-    const uint64_t cw = (static_cast<uint64_t>(c.image_width) * comp.h_samp_factor + c.max_h_samp_factor - 1) /
-                        c.max_h_samp_factor;
-    const uint64_t ch = (static_cast<uint64_t>(c.image_height) * comp.v_samp_factor + c.max_v_samp_factor - 1) /
-                        c.max_v_samp_factor;
+    const uint64_t cw =
+        (static_cast<uint64_t>(c.image_width) * comp.h_samp_factor + c.max_h_samp_factor - 1) / c.max_h_samp_factor;
+    const uint64_t ch =
+        (static_cast<uint64_t>(c.image_height) * comp.v_samp_factor + c.max_v_samp_factor - 1) / c.max_v_samp_factor;
     blocks += ((cw + 7) / 8) * ((ch + 7) / 8);
   }
   return blocks / 4 > fileSize;
@@ -145,13 +145,13 @@ struct TPlacement {
 
 TPlacement PlacementFor(int orientation, ptrdiff_t w, ptrdiff_t h) {
   switch (orientation) {
-    case 2: return {w - 1, w, -1};             // (w-1-x, y)
-    case 3: return {w * h - 1, -w, -1};        // (w-1-x, h-1-y)
-    case 4: return {(h - 1) * w, -w, 1};       // (x, h-1-y)
-    case 5: return {0, 1, h};                  // (y, x) in an h-wide bitmap
-    case 6: return {h - 1, -1, h};             // (h-1-y, x)
-    case 7: return {w * h - 1, -1, -h};        // (h-1-y, w-1-x)
-    case 8: return {(w - 1) * h, 1, -h};       // (y, w-1-x)
+    case 2: return {w - 1, w, -1};        // (w-1-x, y)
+    case 3: return {w * h - 1, -w, -1};   // (w-1-x, h-1-y)
+    case 4: return {(h - 1) * w, -w, 1};  // (x, h-1-y)
+    case 5: return {0, 1, h};             // (y, x) in an h-wide bitmap
+    case 6: return {h - 1, -1, h};        // (h-1-y, x)
+    case 7: return {w * h - 1, -1, -h};   // (h-1-y, w-1-x)
+    case 8: return {(w - 1) * h, 1, -h};  // (y, w-1-x)
     default: return {0, w, 1};
   }
 }
@@ -181,15 +181,13 @@ void PlaceBand(const TColor32* band, int y0, int rows, int w, int h, int orienta
 // will stand), so fitting loses nothing; with no frame known, or none that
 // covers it, the largest picture within the bound. 0 when even 1/8 is beyond.
 int ChooseScale(jpeg_decompress_struct& c, int orientation, TFitSize fit) {
-  auto pixels = [](const jpeg_decompress_struct& d) {
-    return static_cast<int64_t>(d.output_width) * d.output_height;
-  };
+  auto pixels = [](const jpeg_decompress_struct& d) { return static_cast<int64_t>(d.output_width) * d.output_height; };
   c.scale_num = 1;
   c.scale_denom = 1;
   jpeg_calc_output_dimensions(&c);
   if (pixels(c) <= kMaxPicturePixels) return 1;
-  int within = 0;   // the largest picture within the bound
-  int covers = 0;   // the smallest within the bound that covers the frame
+  int within = 0;  // the largest picture within the bound
+  int covers = 0;  // the smallest within the bound that covers the frame
   for (int denom : {2, 4, 8}) {
     c.scale_denom = static_cast<unsigned>(denom);
     jpeg_calc_output_dimensions(&c);

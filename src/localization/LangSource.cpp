@@ -5,8 +5,8 @@
 #include <map>
 #include <set>
 
-#include "support/VersionInfo.h"
 #include "support/Errors.h"
+#include "support/VersionInfo.h"
 
 namespace sdm {
 
@@ -85,7 +85,8 @@ private:
   long Number(const std::string& v, int base, long lo, long hi) const {
     char* end = nullptr;
     const long n = std::strtol(v.c_str(), &end, base);
-    if (v.empty() || *end || n < lo || n > hi) Fail("\"" + v + "\" is not a number from " + std::to_string(lo) + " to " + std::to_string(hi));
+    if (v.empty() || *end || n < lo || n > hi)
+      Fail("\"" + v + "\" is not a number from " + std::to_string(lo) + " to " + std::to_string(hi));
     return n;
   }
 
@@ -177,7 +178,9 @@ private:
       for (const auto& [n, text] : p.items) {
         // Items replace a list's lines from the first one on, so a gap
         // would shift every later line to the wrong item.
-        if (n != int(lines.size())) Fail(e.path + ".Items[" + std::to_string(n) + "] without Items[" + std::to_string(lines.size()) + "]", p.line);
+        if (n != int(lines.size()))
+          Fail(e.path + ".Items[" + std::to_string(n) + "] without Items[" + std::to_string(lines.size()) + "]",
+               p.line);
         lines.push_back(text);
       }
       e.items = {kTagItems | kTagTranslated, JoinLines(lines)};
@@ -215,8 +218,8 @@ std::string FormatLangSource(const TLangSource& source) {
     for (const TLangText* t : {&e.caption, &e.hint, &e.items})
       if (!t->Translated() && !t->text.empty()) untranslated = true;
   if (untranslated)
-    out += "# Lines starting with " + std::string(kUntranslated) +
-           " hold texts not translated yet: remove the " + kUntranslated + " once a line is in your language.\n";
+    out += "# Lines starting with " + std::string(kUntranslated) + " hold texts not translated yet: remove the " +
+           kUntranslated + " once a line is in your language.\n";
   char id[8];
   std::snprintf(id, sizeof id, "%04X", h.LangId);
   out += std::string("LangId=") + id + "\n";
@@ -224,7 +227,8 @@ std::string FormatLangSource(const TLangSource& source) {
   AddLine(out, true, "ListName", h.ListName);
   AddLine(out, true, "HeaderName", h.HeaderName);
   AddLine(out, true, "ListSuffix", h.ListSuffix);
-  for (size_t i = 0; i < h.Notes.size(); ++i) AddLine(out, true, i == 0 ? "Notes" : "Notes" + std::to_string(i + 1), h.Notes[i]);
+  for (size_t i = 0; i < h.Notes.size(); ++i)
+    AddLine(out, true, i == 0 ? "Notes" : "Notes" + std::to_string(i + 1), h.Notes[i]);
   out += "ProgramVersion=" + VersionIntToText(h.ProgramVersion) + "\n";
   AddLine(out, true, "ImeName", h.ImeName);
   AddLine(out, true, "FontName", h.FontName);

@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "platform/registry/Registry.h"
-#include "support/VersionInfo.h"
 #include "support/U_SysUtils.h"
+#include "support/VersionInfo.h"
 
 namespace sdm {
 
@@ -344,7 +344,8 @@ std::string TLangList::FileOf(int index) const {
 void TLangList::SetLanguageIndex(int value) {
   if (value < 0 || value >= Count()) return;
   bool canChange = true;
-  if (BeforeLanguageSwitch) BeforeLanguageSwitch(*this, int32_t(LanguageId(languageIndex_)), int32_t(LanguageId(value)), canChange);
+  if (BeforeLanguageSwitch)
+    BeforeLanguageSwitch(*this, int32_t(LanguageId(languageIndex_)), int32_t(LanguageId(value)), canChange);
   if (!canChange) return;
   languageIndex_ = value;
   if (Autoload) StoreLanguage();

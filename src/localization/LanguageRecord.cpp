@@ -123,8 +123,7 @@ void TLanguageRecord::CollectComponents(const std::string& prefix, TPathList& li
   if (!name.empty() && !excluded.count(name) && !excluded.count(prefix + name))
     list.emplace_back(prefix + name, component);
   const std::string childPrefix = name.empty() ? std::string() : prefix + name + ".";
-  for (const TLangComponentPtr& child : component->Components())
-    CollectComponents(childPrefix, list, excluded, child);
+  for (const TLangComponentPtr& child : component->Components()) CollectComponents(childPrefix, list, excluded, child);
 }
 
 void TLanguageRecord::ClearHeader() {

@@ -13,12 +13,11 @@
 #include "platform/RegularFile.h"
 #include "project/U_SlideProject.h"
 #include "support/Errors.h"
-#include "support/U_Log.h"
 #include "support/MessageBoxes.h"
 #include "support/SettingsStore.h"
+#include "support/U_Log.h"
 #include "support/U_SysUtils.h"
 #include "support/UserInteraction.h"
-
 
 namespace sdm {
 
@@ -33,8 +32,8 @@ bool PathExists(const std::string& path) {
 
 }  // namespace
 
-TJobControl::TJobControl(TSlideProject& project, TBmpToAvi& avi, IUiThread& ui, TKLog* log,
-                         const TTextStorage* text, IJobView* view)
+TJobControl::TJobControl(TSlideProject& project, TBmpToAvi& avi, IUiThread& ui, TKLog* log, const TTextStorage* text,
+                         IJobView* view)
     : project_(project), avi_(avi), ui_(ui), log_(log), text_(text), view_(view ? view : &nullView_) {
   // Idle: everything enabled but Cancel. The project's own state (Single
   // Frame mode among it) is left as the caller set it.
@@ -102,20 +101,20 @@ void TJobControl::EnableControls(bool enabled) {
 void TJobControl::SetControlStates(bool enabled) {
   const bool codecs = enabled && !codecListEmpty_;
   controls_ = {
-      {"sound_btn", enabled},       {"resetaudio_btn", enabled},
-      {"sound_txt", enabled},       {"sort_btn", enabled},
-      {"addphotos_btn", enabled},   {"imgreset_btn", enabled},
-      {"load_btn", enabled},        {"save_btn", enabled},
-      {"jump_btn", enabled},        {"dynamics_chk", enabled},
-      {"FPS_txt", enabled},         {"matchaudio_btn", enabled && project_.SoundDuration() > 0},
-      {"osd_chk", enabled},         {"time_txt", enabled},
-      {"xfade_chk", enabled},       {"exp_btn", enabled},
-      {"codecconfig_btn", codecs},  {"codecabout_btn", codecs},
-      {"codecs_cmb", enabled},      {"res_cmb", enabled},
-      {"go_btn", enabled},          {"out_btn", enabled},
-      {"out_txt", enabled},         {"cancel_btn", !enabled},
-      {"File1", enabled},           {"Pictures1", enabled},
-      {"Sound1", enabled},          {"Effects1", enabled},
+      {"sound_btn", enabled},      {"resetaudio_btn", enabled},
+      {"sound_txt", enabled},      {"sort_btn", enabled},
+      {"addphotos_btn", enabled},  {"imgreset_btn", enabled},
+      {"load_btn", enabled},       {"save_btn", enabled},
+      {"jump_btn", enabled},       {"dynamics_chk", enabled},
+      {"FPS_txt", enabled},        {"matchaudio_btn", enabled && project_.SoundDuration() > 0},
+      {"osd_chk", enabled},        {"time_txt", enabled},
+      {"xfade_chk", enabled},      {"exp_btn", enabled},
+      {"codecconfig_btn", codecs}, {"codecabout_btn", codecs},
+      {"codecs_cmb", enabled},     {"res_cmb", enabled},
+      {"go_btn", enabled},         {"out_btn", enabled},
+      {"out_txt", enabled},        {"cancel_btn", !enabled},
+      {"File1", enabled},          {"Pictures1", enabled},
+      {"Sound1", enabled},         {"Effects1", enabled},
   };
 }
 

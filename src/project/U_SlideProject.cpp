@@ -122,20 +122,23 @@ void TSlideProject::AppendPicture(const std::string& path, const std::string& ca
 }
 
 void TSlideProject::InsertPicture(int index, const std::string& path, const std::string& caption) {
-  if (index < 0 || index > PictureCount()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+  if (index < 0 || index > PictureCount())
+    throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
   captions_.Insert(index, caption);
   pictures_.Insert(index, path);
 }
 
 void TSlideProject::DeletePicture(int index) {
-  if (index < 0 || index >= PictureCount()) throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
+  if (index < 0 || index >= PictureCount())
+    throw std::out_of_range("List index out of bounds (" + std::to_string(index) + ")");
   captions_.Delete(index);
   pictures_.Delete(index);
 }
 
 void TSlideProject::MovePicture(int from, int to) {
   if (from < 0 || from >= PictureCount() || to < 0 || to >= PictureCount())
-    throw std::out_of_range("List index out of bounds (" + std::to_string(from < 0 || from >= PictureCount() ? from : to) + ")");
+    throw std::out_of_range("List index out of bounds (" +
+                            std::to_string(from < 0 || from >= PictureCount() ? from : to) + ")");
   captions_.Move(from, to);
   pictures_.Move(from, to);
 }

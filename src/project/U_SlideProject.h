@@ -53,7 +53,7 @@ public:
   static constexpr int32_t kMsPerPictureStep = 100;
   static constexpr int32_t kMinFramesPerSecond = 1;
   static constexpr int32_t kMaxFramesPerSecond = 60;
-  static constexpr int kMaxTypedCaptionLength = 50;  // the Organize dialog's edit field
+  static constexpr int kMaxTypedCaptionLength = 50;    // the Organize dialog's edit field
   static constexpr int32_t kMinFramesPerPicture = 30;  // below this the visual options cannot work
 
   static const char* const kBudgetMessage;

@@ -19,7 +19,9 @@ public:
 class EAssertionFailed : public EError {
 public:
   EAssertionFailed(const std::string& message, const char* unit, int line)
-      : EError(message + " (" + unit + ", line " + std::to_string(line) + ")"), message_(message), unit_(unit),
+      : EError(message + " (" + unit + ", line " + std::to_string(line) + ")"),
+        message_(message),
+        unit_(unit),
         line_(line) {}
   const std::string& Message() const { return message_; }
   const std::string& Unit() const { return unit_; }
@@ -42,7 +44,7 @@ inline std::string HexCode(uint32_t code) {
 
 // SDM_ASSERT(cond, text): raises EAssertionFailed naming this unit and line.
 // SDM_UNIT must be defined by the .cpp before use ("U_BmpToAvi").
-#define SDM_ASSERT(cond, text)                                    \
-  do {                                                            \
+#define SDM_ASSERT(cond, text)                                              \
+  do {                                                                      \
     if (!(cond)) throw ::sdm::EAssertionFailed((text), SDM_UNIT, __LINE__); \
   } while (0)

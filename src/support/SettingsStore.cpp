@@ -133,8 +133,7 @@ public:
     int err = f ? 0 : errno;
     if (f) {
       errno = 0;
-      if (std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fflush(f) != 0 ||
-          ::fsync(fileno(f)) != 0)
+      if (std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fflush(f) != 0 || ::fsync(fileno(f)) != 0)
         err = errno != 0 ? errno : EIO;
       if (std::fclose(f) != 0 && err == 0) err = errno;
       if (err == 0 && std::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
@@ -220,9 +219,10 @@ uint32_t IniInteger(const std::string& text) {
   if (t.empty() || t.size() > 10) return 0;
   int64_t v = 0;
   for (char c : t) {
-    int d = c >= '0' && c <= '9' ? c - '0' : base == 16 && c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                            : base == 16 && c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                                                 : -1;
+    int d = c >= '0' && c <= '9'                 ? c - '0'
+            : base == 16 && c >= 'a' && c <= 'f' ? c - 'a' + 10
+            : base == 16 && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                 : -1;
     if (d < 0) return 0;
     v = v * base + d;
   }
@@ -371,7 +371,7 @@ void CleanSpkFolder(const std::string& folder, int depth) {
   while (dirent* e = ::readdir(d)) {
     const std::string name = e->d_name;
     if (name == "." || name == ".." || !EndsText(name, ".SPK")) continue;
-    struct stat st{};
+    struct stat st {};
     if (::lstat((folder + name).c_str(), &st) != 0) continue;
     entries.emplace_back(name, S_ISDIR(st.st_mode));
   }
@@ -395,8 +395,7 @@ std::string CleanVirtualStore(const std::string& programFolder) {
   // letter would be dropped.
   size_t skip = programFolder.find_first_not_of('/');
   const std::string rel = skip == std::string::npos ? std::string() : programFolder.substr(skip);
-  const std::string store =
-      IncludeTrailingBackslashW(IncludeTrailingBackslashW(local) + "VirtualStore/" + rel);
+  const std::string store = IncludeTrailingBackslashW(IncludeTrailingBackslashW(local) + "VirtualStore/" + rel);
   if (!DirectoryExistsLong(store)) return "";
   CleanSpkFolder(store, 0);
   return store;

@@ -43,14 +43,12 @@ bool IsProgramInstalled(const std::string& displayNamePrefix);
 // (a named pipe, a device) or larger than 4 MiB is not read. When given,
 // problem receives why the file was not (wholly) read or written, for the
 // log; "" when all went well.
-void ImportSettingsFromIni(const std::string& productName, const std::string& iniPath,
-                           std::string* problem = nullptr);
+void ImportSettingsFromIni(const std::string& productName, const std::string& iniPath, std::string* problem = nullptr);
 // True when every value reached the file. The file is updated in place: keys
 // not in the registry stay. On failure the file is left as it was, and so is
 // the registry, so nothing is lost; a file that would grow beyond what import
 // reads is not written.
-bool ExportSettingsToIni(const std::string& productName, const std::string& iniPath,
-                         std::string* problem = nullptr);
+bool ExportSettingsToIni(const std::string& productName, const std::string& iniPath, std::string* problem = nullptr);
 
 bool DeleteProductKey(const std::string& productName);
 // Deletes "SOFTWARE\Tarvenit" when it has neither sub-keys nor values.

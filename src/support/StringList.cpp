@@ -79,9 +79,9 @@ TStringList::Token TStringList::Subscribe(Handler h) {
 
 void TStringList::Unsubscribe(Token t) {
   std::lock_guard<std::mutex> lock(subMutex_);
-  subscribers_.erase(std::remove_if(subscribers_.begin(), subscribers_.end(),
-                                    [t](const auto& p) { return p.first == t; }),
-                     subscribers_.end());
+  subscribers_.erase(
+      std::remove_if(subscribers_.begin(), subscribers_.end(), [t](const auto& p) { return p.first == t; }),
+      subscribers_.end());
 }
 
 int TStringList::SubscriberCount() const {

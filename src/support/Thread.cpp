@@ -156,7 +156,9 @@ TThread::~TThread() {
   }
 }
 
-void TThread::Start() { thread_ = std::thread([this] { Run(); }); }
+void TThread::Start() {
+  thread_ = std::thread([this] { Run(); });
+}
 
 void TThread::Run() {
   try {

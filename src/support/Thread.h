@@ -69,7 +69,7 @@ private:
   std::condition_variable done_;  // workers wait here for their call to have run
   std::vector<TCall> queue_;
   std::vector<TCall> spare_;  // the storage of the last batch, kept for the next; UI thread only
-  bool uiSleeping_ = false;  // under mutex_
+  bool uiSleeping_ = false;   // under mutex_
   std::atomic<size_t> queued_{0};
   std::atomic<int> workersSleeping_{0};
 };

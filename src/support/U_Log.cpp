@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 
 #include "platform/RegularFile.h"
 #include "platform/shell/Shell.h"

@@ -60,7 +60,7 @@ THandle CreateFileLong(const std::string& path, uint32_t access, uint32_t /*shar
   // Truncating needs write access, as on Windows.
   if ((flags & O_TRUNC) && !w) return INVALID_HANDLE_VALUE;
   THandle fd = OpenRetrying(path, flags);
-  struct stat st{};
+  struct stat st {};
   if (fd != INVALID_HANDLE_VALUE && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
     return INVALID_HANDLE_VALUE;
@@ -89,7 +89,7 @@ namespace {
 bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
 
 bool FillData(const std::string& fullPath, const std::string& name, TFindData& data) {
-  struct stat st{};
+  struct stat st {};
   if (::stat(fullPath.c_str(), &st) != 0 && ::lstat(fullPath.c_str(), &st) != 0) return false;
   data.name = name;
   data.attributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
@@ -146,17 +146,17 @@ void FindCloseLong(TSearchHandle handle) {
 }
 
 bool FileExistsLong(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool DirectoryExistsLong(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string GetShortPathLong(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return !path.empty() && ::stat(path.c_str(), &st) == 0 ? path : std::string();
 }
 
@@ -225,7 +225,7 @@ std::string GetAppDataFolder(const std::string& programPath, const std::string& 
 }
 
 int64_t FileSizeOf(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   if (path.empty() || ::stat(path.c_str(), &st) != 0) return 0;
   return S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
 }
@@ -251,7 +251,7 @@ std::vector<std::pair<std::string, bool>> Entries(const std::string& folder) {
   while (dirent* e = ::readdir(d)) {
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
-    struct stat st{};
+    struct stat st {};
     if (::stat((folder + name).c_str(), &st) != 0) continue;  // a dangling link
     r.emplace_back(name, S_ISDIR(st.st_mode));
   }
@@ -295,11 +295,13 @@ void FindFileByName(const std::string& folder, const std::string& name, std::vec
 }
 
 void FindFilesByName(const std::string& folder, const std::string& name, std::vector<std::string>& list) {
-  Walk(folder, [&](const std::string& n) { return SameText(n, name); }, list);
+  Walk(
+      folder, [&](const std::string& n) { return SameText(n, name); }, list);
 }
 
 void FindFilesByExt(const std::string& folder, const std::string& ext, std::vector<std::string>& list) {
-  Walk(folder, [&](const std::string& n) { return SameText(Extension(n), ext); }, list);
+  Walk(
+      folder, [&](const std::string& n) { return SameText(Extension(n), ext); }, list);
 }
 
 // ---- Text and system information ---------------------------------------
@@ -402,7 +404,9 @@ std::string LowerCase(const std::string& s) {
   return r;
 }
 
-bool SameText(const std::string& a, const std::string& b) { return a.size() == b.size() && LowerCase(a) == LowerCase(b); }
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && LowerCase(a) == LowerCase(b);
+}
 
 bool StartsText(const std::string& s, const std::string& prefix) {
   return s.size() >= prefix.size() && SameText(s.substr(0, prefix.size()), prefix);
@@ -421,7 +425,8 @@ bool ContainsText(const std::string& sub, const std::string& s) {
 std::string UrlEncode(const std::string& s) {
   std::string r;
   for (unsigned char c : s) {
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_') {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+        c == '_') {
       r += static_cast<char>(c);
     } else if (c == ' ') {
       r += "%20";

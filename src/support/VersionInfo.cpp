@@ -22,17 +22,18 @@ namespace {
 // is the one in front of the record.
 #define SDM_RECORD_MARKER "\x01SDM-VERSION-RECORD\x02"
 __attribute__((used)) const char kVersionRecord[] =
-    SDM_RECORD_MARKER
-    "FileVersion=" SDM_VERSION_TEXT "\n"
-    "ProductVersion=" SDM_VERSION_TEXT "\n"
-    "CompanyName=Tarvenit\n"
-    "ProductName=Slidomat\n"
-    "FileDescription=Slidomat, pictures to AVI video\n"
-    "InternalName=Slidomat\n"
-    "OriginalFilename=slidomat\n"
-    "LegalCopyright=Tarvenit\n"
-    "LegalTrademarks=\n"
-    "Comments=\n";
+    SDM_RECORD_MARKER "FileVersion=" SDM_VERSION_TEXT
+                      "\n"
+                      "ProductVersion=" SDM_VERSION_TEXT
+                      "\n"
+                      "CompanyName=Tarvenit\n"
+                      "ProductName=Slidomat\n"
+                      "FileDescription=Slidomat, pictures to AVI video\n"
+                      "InternalName=Slidomat\n"
+                      "OriginalFilename=slidomat\n"
+                      "LegalCopyright=Tarvenit\n"
+                      "LegalTrademarks=\n"
+                      "Comments=\n";
 #undef SDM_RECORD_MARKER
 
 std::string Marker() {
@@ -89,7 +90,10 @@ bool FindRecordInFile(const std::string& path, std::vector<std::pair<std::string
     return false;
   }
   char magic[4] = {};
-  bool elf = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "\x7F" "ELF", 4) == 0;
+  bool elf = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic,
+                                                            "\x7F"
+                                                            "ELF",
+                                                            4) == 0;
   if (!elf) {
     std::fclose(f);
     return false;
@@ -201,16 +205,26 @@ bool TVersionInfo::LoadInfo() {
   if (!ok) return false;
 
   for (const auto& [key, value] : fields) {
-    if (key == "FileVersion") v_.fileVersion = StripParens(value);
-    else if (key == "ProductVersion") v_.productVersion = StripParens(value);
-    else if (key == "CompanyName") v_.companyName = value;
-    else if (key == "ProductName") v_.productName = value;
-    else if (key == "FileDescription") v_.fileDescription = value;
-    else if (key == "InternalName") v_.internalName = value;
-    else if (key == "OriginalFilename") v_.originalFilename = value;
-    else if (key == "LegalCopyright") v_.legalCopyright = value;
-    else if (key == "LegalTrademarks") v_.legalTrademarks = value;
-    else if (key == "Comments") v_.comments = value;
+    if (key == "FileVersion")
+      v_.fileVersion = StripParens(value);
+    else if (key == "ProductVersion")
+      v_.productVersion = StripParens(value);
+    else if (key == "CompanyName")
+      v_.companyName = value;
+    else if (key == "ProductName")
+      v_.productName = value;
+    else if (key == "FileDescription")
+      v_.fileDescription = value;
+    else if (key == "InternalName")
+      v_.internalName = value;
+    else if (key == "OriginalFilename")
+      v_.originalFilename = value;
+    else if (key == "LegalCopyright")
+      v_.legalCopyright = value;
+    else if (key == "LegalTrademarks")
+      v_.legalTrademarks = value;
+    else if (key == "Comments")
+      v_.comments = value;
   }
   v_.translation = kTranslation;
   v_.languageCount = 1;

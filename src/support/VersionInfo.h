@@ -77,8 +77,8 @@ private:
     std::string languageName;
     uint32_t fileMS = 0, fileLS = 0, productMS = 0, productLS = 0;
     uint32_t flags = 0, flagsMask = 0, os = 0, type = 0, subtype = 0;
-    std::string comments, companyName, fileDescription, internalName, legalCopyright, legalTrademarks,
-        originalFilename, productName, fileVersion, productVersion;
+    std::string comments, companyName, fileDescription, internalName, legalCopyright, legalTrademarks, originalFilename,
+        productName, fileVersion, productVersion;
   };
 
   std::string fileName_;

@@ -31,7 +31,8 @@ TAboutDlg::TAboutDlg(QWidget* parent)
 TAboutDlg::~TAboutDlg() = default;
 
 void TAboutDlg::Fill(const std::string& programPath) {
-  ui_->version_lbl->setText(QString::fromStdString(main_ts().Translate("Version") + " " + GetFileVersionString(programPath)));
+  ui_->version_lbl->setText(
+      QString::fromStdString(main_ts().Translate("Version") + " " + GetFileVersionString(programPath)));
   QString libs;
   for (const auto& [name, version] : LibraryVersions())
     libs += QString("%1 %2\n").arg(QString::fromStdString(name), QString::fromStdString(version));

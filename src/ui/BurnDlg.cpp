@@ -39,9 +39,7 @@ bool TBrennoDlg::Execute() {
   return result == QDialog::Accepted;
 }
 
-bool TBrennoDlg::BurnerRunning() {
-  return NamedMutexExists(kBurnMutexName) || (process_ && process_->Running());
-}
+bool TBrennoDlg::BurnerRunning() { return NamedMutexExists(kBurnMutexName) || (process_ && process_->Running()); }
 
 void TBrennoDlg::tmrTimer() {
   if (Launching || BurnerRunning()) return;
@@ -52,7 +50,8 @@ void TBrennoDlg::tmrTimer() {
   ++Done;
   ui_->prog->setValue(Done);
   // Started from the event loop, after this tick has returned.
-  QMetaObject::invokeMethod(this, [this, d = Done] { Launch(d); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this, d = Done] { Launch(d); }, Qt::QueuedConnection);
 }
 
 void TBrennoDlg::Launch(int d) {

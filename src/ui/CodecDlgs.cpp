@@ -22,7 +22,8 @@ QString Narrow(const char16_t* s) {
 }
 
 QString Title(FOURCC fcc, const std::string& description) {
-  return QString("%1 - %2").arg(QString::fromStdString(FourCCChars(fcc)).trimmed(), QString::fromStdString(description));
+  return QString("%1 - %2").arg(QString::fromStdString(FourCCChars(fcc)).trimmed(),
+                                QString::fromStdString(description));
 }
 
 QString Tr(const char* english) { return QString::fromStdString(main_ts().Translate(english)); }
@@ -32,7 +33,8 @@ constexpr Qt::WindowFlags kDialogFlags =
 
 }  // namespace
 
-TCodecConfigDlg::TCodecConfigDlg(QWidget* parent) : QDialog(parent, kDialogFlags), ui_(std::make_unique<Ui::CodecConfigDlg>()) {
+TCodecConfigDlg::TCodecConfigDlg(QWidget* parent)
+    : QDialog(parent, kDialogFlags), ui_(std::make_unique<Ui::CodecConfigDlg>()) {
   ui_->setupUi(this);
   setFixedSize(size());
   connect(ui_->ok_btn, &QPushButton::clicked, this, &QDialog::accept);
@@ -61,7 +63,8 @@ bool TCodecConfigDlg::Execute(FOURCC fcc, const std::string& description, TCompr
   return true;
 }
 
-TCodecAboutDlg::TCodecAboutDlg(QWidget* parent) : QDialog(parent, kDialogFlags), ui_(std::make_unique<Ui::CodecAboutDlg>()) {
+TCodecAboutDlg::TCodecAboutDlg(QWidget* parent)
+    : QDialog(parent, kDialogFlags), ui_(std::make_unique<Ui::CodecAboutDlg>()) {
   ui_->setupUi(this);
   setFixedSize(size());
   connect(ui_->ok_btn, &QPushButton::clicked, this, &QDialog::accept);
@@ -97,13 +100,11 @@ void InstallCompressorDialogs(TCodecConfigDlg* config, TCodecAboutDlg* about) {
   }
   QPointer<TCodecConfigDlg> c(config);
   QPointer<TCodecAboutDlg> a(about);
-  SetCompressorDialogHooks(
-      [c](HWND, FOURCC fcc, const std::string& description, TCompressorSettings& settings) {
-        return c && c->Execute(fcc, description, settings);
-      },
-      [a](HWND, FOURCC fcc, const std::string& description) {
-        if (a) a->Execute(fcc, description);
-      });
+  SetCompressorDialogHooks([c](HWND, FOURCC fcc, const std::string& description,
+                               TCompressorSettings& settings) { return c && c->Execute(fcc, description, settings); },
+                           [a](HWND, FOURCC fcc, const std::string& description) {
+                             if (a) a->Execute(fcc, description);
+                           });
 }
 
 }  // namespace sdm

@@ -9,7 +9,8 @@ namespace sdm {
 
 TLoadDlg::TLoadDlg(IUiThread& ui, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      ui_(std::make_unique<Ui::LoadDlg>()), uiThread_(ui) {
+      ui_(std::make_unique<Ui::LoadDlg>()),
+      uiThread_(ui) {
   ui_->setupUi(this);
   setFixedSize(225, 29);
   Tmr.setInterval(20);
@@ -54,8 +55,10 @@ void TLoadDlg::reject() {
 }
 
 void TLoadDlg::closeEvent(QCloseEvent* event) {
-  if (working_) event->ignore();
-  else QDialog::closeEvent(event);
+  if (working_)
+    event->ignore();
+  else
+    QDialog::closeEvent(event);
 }
 
 }  // namespace sdm

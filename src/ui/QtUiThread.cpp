@@ -34,7 +34,8 @@ void TQtUiThread::Synchronize(const std::function<void()>& fn) {
 }
 
 void TQtUiThread::Post(std::function<void()> fn) {
-  QMetaObject::invokeMethod(this, [fn = std::move(fn)] { fn(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [fn = std::move(fn)] { fn(); }, Qt::QueuedConnection);
 }
 
 int TQtUiThread::ProcessPending(int timeoutMs) {

@@ -44,8 +44,10 @@ void TLoaderDlg::reject() {
 }
 
 void TLoaderDlg::closeEvent(QCloseEvent* event) {
-  if (working_) event->ignore();
-  else QDialog::closeEvent(event);
+  if (working_)
+    event->ignore();
+  else
+    QDialog::closeEvent(event);
 }
 
 }  // namespace sdm

@@ -43,8 +43,7 @@ bool TMyDropTarget::eventFilter(QObject* watched, QEvent* event) {
       }
       return true;
     }
-    case QEvent::DragLeave:
-      return true;
+    case QEvent::DragLeave: return true;
     case QEvent::Drop: {
       auto* e = static_cast<QDropEvent*>(event);
       const auto names = FileNames(e->mimeData());
@@ -57,11 +56,12 @@ bool TMyDropTarget::eventFilter(QObject* watched, QEvent* event) {
       dropList_.insert(dropList_.end(), names.begin(), names.end());
       // Handled after the drop has returned: what it does may show a message
       // box, which must not hold the file manager's drag in the middle.
-      if (onFilesDropped_) QMetaObject::invokeMethod(this, [this] { onFilesDropped_(); }, Qt::QueuedConnection);
+      if (onFilesDropped_)
+        QMetaObject::invokeMethod(
+            this, [this] { onFilesDropped_(); }, Qt::QueuedConnection);
       return true;
     }
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "frames/Bitmap32.h"
 #include "localization/LanguageList.h"
 #include "project/U_JobControl.h"
-#include "frames/Bitmap32.h"
 #include "project/U_SlideProject.h"
 #include "support/StringList.h"
 #include "ui/ThumbnailStrip.h"

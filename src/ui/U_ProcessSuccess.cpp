@@ -70,8 +70,9 @@ void TProcessSuccessDlg::dvd_btnClick() {
 
 void TProcessSuccessDlg::burncd_btnClick() {
   if (!FindBurner().Found()) {
-    if (ShowMessageBox(main_ts().Translate("BrennoDVD is required to burn CDs or DVDs. Do you want to download it now ?"),
-                       mbYesNo, mkWarning) != mrYes)
+    if (ShowMessageBox(
+            main_ts().Translate("BrennoDVD is required to burn CDs or DVDs. Do you want to download it now ?"), mbYesNo,
+            mkWarning) != mrYes)
       return;
     Open(DownloadPage);
   }

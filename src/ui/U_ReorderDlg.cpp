@@ -56,8 +56,10 @@ void TReorderDlg::Renumber(int from, int to) {
 }
 
 void TReorderDlg::SelectRow(int row) {
-  if (row < 0) ui_->lst->clearSelection();
-  else ui_->lst->selectRow(row);
+  if (row < 0)
+    ui_->lst->clearSelection();
+  else
+    ui_->lst->selectRow(row);
 }
 
 void TReorderDlg::FitColumns() {

@@ -12,7 +12,8 @@ TLauncherEntry::TLauncherEntry(const QString& desktopId)
 
 QVariantMap TLauncherEntry::Properties(int stateFlag, int64_t position, int64_t max) {
   QVariantMap p;
-  const double fraction = max > 0 ? std::clamp(static_cast<double>(position) / static_cast<double>(max), 0.0, 1.0) : 0.0;
+  const double fraction =
+      max > 0 ? std::clamp(static_cast<double>(position) / static_cast<double>(max), 0.0, 1.0) : 0.0;
   // In whole percent: a dock shows no finer, and a long job then sends at
   // most a hundred updates instead of one per frame.
   p.insert("progress", std::floor(fraction * 100.0) / 100.0);
@@ -25,8 +26,8 @@ void TLauncherEntry::Update(int stateFlag, int64_t position, int64_t max) {
   const QVariantMap p = Properties(stateFlag, position, max);
   if (p == last_) return;
   last_ = p;
-  QDBusMessage signal =
-      QDBusMessage::createSignal("/com/canonical/unity/launcherentry/slidomat", "com.canonical.Unity.LauncherEntry", "Update");
+  QDBusMessage signal = QDBusMessage::createSignal("/com/canonical/unity/launcherentry/slidomat",
+                                                   "com.canonical.Unity.LauncherEntry", "Update");
   signal << appUri_ << p;
   QDBusConnection::sessionBus().send(signal);
 }

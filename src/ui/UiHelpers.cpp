@@ -24,8 +24,8 @@ QImage BitmapToImage(const TBitmap32& bitmap) {
   if (bitmap.Empty()) return {};
   // 0xAARRGGBB words are what Qt's RGB32 format holds; the alpha byte is
   // ignored there, as it never reaches the video either.
-  const QImage view(reinterpret_cast<const uchar*>(bitmap.Bits()), bitmap.Width(), bitmap.Height(),
-                    bitmap.Width() * 4, QImage::Format_RGB32);
+  const QImage view(reinterpret_cast<const uchar*>(bitmap.Bits()), bitmap.Width(), bitmap.Height(), bitmap.Width() * 4,
+                    QImage::Format_RGB32);
   return view.copy();
 }
 

@@ -34,7 +34,8 @@ void WriteWav(const std::string& path, const std::string& content) {
 }
 
 std::string Probe(const std::string& path, const std::string& entries) {
-  return test::RunCommand({"ffprobe", "-v", "error", "-show_entries", entries, "-of", "default=noprint_wrappers=1", path})
+  return test::RunCommand(
+             {"ffprobe", "-v", "error", "-show_entries", entries, "-of", "default=noprint_wrappers=1", path})
       .out;
 }
 
@@ -105,7 +106,6 @@ TEST(AudioCliTest, TagsWriteReadAndRemove) {
   EXPECT_NE(r.out.find("tagkinds: 0"), std::string::npos) << r.out;
   EXPECT_EQ(test::ReadBytes(mp3), audio);
 }
-
 
 TEST(AudioCliTest, ResampledMp3DecodesToItsWholeLength) {
   // 22.05 kHz mono: the chain doubles the rate and the channels, so the WAV

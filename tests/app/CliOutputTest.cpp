@@ -25,8 +25,8 @@ TEST(CliOutput, AFullStdoutIsAFailure) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   TempDir dir;
   // A listing short enough to sit in the buffer until exit, and a help text.
-  for (const std::string& args : {std::string("codecs"), std::string("--help"),
-                                  "frames --count " + SourcePath("examples/bars.bmp")}) {
+  for (const std::string& args :
+       {std::string("codecs"), std::string("--help"), "frames --count " + SourcePath("examples/bars.bmp")}) {
     SCOPED_TRACE(args);
     const CommandResult r = RunCliIntoFullDisk(args);
     EXPECT_EQ(r.status, 1);

@@ -24,7 +24,9 @@ namespace {
 std::vector<uint8_t> Bmp(int w, int h, int n) {
   const uint32_t stride = (static_cast<uint32_t>(w) * 3 + 3) & ~3u, image = stride * static_cast<uint32_t>(h);
   std::vector<uint8_t> b(54 + image, 0);
-  auto p32 = [&](size_t at, uint32_t v) { for (int k = 0; k < 4; ++k) b[at + k] = (v >> (8 * k)) & 0xFF; };
+  auto p32 = [&](size_t at, uint32_t v) {
+    for (int k = 0; k < 4; ++k) b[at + k] = (v >> (8 * k)) & 0xFF;
+  };
   b[0] = 'B';
   b[1] = 'M';
   p32(2, static_cast<uint32_t>(b.size()));
@@ -73,8 +75,8 @@ TEST(EncodeCli, EncodesBmpFramesIntoAnAviFfmpegReads) {
   // Top row of frame 2 is the BMP's last stored row.
   const std::vector<uint8_t> bmp = Bmp(62, 40, 2);
   const size_t stride = 188;
-  EXPECT_TRUE(std::equal(raw.begin() + 2 * 62 * 40 * 3, raw.begin() + 2 * 62 * 40 * 3 + 186,
-                         bmp.begin() + 54 + 39 * stride));
+  EXPECT_TRUE(
+      std::equal(raw.begin() + 2 * 62 * 40 * 3, raw.begin() + 2 * 62 * 40 * 3 + 186, bmp.begin() + 54 + 39 * stride));
 }
 
 TEST(EncodeCli, ErrorsAreReportedAndLoseNothing) {

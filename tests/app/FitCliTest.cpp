@@ -11,8 +11,8 @@ namespace {
 
 // The pixels of a picture file as ffmpeg decodes them, RGB from the top.
 std::vector<uint8_t> FfmpegRgb(const test::TempDir& dir, const std::string& file) {
-  auto r = test::RunCommand({"ffmpeg", "-v", "error", "-y", "-i", file, "-f", "rawvideo", "-pix_fmt", "rgb24",
-                             dir.file("decoded.rgb")});
+  auto r = test::RunCommand(
+      {"ffmpeg", "-v", "error", "-y", "-i", file, "-f", "rawvideo", "-pix_fmt", "rgb24", dir.file("decoded.rgb")});
   EXPECT_EQ(r.status, 0) << r.err;
   return test::ReadBytes(dir.file("decoded.rgb"));
 }
@@ -42,9 +42,8 @@ TEST(FitCliTest, FitsTheExampleWithBarsAndEffects) {
 
   // Greyscale then sepia: every pixel is a sepia tone of a grey level, so
   // red ≥ green ≥ blue throughout.
-  ASSERT_EQ(test::RunCli({"fit", test::SourcePath("examples/bars.bmp"), "320x240", out, "--greyscale", "--sepia"})
-                .status,
-            0);
+  ASSERT_EQ(
+      test::RunCli({"fit", test::SourcePath("examples/bars.bmp"), "320x240", out, "--greyscale", "--sepia"}).status, 0);
   const std::vector<uint8_t> sepia = FfmpegRgb(dir, out);
   ASSERT_EQ(sepia.size(), 320u * 240u * 3u);
   for (size_t i = 0; i < sepia.size(); i += 3) {

@@ -17,8 +17,8 @@ std::string PlainPicture(const test::TempDir& dir, const std::string& name, int 
 }
 
 std::vector<uint8_t> FfmpegRgb(const test::TempDir& dir, const std::string& file) {
-  auto r = test::RunCommand({"ffmpeg", "-v", "error", "-y", "-i", file, "-f", "rawvideo", "-pix_fmt", "rgb24",
-                             dir.file("decoded.rgb")});
+  auto r = test::RunCommand(
+      {"ffmpeg", "-v", "error", "-y", "-i", file, "-f", "rawvideo", "-pix_fmt", "rgb24", dir.file("decoded.rgb")});
   EXPECT_EQ(r.status, 0) << r.err;
   return test::ReadBytes(dir.file("decoded.rgb"));
 }
@@ -84,11 +84,15 @@ TEST(FramesCliTest, ErrorsLeaveEarlierOutputAlone) {
   EXPECT_NE(huge.err.find("Frame size too large (60000 x 60000)"), std::string::npos) << huge.err;
   EXPECT_EQ(test::ReadText(out), "earlier file");
 
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"frames", good}, {"frames", "--count", "--index", "0", "--out", out, good},
-        {"frames", "--index", "0", good}, {"frames", "--fpp", "0", "--count", good}, {"frames", "--count"},
-        {"frames", "--count", "--wobble", good}, {"frames", "--count", "--size", "12", good},
-        {"frames", "--index", "-3", "--out", out, good}, {"frames", "--count", "--fpp"}}) {
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"frames", good},
+                                              {"frames", "--count", "--index", "0", "--out", out, good},
+                                              {"frames", "--index", "0", good},
+                                              {"frames", "--fpp", "0", "--count", good},
+                                              {"frames", "--count"},
+                                              {"frames", "--count", "--wobble", good},
+                                              {"frames", "--count", "--size", "12", good},
+                                              {"frames", "--index", "-3", "--out", out, good},
+                                              {"frames", "--count", "--fpp"}}) {
     auto r = test::RunCli(bad);
     EXPECT_EQ(r.status, 2) << bad.size() << " " << r.err;
   }

@@ -17,7 +17,8 @@ using test::TempDir;
 
 std::string MakeTone(const TempDir& dir, const std::string& name, const std::vector<std::string>& lame) {
   const std::string wav = dir.file(name + ".wav"), mp3 = dir.file(name);
-  EXPECT_EQ(RunCommand({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "2", "sine", "440"}).status, 0);
+  EXPECT_EQ(RunCommand({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", wav, "synth", "2", "sine", "440"}).status,
+            0);
   std::vector<std::string> args{"lame", "--quiet"};
   args.insert(args.end(), lame.begin(), lame.end());
   args.insert(args.end(), {wav, mp3});
@@ -66,8 +67,8 @@ TEST(Mp3FramesCliTest, PrintsTheFrameIndexOfASoundtrack) {
 TEST(MuxCliTest, JoinsAVideoOfAnotherWriterAndASoundtrack) {
   TempDir dir;
   const std::string video = dir.file("silent.avi");
-  auto made = RunCommand({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=160x120:rate=10", "-t",
-                          "3", "-c:v", "mjpeg", video});
+  auto made = RunCommand({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=160x120:rate=10", "-t", "3",
+                          "-c:v", "mjpeg", video});
   ASSERT_EQ(made.status, 0) << made.err;
   const auto before = test::ReadBytes(video);
   const auto mp3 = MakeTone(dir, "tone.mp3", {"-V", "4"});
@@ -80,8 +81,8 @@ TEST(MuxCliTest, JoinsAVideoOfAnotherWriterAndASoundtrack) {
   EXPECT_NE(r.err.find("Adding Audio Stream\n"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("Done\n"), std::string::npos) << r.err;
 
-  auto streams = RunCommand({"ffprobe", "-v", "error", "-show_entries", "stream=codec_type", "-of",
-                             "default=nw=1:nk=1", out});
+  auto streams =
+      RunCommand({"ffprobe", "-v", "error", "-show_entries", "stream=codec_type", "-of", "default=nw=1:nk=1", out});
   EXPECT_EQ(streams.out, "video\naudio\n");
   // Every picture of an ffmpeg-made video, its first key frame at sample 0
   // included.

@@ -66,8 +66,7 @@ protected:
     unsetenv("XDG_DATA_HOME");
   }
   std::vector<std::string> Pics() {
-    return {SourcePath("examples/landscape.jpg"), SourcePath("examples/portrait.jpg"),
-            SourcePath("examples/bars.bmp")};
+    return {SourcePath("examples/landscape.jpg"), SourcePath("examples/portrait.jpg"), SourcePath("examples/bars.bmp")};
   }
 };
 
@@ -77,8 +76,9 @@ TEST_F(RenderCli, PicturesAndSoundtrackBecomeAnAviWithTheServersFrames) {
   const std::string mp3 = MakeMp3(dir, "song.mp3", 44100, 2, 3.0, {"-b", "128"});
   const std::string out = dir.file("show.avi");
   const std::string codec = LosslessCodec();
-  std::vector<std::string> args{"render", "--codec", codec, "--resolution", "320x240", "--fps", "30",
-                                "--ms-per-picture", "1000", "--sound", mp3, "-o", out};
+  std::vector<std::string> args{"render", "--codec",          codec,  "--resolution", "320x240", "--fps",
+                                "30",     "--ms-per-picture", "1000", "--sound",      mp3,       "-o",
+                                out};
   for (auto& p : Pics()) args.push_back(p);
   CommandResult r = RunCli(args);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -112,8 +112,8 @@ TEST_F(RenderCli, ProjectFileGivesPicturesOutputAndEffectAndOptionsOverrideIt) {
   std::string text = ";Effect=Sepia\r\n;Sound=\r\n;Output=" + out + "\r\n";
   for (auto& p : Pics()) text += p + "\tcaption\r\n";
   WriteText(dir.file("p.sdm"), text);
-  CommandResult r = RunCli({"render", "--codec", "DIB", "--resolution", "320x240", "--single-frame", "--greyscale",
-                            dir.file("p.sdm")});
+  CommandResult r = RunCli(
+      {"render", "--codec", "DIB", "--resolution", "320x240", "--single-frame", "--greyscale", dir.file("p.sdm")});
   ASSERT_EQ(r.status, 0) << r.err;
   auto frames = Decode(out, 320, 240);
   ASSERT_GE(frames.size(), 3u);
@@ -129,8 +129,9 @@ TEST_F(RenderCli, ProjectFileGivesPicturesOutputAndEffectAndOptionsOverrideIt) {
 TEST_F(RenderCli, AnExistingVideoIsOnlyReplacedWithYes) {
   const std::string out = dir.file("keep.avi");
   WriteText(out, "precious");
-  std::vector<std::string> args{"render", "--codec", "DIB", "--resolution", "320x240", "--single-frame", "-o", out,
-                                SourcePath("examples/bars.bmp")};
+  std::vector<std::string> args{"render",       "--codec", "DIB",
+                                "--resolution", "320x240", "--single-frame",
+                                "-o",           out,       SourcePath("examples/bars.bmp")};
   CommandResult no = RunCli(args);
   EXPECT_NE(no.status, 0);
   EXPECT_NE(no.err.find("Output file already exists, and will be overwritten. Continue anyway ?"), std::string::npos);
@@ -163,7 +164,9 @@ TEST_F(RenderCli, BadInputEndsWithTheJobsMessages) {
   EXPECT_NE(codec.err.find("No compressor for QQQQ available"), std::string::npos) << codec.err;
 
   // Usage errors.
-  EXPECT_EQ(RunCli({"render", "--resolution", "100x100", "-o", dir.file("u.avi"), SourcePath("examples/bars.bmp")}).status, 2);
+  EXPECT_EQ(
+      RunCli({"render", "--resolution", "100x100", "-o", dir.file("u.avi"), SourcePath("examples/bars.bmp")}).status,
+      2);
   EXPECT_EQ(RunCli({"render", "-o", dir.file("u.avi")}).status, 2);
 }
 

@@ -143,8 +143,8 @@ TEST_F(ScaleRender, AShowOfMoreThanTwentyThousandFrames) {
   // Seven pictures of a minute at 50 frames per second: 21 000 frames, whose
   // idx1 index (16 bytes a frame) is larger than the writer's buffer.
   const std::string out = dir.file("long.avi");
-  std::vector<std::string> args{"--codec", "FMP4", "--resolution", "320x240", "--fps", "50", "--ms-per-picture",
-                                "60000", "-o", out};
+  std::vector<std::string> args{"--codec",          "FMP4",  "--resolution", "320x240", "--fps", "50",
+                                "--ms-per-picture", "60000", "-o",           out};
   for (int k = 0; k < 7; ++k) args.push_back(SourcePath(k % 2 ? "examples/bars.bmp" : "examples/landscape.jpg"));
   Render(args);
   ExpectCleanDecode(out);

@@ -9,10 +9,10 @@
 #include <filesystem>
 
 #include "AudioTestUtil.h"
-#include "audio/U_AudioFile.h"
-#include "audio/filters/LoudnessCompressor.h"
 #include "audio/AudioFileStream.h"
+#include "audio/U_AudioFile.h"
 #include "audio/filters/FormatFilter.h"
+#include "audio/filters/LoudnessCompressor.h"
 #include "audio/readers/WavFile.h"
 #include "testsupport/TestSupport.h"
 
@@ -141,8 +141,9 @@ TEST(AudioFileStream, BufferedReadsSeeWhatPlainReadsSee) {
   for (int k = 0; k < 300; ++k) {
     r = r * 1103515245u + 12345u;
     const int origin = static_cast<int>(r % 3);
-    const int64_t offset = origin == 0 ? (r >> 8) % 1100 : origin == 1 ? static_cast<int64_t>((r >> 8) % 200) - 100
-                                                                        : -static_cast<int64_t>((r >> 8) % 300);
+    const int64_t offset = origin == 0   ? (r >> 8) % 1100
+                           : origin == 1 ? static_cast<int64_t>((r >> 8) % 200) - 100
+                                         : -static_cast<int64_t>((r >> 8) % 300);
     const int64_t before = s.Position();
     const int64_t at = s.Seek(offset, origin);
     const int64_t want = (origin == 0 ? 0 : origin == 1 ? before : 1000) + offset;

@@ -11,8 +11,8 @@
 #include <filesystem>
 #include <map>
 
-#include "audio/readers/Ac3File.h"
 #include "audio/U_AudioFile.h"
+#include "audio/readers/Ac3File.h"
 #include "audio/readers/FlacFile.h"
 #include "audio/readers/OggFile.h"
 #include "audio/readers/WmaFile.h"
@@ -28,14 +28,25 @@ using TPcm = std::vector<int16_t>;
 bool HaveTools() { return HaveTool("ffmpeg") && HaveTool("ffprobe"); }
 
 // A tone with some noise, so every band of a lossy coder carries something.
-void MakeWithFfmpeg(const std::string& out, const std::vector<std::string>& encode, int rate = 44100,
-                    int channels = 2, double seconds = 0.9, double noise = 0.02) {
-  std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
-                                   "sine=frequency=440:sample_rate=" + std::to_string(rate) +
-                                       ":duration=" + std::to_string(seconds),
-                                   "-f", "lavfi", "-i",
-                                   "anoisesrc=a=" + std::to_string(noise) + ":seed=3:r=" + std::to_string(rate) + ":d=" + std::to_string(seconds),
-                                   "-filter_complex", "[0][1]amix=inputs=2:normalize=0", "-ac", std::to_string(channels)};
+void MakeWithFfmpeg(const std::string& out, const std::vector<std::string>& encode, int rate = 44100, int channels = 2,
+                    double seconds = 0.9, double noise = 0.02) {
+  std::vector<std::string> argv = {
+      "ffmpeg",
+      "-v",
+      "error",
+      "-y",
+      "-f",
+      "lavfi",
+      "-i",
+      "sine=frequency=440:sample_rate=" + std::to_string(rate) + ":duration=" + std::to_string(seconds),
+      "-f",
+      "lavfi",
+      "-i",
+      "anoisesrc=a=" + std::to_string(noise) + ":seed=3:r=" + std::to_string(rate) + ":d=" + std::to_string(seconds),
+      "-filter_complex",
+      "[0][1]amix=inputs=2:normalize=0",
+      "-ac",
+      std::to_string(channels)};
   argv.insert(argv.end(), encode.begin(), encode.end());
   argv.push_back(out);
   auto r = RunCommand(argv);
@@ -109,7 +120,7 @@ double SnrDb(const TPcm& signal, const TPcm& test, size_t n) {
 }
 
 struct TCase {
-  std::string name;       // file name: its extension picks the reader
+  std::string name;  // file name: its extension picks the reader
   uint8_t kind;
   std::vector<std::string> encode;
   int rate = 44100;
@@ -356,7 +367,8 @@ TEST(ExternalReaders, WindowsMediaAttributesAndOutputs) {
   auto r = RunCommand({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:duration=0.5", "-f", "lavfi",
                        "-i", "sine=duration=0.5", "-c:v", "wmv2", "-c:a", "wmav2", both});
   ASSERT_EQ(r.status, 0) << r.err;
-  r = RunCommand({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:duration=0.5", "-c:v", "wmv2", video});
+  r = RunCommand(
+      {"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:duration=0.5", "-c:v", "wmv2", video});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_THROW(
       {
@@ -382,14 +394,13 @@ TEST(ExternalReaders, WindowsMediaAttributesAndOutputs) {
 
 TEST(ExternalReaders, BadInputGivesEachReadersMessage) {
   TempDir dir;
-  const std::map<std::string, std::string> messages = {
-      {"ogg", "\"" + dir.file("t.ogg") + "\" is not a Ogg bitstream"},
-      {"wma", "Failed to open the wm file - 0x"},
-      {"asf", "Failed to open the wm file - 0x"},
-      {"ape", "Invalid APE file " + dir.file("t.ape")},
-      {"ac3", "Invalid AC3 file"},
-      {"mpc", "\"" + dir.file("t.mpc") + "\" is not a MPC bitstream"},
-      {"flac", "Invalid FLAC file " + dir.file("t.flac")}};
+  const std::map<std::string, std::string> messages = {{"ogg", "\"" + dir.file("t.ogg") + "\" is not a Ogg bitstream"},
+                                                       {"wma", "Failed to open the wm file - 0x"},
+                                                       {"asf", "Failed to open the wm file - 0x"},
+                                                       {"ape", "Invalid APE file " + dir.file("t.ape")},
+                                                       {"ac3", "Invalid AC3 file"},
+                                                       {"mpc", "\"" + dir.file("t.mpc") + "\" is not a MPC bitstream"},
+                                                       {"flac", "Invalid FLAC file " + dir.file("t.flac")}};
   for (const std::string& content : {std::string("This is a text file, not music.\n"), std::string()}) {
     for (const auto& [ext, message] : messages) {
       std::string path = dir.file("t." + ext);
@@ -458,7 +469,7 @@ TEST(ExternalReaders, Ac3FilesOpenTogetherAndOddSizedTagsDoNotHideTheFrames) {
   // PCM size: whole frames after the first, 1536 samples each.
   EXPECT_EQ(first.GetPcmSize(), static_cast<int64_t>(std::filesystem::file_size(a)) / first.FrameSize * 1536 * 4);
   EXPECT_EQ(first.GetBitRate(), 1000u * (static_cast<uint32_t>(first.FrameSize) * 8 * 48000 / 1536 / 1000));
-  EXPECT_EQ(Ac3FrameBytes(1, 1), 140);   // 44.1 kHz frames alternate in length
+  EXPECT_EQ(Ac3FrameBytes(1, 1), 140);  // 44.1 kHz frames alternate in length
   EXPECT_EQ(Ac3FrameBytes(3, 0), 0);
   EXPECT_EQ(Ac3FrameBytes(0, 38), 0);
   // An ID3v2 tag of odd length moves the stream to an odd offset.
@@ -479,7 +490,8 @@ TEST(ExternalReaders, VorbisChannelsComeInTheWaveOrder) {
   TempDir dir;
   std::string path = dir.file("six.ogg");
   std::string graph;
-  for (int c = 0; c < 6; ++c) graph += "sine=frequency=" + std::to_string(200 + 150 * c) + ":duration=0.5[s" + std::to_string(c) + "];";
+  for (int c = 0; c < 6; ++c)
+    graph += "sine=frequency=" + std::to_string(200 + 150 * c) + ":duration=0.5[s" + std::to_string(c) + "];";
   graph += "[s0][s1][s2][s3][s4][s5]join=inputs=6:channel_layout=5.1";
   auto r = RunCommand({"ffmpeg", "-v", "error", "-filter_complex", graph, "-c:a", "libvorbis", path});
   ASSERT_EQ(r.status, 0) << r.err;

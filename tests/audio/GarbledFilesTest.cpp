@@ -6,8 +6,8 @@
 #include <random>
 
 #include "AudioTestUtil.h"
-#include "audio/tags/U_ApeTag.h"
 #include "audio/U_AudioFile.h"
+#include "audio/tags/U_ApeTag.h"
 #include "audio/tags/U_ID3.h"
 #include "audio/tags/U_OggTag.h"
 #include "testsupport/TestSupport.h"
@@ -36,18 +36,24 @@ std::string Mutate(std::string s, std::mt19937& rng) {
 
 TEST(GarbledFiles, ReadersAndTagsSurviveMutations) {
   TempDir dir;
-  std::string frames = std::string("TIT2\0\0\0\x03\0\0\x00hi", 13) + std::string("COMM\0\0\0\x0A\0\0\x01" "eng\xFF\xFE\0\0x\0", 20);
+  std::string frames = std::string("TIT2\0\0\0\x03\0\0\x00hi", 13) + std::string(
+                                                                         "COMM\0\0\0\x0A\0\0\x01"
+                                                                         "eng\xFF\xFE\0\0x\0",
+                                                                         20);
   std::string id3 = std::string("ID3\x03\0\0\0\0\0", 9) + static_cast<char>(frames.size()) + frames;
   TAPEV2Tag apeBuilder;
   apeBuilder.Values = {"Artist=a", "Title=t"};
   std::string ape = apeBuilder.BuildTag();
   TId3V1Tag v1Builder;
   v1Builder.Values = {"TITLE=x", "TRACK=3"};
-  std::string base = id3 + Riff(Chunk("fmt ", FmtBody(1, 2, 22050, 16)) + Chunk("LIST", "INFOabcd") +
-                                Chunk("data", Samples16({1, 2, 3, 4, 5, 6, 7, 8}))) +
+  std::string base = id3 +
+                     Riff(Chunk("fmt ", FmtBody(1, 2, 22050, 16)) + Chunk("LIST", "INFOabcd") +
+                          Chunk("data", Samples16({1, 2, 3, 4, 5, 6, 7, 8}))) +
                      ape + v1Builder.BuildBlock();
   std::string ogg = dir.file("src.ogg");
-  ASSERT_EQ(RunCommand({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=duration=0.2", "-c:a", "libvorbis", ogg}).status, 0);
+  ASSERT_EQ(
+      RunCommand({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=duration=0.2", "-c:a", "libvorbis", ogg}).status,
+      0);
   auto oggBytes = ReadBytes(ogg);
   std::string oggBase(oggBytes.begin(), oggBytes.end());
 

@@ -16,7 +16,9 @@ struct TSilence : TAbstractAudioFile {
   bool ReadPcm(void*, int32_t& c) override { return (c = 0), false; }
 };
 
-std::vector<int16_t> Constant(int frames, int16_t v) { return std::vector<int16_t>(static_cast<size_t>(2 * frames), v); }
+std::vector<int16_t> Constant(int frames, int16_t v) {
+  return std::vector<int16_t>(static_cast<size_t>(2 * frames), v);
+}
 
 }  // namespace
 
@@ -79,14 +81,15 @@ TEST(Compressor, MeasuresLevelsAndMapsThemThroughTheCurve) {
   EXPECT_NEAR(TCompressor::MeasureLevel(silent.data(), 400), -80.3, 0.05);
   std::vector<int16_t> square;
   for (int i = 0; i < 100; ++i) square.insert(square.end(), 2, static_cast<int16_t>(i % 2 ? 32767 : -32767));
-  EXPECT_NEAR(TCompressor::MeasureLevel(square.data(), 400), 10 * std::log10(32767.0 * 32767 / 2 * std::pow(2.0, -30)), 1e-4);
+  EXPECT_NEAR(TCompressor::MeasureLevel(square.data(), 400), 10 * std::log10(32767.0 * 32767 / 2 * std::pow(2.0, -30)),
+              1e-4);
   EXPECT_NEAR(TCompressor::MeasureLevel(square.data(), 400), -3.0, 0.05);
   EXPECT_NEAR(TCompressor::MeasureLevel(square.data(), 1), -80.3, 0.05);  // under one sample
 
   TSilence s;
   TCompressor c(&s);
   EXPECT_EQ(c.TransferLevel(3), 3);
-  EXPECT_NEAR(c.TransferLevel(-50), -45, 1e-3);  // knots at 0.9 x input
+  EXPECT_NEAR(c.TransferLevel(-50), -45, 1e-3);                  // knots at 0.9 x input
   EXPECT_NEAR(c.TransferLevel(-2), c.Knots[19].OutputDb, 1e-5);  // flat after the last knot
   // First segment: from (-100, -100) to the first knot (-95.238, -85.714).
   const double k0in = -100.0 * 20 / 21, k0out = 0.9 * k0in;

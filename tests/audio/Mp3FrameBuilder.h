@@ -11,8 +11,8 @@
 // window inside a band). BuildLayer3 derives big_values, count1 and
 // part2_3_length from the lines, Huffman-codes them with the program's own
 // code tables and lays the main data out through the bit reservoir.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <random>
 #include <stdexcept>
@@ -70,12 +70,12 @@ struct TL3Channel {
 };
 
 struct TL3Frame {
-  TL3Channel Gr[2][2];       // [granule][channel]; MPEG-2/2.5 use granule 0 only
-  int Scfsi[2][4] = {};      // MPEG-1 scale-factor reuse in granule 1
-  int ModeExtension = 0;     // joint stereo: bit 1 middle/side, bit 0 intensity
-  int BitrateIndex = 0;      // 0: the builder picks one that holds the data
+  TL3Channel Gr[2][2];    // [granule][channel]; MPEG-2/2.5 use granule 0 only
+  int Scfsi[2][4] = {};   // MPEG-1 scale-factor reuse in granule 1
+  int ModeExtension = 0;  // joint stereo: bit 1 middle/side, bit 0 intensity
+  int BitrateIndex = 0;   // 0: the builder picks one that holds the data
   bool Padding = false;
-  int MainDataBegin = -1;    // >= 0: this main-data start (must be legal)
+  int MainDataBegin = -1;  // >= 0: this main-data start (must be legal)
 };
 
 struct TL3Stream {
@@ -192,9 +192,9 @@ inline std::vector<int> ScalefacWidths(const TL3Stream& s, int ch, int modeExt, 
   // ISO/IEC 13818-3: scalefac_compress picks the widths and one of six
   // partitions of the bands; the intensity-coded right channel has its own.
   static const int partition[6][3][4] = {
-      {{6, 5, 5, 5}, {9, 9, 9, 9}, {6, 9, 9, 9}},     {{6, 5, 7, 3}, {9, 9, 12, 6}, {6, 9, 12, 6}},
+      {{6, 5, 5, 5}, {9, 9, 9, 9}, {6, 9, 9, 9}},       {{6, 5, 7, 3}, {9, 9, 12, 6}, {6, 9, 12, 6}},
       {{11, 10, 0, 0}, {18, 18, 0, 0}, {15, 18, 0, 0}}, {{7, 7, 7, 0}, {12, 12, 12, 0}, {6, 15, 12, 0}},
-      {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}},   {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}},
+      {{6, 6, 6, 3}, {12, 9, 9, 6}, {6, 12, 9, 6}},     {{8, 8, 5, 0}, {15, 12, 9, 0}, {6, 18, 9, 0}},
   };
   int slen[4] = {0, 0, 0, 0};
   int table = 0;

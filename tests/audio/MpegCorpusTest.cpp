@@ -64,9 +64,9 @@ TEST(MpegCorpus, FilesWithRealFramesOpenAndCountThem) {
       {"zeros-only.mp3", 0},
       {"all-ff.mp3", 0},
       {"free-format.mp3", 0},
-      {"id3v2-huge-size.mp3", 0},      // the tag claims the whole file
+      {"id3v2-huge-size.mp3", 0},  // the tag claims the whole file
       {"id3v2-only-zeros-after.mp3", 0},
-      {"header-only.mp3", 0},          // a frame cut short is not a frame
+      {"header-only.mp3", 0},  // a frame cut short is not a frame
       {"zeros-4096-then-frames.mp3", 4},
       {"zeros-3000-then-frame.mp3", 1},
       {"id3v2-zero-padding.mp3", 8},

@@ -205,17 +205,26 @@ TL2Table MakeTable(int which) {
   t.sblimit = limits[which];
   for (int sb = 0; sb < t.sblimit; ++sb) {
     if (which <= 1) {
-      if (sb < 3) t.nbal[sb] = 4, t.steps[sb] = kStepsA0;
-      else if (sb < 11) t.nbal[sb] = 4, t.steps[sb] = kStepsA1;
-      else if (sb < 23) t.nbal[sb] = 3, t.steps[sb] = kStepsA2;
-      else t.nbal[sb] = 2, t.steps[sb] = kStepsA3;
+      if (sb < 3)
+        t.nbal[sb] = 4, t.steps[sb] = kStepsA0;
+      else if (sb < 11)
+        t.nbal[sb] = 4, t.steps[sb] = kStepsA1;
+      else if (sb < 23)
+        t.nbal[sb] = 3, t.steps[sb] = kStepsA2;
+      else
+        t.nbal[sb] = 2, t.steps[sb] = kStepsA3;
     } else if (which <= 3) {
-      if (sb < 2) t.nbal[sb] = 4, t.steps[sb] = kStepsC0;
-      else t.nbal[sb] = 3, t.steps[sb] = kStepsC1;
+      if (sb < 2)
+        t.nbal[sb] = 4, t.steps[sb] = kStepsC0;
+      else
+        t.nbal[sb] = 3, t.steps[sb] = kStepsC1;
     } else {
-      if (sb < 4) t.nbal[sb] = 4, t.steps[sb] = kStepsL0;
-      else if (sb < 11) t.nbal[sb] = 3, t.steps[sb] = kStepsL1;
-      else t.nbal[sb] = 2, t.steps[sb] = kStepsL2;
+      if (sb < 4)
+        t.nbal[sb] = 4, t.steps[sb] = kStepsL0;
+      else if (sb < 11)
+        t.nbal[sb] = 3, t.steps[sb] = kStepsL1;
+      else
+        t.nbal[sb] = 2, t.steps[sb] = kStepsL2;
     }
   }
   return t;
@@ -422,8 +431,8 @@ void ExpectMatchesMpg123(const std::vector<int16_t>& ours, const std::vector<int
     if (diff > 1 && bad++ == 0) firstBad = i;
     worst = std::max(worst, diff);
   }
-  EXPECT_EQ(bad, 0u) << "worst difference " << worst << ", first at sample " << firstBad << ": ours "
-                     << ours[firstBad] << ", mpg123 " << ref[firstBad];
+  EXPECT_EQ(bad, 0u) << "worst difference " << worst << ", first at sample " << firstBad << ": ours " << ours[firstBad]
+                     << ", mpg123 " << ref[firstBad];
   EXPECT_GE(compared * 4, ref.size() * 3) << "too much of the reference is clipped to compare";
   EXPECT_GT(peak, 1000) << "the test signal is too quiet to show anything";
 }
@@ -438,14 +447,12 @@ std::string WriteFrames(const TempDir& dir, const std::string& name, const std::
 
 std::string Describe(const TFrameSpec& f) {
   std::ostringstream s;
-  s << "Layer " << f.layer << (f.mpeg1 ? " MPEG-1 " : " MPEG-2 ") << RateOf(f) << " Hz " << KbpsOf(f)
-    << " kbit/s mode " << f.mode << (f.crc ? " with CRC" : "");
+  s << "Layer " << f.layer << (f.mpeg1 ? " MPEG-1 " : " MPEG-2 ") << RateOf(f) << " Hz " << KbpsOf(f) << " kbit/s mode "
+    << f.mode << (f.crc ? " with CRC" : "");
   return s.str();
 }
 
-bool HaveReferenceTools(bool needFfmpeg) {
-  return HaveTool("mpg123") && (!needFfmpeg || HaveTool("ffmpeg"));
-}
+bool HaveReferenceTools(bool needFfmpeg) { return HaveTool("mpg123") && (!needFfmpeg || HaveTool("ffmpeg")); }
 
 // One kind of random frames: version, rate and bit-rate indices, channel
 // mode, CRC.
@@ -492,19 +499,19 @@ TEST(MpegLayer2, EncodedFilesDecodeLikeMpg123) {
     std::vector<std::string> options;
   };
   const std::vector<TCase> cases = {
-      {"mp2", 44100, 2, "192k", {}},   // b
-      {"mp2", 44100, 2, "128k", {}},   // a
-      {"mp2", 44100, 2, "64k", {}},    // c
-      {"mp2", 44100, 1, "384k", {}},   // b, the highest rate
-      {"mp2", 48000, 2, "384k", {}},   // a
-      {"mp2", 48000, 1, "48k", {}},    // c
-      {"mp2", 32000, 2, "64k", {}},    // d
-      {"mp2", 32000, 1, "32k", {}},    // d, the lowest rate
-      {"mp2", 32000, 1, "160k", {}},   // b
-      {"mp2", 22050, 1, "64k", {}},    // low rates
-      {"mp2", 24000, 2, "96k", {}},    // low rates
-      {"mp2", 16000, 2, "32k", {}},    // low rates
-      {"mp2", 16000, 1, "8k", {}},     // low rates, the lowest rate
+      {"mp2", 44100, 2, "192k", {}},  // b
+      {"mp2", 44100, 2, "128k", {}},  // a
+      {"mp2", 44100, 2, "64k", {}},   // c
+      {"mp2", 44100, 1, "384k", {}},  // b, the highest rate
+      {"mp2", 48000, 2, "384k", {}},  // a
+      {"mp2", 48000, 1, "48k", {}},   // c
+      {"mp2", 32000, 2, "64k", {}},   // d
+      {"mp2", 32000, 1, "32k", {}},   // d, the lowest rate
+      {"mp2", 32000, 1, "160k", {}},  // b
+      {"mp2", 22050, 1, "64k", {}},   // low rates
+      {"mp2", 24000, 2, "96k", {}},   // low rates
+      {"mp2", 16000, 2, "32k", {}},   // low rates
+      {"mp2", 16000, 1, "8k", {}},    // low rates, the lowest rate
       {"libtwolame", 44100, 2, "96k", {"-mode", "joint_stereo"}},
       {"libtwolame", 48000, 2, "128k", {"-mode", "dual_channel", "-error_protection", "1"}},
       {"libtwolame", 32000, 2, "112k", {"-mode", "stereo", "-error_protection", "1"}},
@@ -514,16 +521,31 @@ TEST(MpegLayer2, EncodedFilesDecodeLikeMpg123) {
   int n = 0;
   for (const TCase& c : cases) {
     const std::string rate = std::to_string(c.rate);
-    const std::string what = std::string(c.encoder) + " " + rate + " Hz " + std::to_string(c.channels) + " ch " +
-                             c.bitRate;
+    const std::string what =
+        std::string(c.encoder) + " " + rate + " Hz " + std::to_string(c.channels) + " ch " + c.bitRate;
     const std::string path = dir.file("t" + std::to_string(n++) + ".mp2");
     // A tone on the left, noise on the right, so the channels differ and
     // every subband carries something.
-    std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
-                                     "sine=frequency=440:duration=0.3:sample_rate=" + rate, "-f", "lavfi", "-i",
-                                     "anoisesrc=d=0.3:a=0.3:seed=7:r=" + rate, "-filter_complex",
-                                     "[0][1]amerge=inputs=2,pan=stereo|c0=c0|c1=0.5*c0+c1", "-ac",
-                                     std::to_string(c.channels), "-c:a", c.encoder, "-b:a", c.bitRate};
+    std::vector<std::string> argv = {"ffmpeg",
+                                     "-v",
+                                     "error",
+                                     "-y",
+                                     "-f",
+                                     "lavfi",
+                                     "-i",
+                                     "sine=frequency=440:duration=0.3:sample_rate=" + rate,
+                                     "-f",
+                                     "lavfi",
+                                     "-i",
+                                     "anoisesrc=d=0.3:a=0.3:seed=7:r=" + rate,
+                                     "-filter_complex",
+                                     "[0][1]amerge=inputs=2,pan=stereo|c0=c0|c1=0.5*c0+c1",
+                                     "-ac",
+                                     std::to_string(c.channels),
+                                     "-c:a",
+                                     c.encoder,
+                                     "-b:a",
+                                     c.bitRate};
     argv.insert(argv.end(), c.options.begin(), c.options.end());
     argv.push_back(path);
     CommandResult r = RunCommand(argv);
@@ -601,15 +623,15 @@ TEST(MpegLayer2, RandomFramesWithEveryTableAndBoundDecodeLikeMpg123) {
 TEST(MpegLayer1, RandomFramesDecodeLikeMpg123) {
   if (!HaveReferenceTools(false)) GTEST_SKIP() << "mpg123 not installed";
   const std::vector<TRandomCase> cases = {
-      {true, 0, 14, 0, false},  // 44.1 kHz 448 kbit/s stereo
-      {true, 0, 12, 1, true},   // 44.1 kHz joint, CRC
-      {true, 1, 8, 1, false},   // 48 kHz joint
-      {true, 2, 6, 3, false},   // 32 kHz mono
-      {true, 1, 1, 3, true},    // 48 kHz 32 kbit/s mono, CRC: few bits to spend
-      {true, 2, 10, 2, false},  // 32 kHz dual channel
-      {false, 0, 14, 1, false}, // 22.05 kHz joint
-      {false, 1, 9, 0, true},   // 24 kHz stereo, CRC
-      {false, 2, 5, 3, false},  // 16 kHz mono
+      {true, 0, 14, 0, false},   // 44.1 kHz 448 kbit/s stereo
+      {true, 0, 12, 1, true},    // 44.1 kHz joint, CRC
+      {true, 1, 8, 1, false},    // 48 kHz joint
+      {true, 2, 6, 3, false},    // 32 kHz mono
+      {true, 1, 1, 3, true},     // 48 kHz 32 kbit/s mono, CRC: few bits to spend
+      {true, 2, 10, 2, false},   // 32 kHz dual channel
+      {false, 0, 14, 1, false},  // 22.05 kHz joint
+      {false, 1, 9, 0, true},    // 24 kHz stereo, CRC
+      {false, 2, 5, 3, false},   // 16 kHz mono
   };
   std::mt19937 rng(1984);
   TempDir dir;
@@ -797,7 +819,7 @@ TEST(MpegLayer12, SeekLandsOnTheRequestedSample) {
     int sample;  // samples into that frame
   };
   const std::vector<TCase> cases = {
-      {2, 0, 0, 5, 0}, {2, 0, 0, 7, 600}, {2, 1, 3, 4, 0}, {2, 2, 1, 6, 1000},
+      {2, 0, 0, 5, 0}, {2, 0, 0, 7, 600},  {2, 1, 3, 4, 0},  {2, 2, 1, 6, 1000},
       {1, 0, 0, 9, 0}, {1, 0, 3, 12, 200}, {1, 2, 3, 10, 0}, {1, 1, 0, 11, 383},
   };
   std::mt19937 rng(99);

@@ -18,8 +18,8 @@
 
 #include "AudioTestUtil.h"
 #include "Mp3FrameBuilder.h"
-#include "audio/mpeg/U_MpegAudio.h"
 #include "audio/mpeg/HuffmanTables.h"
+#include "audio/mpeg/U_MpegAudio.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;
@@ -30,16 +30,18 @@ namespace {
 // ---- random content ---------------------------------------------------------
 
 struct TGenOptions {
-  int MaxLine = 400;    // coded lines from here up stay zero
-  int MaxValue = 40;    // largest quantised magnitude
-  int Bands = 4;        // bands that get content
+  int MaxLine = 400;  // coded lines from here up stay zero
+  int MaxValue = 40;  // largest quantised magnitude
+  int Bands = 4;      // bands that get content
   bool AllowMixed = true;
 };
 
 int RandomValue(std::mt19937& rng, int maxValue) {
   const int kind = static_cast<int>(rng() % 20);
-  int v = kind < 10 ? 1 : kind < 15 ? 2 + static_cast<int>(rng() % 2) : kind < 18 ? 4 + static_cast<int>(rng() % 12)
-                                                                          : 16 + static_cast<int>(rng() % 200);
+  int v = kind < 10   ? 1
+          : kind < 15 ? 2 + static_cast<int>(rng() % 2)
+          : kind < 18 ? 4 + static_cast<int>(rng() % 12)
+                      : 16 + static_cast<int>(rng() % 200);
   v = std::min(v, maxValue);
   return rng() % 2 ? v : -v;
 }
@@ -366,8 +368,10 @@ void CheckAgainstMpg123(const TL3Stream& s, const std::string& what, std::mt1993
   // decides; its MPEG-2 intensity rules differ, so MPEG-2 has no second say.
   if (!diff.empty() && s.Mpeg1() && HaveTool("ffmpeg")) {
     const std::vector<int16_t> second = DecodeFfmpeg(path);
-    if (Differences(ours.Pcm, second, ours.Channels, ours.SamplesPerFrame).empty()) diff.clear();
-    else diff += " (ffmpeg disagrees too)";
+    if (Differences(ours.Pcm, second, ours.Channels, ours.SamplesPerFrame).empty())
+      diff.clear();
+    else
+      diff += " (ffmpeg disagrees too)";
   }
   EXPECT_EQ(diff, "");
 }
@@ -380,9 +384,9 @@ void CheckAgainstMpg123(const TL3Stream& s, const std::string& what, std::mt1993
 // (Kraft sum exactly 1, no code word the start of another), and each table
 // must have the size and linbits of ISO/IEC 11172-3 Table 3-B.7.
 TEST(Layer3HuffmanTables, EveryTableIsACompletePrefixCodeOfTheRightShape) {
-  static const int sizes[32] = {0, 2, 3, 3, 0, 4, 4, 6, 6, 6, 8, 8, 8, 16, 0, 16,
+  static const int sizes[32] = {0,  2,  3,  3,  0,  4,  4,  6,  6,  6,  8,  8,  8,  16, 0,  16,
                                 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
-  static const int linbits[32] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+  static const int linbits[32] = {0, 0, 0, 0, 0, 0, 0,  0,  0, 0, 0, 0, 0, 0, 0,  0,
                                   1, 2, 3, 4, 6, 8, 10, 13, 4, 5, 6, 7, 8, 9, 11, 13};
   auto check = [](const std::vector<std::pair<uint32_t, int>>& codes, const std::string& name) {
     double kraft = 0;
@@ -536,7 +540,7 @@ TEST(Layer3HuffmanTables, Mpg123HearsTheSameSpectrumThroughEveryTable) {
     ASSERT_GE(outputs.size(), 2u);
     for (size_t i = 1; i < outputs.size(); ++i)
       EXPECT_TRUE(outputs[i] == outputs[0]) << "values up to " << maxValue << ": table " << tablesUsed[i]
-                                        << " decodes differently from table " << tablesUsed[0];
+                                            << " decodes differently from table " << tablesUsed[0];
   }
 }
 
@@ -572,7 +576,6 @@ TEST(Layer3Built, BlockSwitchingAndMixedBlocksMatchMpg123) {
   CheckAgainstMpg123(RandomStream(kMpeg25, 0, 0, 26, o), "MPEG-2.5 11.025 kHz stereo", &layout);
   CheckAgainstMpg123(RandomStream(kMpeg2, 2, 3, 27, o), "MPEG-2 16 kHz mono", &layout);
 }
-
 
 TEST(Layer3Built, Mpeg1IntensityStereoMatchesMpg123) {
   if (!HaveTool("mpg123")) GTEST_SKIP() << "mpg123 not installed";
@@ -705,9 +708,12 @@ TEST(Layer3Built, IntensityPositionsScaleTheLeftChannelByTheStandardFactors) {
       const int sfc = (43 * a) << 1 | scaleBit;
       for (int pos = 0; pos < (1 << a); ++pos) {
         double kl = 1, kr = 1;
-        if (pos == (1 << a) - 1) kl = 1, kr = 0;  // illegal
-        else if (pos & 1) kl = std::pow(io, (pos + 1) / 2);
-        else kr = std::pow(io, pos / 2);
+        if (pos == (1 << a) - 1)
+          kl = 1, kr = 0;  // illegal
+        else if (pos & 1)
+          kl = std::pow(io, (pos + 1) / 2);
+        else
+          kr = std::pow(io, pos / 2);
         check(plain2, decode(kMpeg2, 1, sfc, pos), kl, kr,
               "MPEG-2 slen " + std::to_string(a) + " position " + std::to_string(pos) + " scale bit " +
                   std::to_string(scaleBit));
@@ -778,7 +784,8 @@ TEST(Layer3Built, GranuleRunningPastItsLengthPlaysSilence) {
     if (s.Mpeg1()) s.Frames[k.frame].Scfsi[k.ch][0] = s.Frames[k.frame].Scfsi[k.ch][1] = 0;
     if (s.Mpeg1()) s.Frames[k.frame].Scfsi[k.ch][2] = s.Frames[k.frame].Scfsi[k.ch][3] = 0;
     TL3Stream clean = s;
-    std::fill(std::begin(clean.Frames[k.frame].Gr[k.gr][k.ch].Lines), std::end(clean.Frames[k.frame].Gr[k.gr][k.ch].Lines), 0);
+    std::fill(std::begin(clean.Frames[k.frame].Gr[k.gr][k.ch].Lines),
+              std::end(clean.Frames[k.frame].Gr[k.gr][k.ch].Lines), 0);
     // The true length, then 100 bits less.
     const int truth = l3detail::CodeChannel(s, k.gr, k.ch, s.Frames[k.frame]).part23;
     liar.Part23LengthOverride = truth - 100;
@@ -840,4 +847,3 @@ TEST(Layer3Built, DamagedSideInformationNeverCrashes) {
     }
   }
 }
-

@@ -28,12 +28,12 @@ std::string MakeSource(const TempDir& dir, int rate, int channels, double second
   const std::string tone = dir.file("tone.wav"), clicks = dir.file("clicks.wav"), out = dir.file("src.wav");
   const std::string len = std::to_string(seconds);
   const std::string ch = std::to_string(channels), r = std::to_string(rate);
-  EXPECT_EQ(RunCommand({"sox", "-n", "-r", r, "-c", ch, "-b", "16", tone, "synth", len, "sine", "200-9000", "synth",
-                        len, "pinknoise", "amod", "3", "vol", "0.6"})
+  EXPECT_EQ(RunCommand({"sox", "-n",   "-r",       r,       "-c", ch,          "-b",   "16", tone,  "synth",
+                        len,   "sine", "200-9000", "synth", len,  "pinknoise", "amod", "3",  "vol", "0.6"})
                 .status,
             0);
-  EXPECT_EQ(RunCommand({"sox", "-n", "-r", r, "-c", ch, "-b", "16", clicks, "synth", "0.02", "whitenoise", "vol",
-                        "0.9", "pad", "0", "0.2", "repeat", std::to_string(static_cast<int>(seconds * 4))})
+  EXPECT_EQ(RunCommand({"sox", "-n", "-r", r, "-c", ch, "-b", "16", clicks, "synth", "0.02", "whitenoise", "vol", "0.9",
+                        "pad", "0", "0.2", "repeat", std::to_string(static_cast<int>(seconds * 4))})
                 .status,
             0);
   EXPECT_EQ(RunCommand({"sox", "-m", tone, clicks, out, "trim", "0", len}).status, 0);
@@ -112,7 +112,10 @@ TFeatures Features(const std::string& mp3) {
         loader.GetBits(12 + 9 + 8 + (h.Mpeg1() ? 4 : 9));
         if (loader.GetBit()) {
           const uint32_t type = loader.GetBits(2);
-          if (type == 2) ++f.shortBlocks; else ++f.startStop;
+          if (type == 2)
+            ++f.shortBlocks;
+          else
+            ++f.startStop;
           loader.GetBits(1 + 10 + 9);
         } else {
           loader.GetBits(15 + 4 + 3);
@@ -280,8 +283,10 @@ TEST(MpegLayer3, FramesOfAnotherVersionThanTheFirstAreNotDecoded) {
   TempDir dir;
   // MPEG-2 frames (one granule) followed by MPEG-1 frames (two granules):
   // the output was sized for the first kind.
-  const std::string low = Encode(dir, MakeSource(dir, 22050, 2, 0.5), {"-t", "--resample", "22.05", "-b", "64"}, "a.mp3");
-  const std::string high = Encode(dir, MakeSource(dir, 44100, 2, 0.5), {"-t", "--resample", "44.1", "-b", "128"}, "b.mp3");
+  const std::string low =
+      Encode(dir, MakeSource(dir, 22050, 2, 0.5), {"-t", "--resample", "22.05", "-b", "64"}, "a.mp3");
+  const std::string high =
+      Encode(dir, MakeSource(dir, 44100, 2, 0.5), {"-t", "--resample", "44.1", "-b", "128"}, "b.mp3");
   std::vector<uint8_t> joined = ReadBytes(low);
   const std::vector<uint8_t> tail = ReadBytes(high);
   joined.insert(joined.end(), tail.begin(), tail.end());

@@ -12,12 +12,12 @@
 #include <fstream>
 
 #include "MpegTestUtil.h"
-#include "audio/tags/U_ApeTag.h"
 #include "audio/U_AudioFile.h"
 #include "audio/mpeg/FastMp3Size.h"
-#include "audio/tags/U_ID3.h"
-#include "audio/mpeg/U_MpegAudio.h"
 #include "audio/mpeg/MpegHeader.h"
+#include "audio/mpeg/U_MpegAudio.h"
+#include "audio/tags/U_ApeTag.h"
+#include "audio/tags/U_ID3.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;
@@ -142,8 +142,8 @@ TEST(MpegHeader, InvalidWordsLeaveEverythingZero) {
   };
   for (MpegVersion v : {kV1, kV2, kV25})
     for (int layer = 1; layer <= 3; ++layer) {
-      bad.push_back(MpegWord(v, layer, 0, 0));   // free format
-      bad.push_back(MpegWord(v, layer, 15, 0));  // forbidden bit-rate index
+      bad.push_back(MpegWord(v, layer, 0, 0));                                    // free format
+      bad.push_back(MpegWord(v, layer, 15, 0));                                   // forbidden bit-rate index
       for (int br = 1; br <= 14; ++br) bad.push_back(MpegWord(v, layer, br, 3));  // reserved rate
     }
   for (uint32_t w : bad) {
@@ -705,8 +705,9 @@ TEST(MpegAudioReader, SeekBackIntoTheLastFrameAfterTheEndDecodesItAgain) {
   if (!HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
   TempDir dir;
   std::string path = dir.file("t.mp2");
-  auto made = RunCommand({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=0.3:sample_rate=44100",
-                          "-ac", "2", "-c:a", "mp2", "-b:a", "192k", path});
+  auto made =
+      RunCommand({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=0.3:sample_rate=44100",
+                  "-ac", "2", "-c:a", "mp2", "-b:a", "192k", path});
   ASSERT_EQ(made.status, 0) << made.err;
   auto r = OpenReader(path);
   ASSERT_EQ(r->Loader().FirstHeader.LayerCode(), 1);
@@ -791,9 +792,14 @@ TEST(MpegAudioReader, LameFilesPlayAsLongAsTheirFrames) {
     int rate, channels;
     std::vector<std::string> options;
   } cases[] = {
-      {44100, 2, {"-b", "128"}},        {44100, 2, {"-V", "2"}},         {48000, 1, {"-b", "64", "-m", "m"}},
-      {32000, 2, {"-V", "5"}},          {22050, 2, {"-b", "32"}},        {16000, 1, {"-V", "7", "-m", "m"}},
-      {11025, 1, {"-b", "16", "-m", "m"}}, {8000, 2, {"-V", "9"}},
+      {44100, 2, {"-b", "128"}},
+      {44100, 2, {"-V", "2"}},
+      {48000, 1, {"-b", "64", "-m", "m"}},
+      {32000, 2, {"-V", "5"}},
+      {22050, 2, {"-b", "32"}},
+      {16000, 1, {"-V", "7", "-m", "m"}},
+      {11025, 1, {"-b", "16", "-m", "m"}},
+      {8000, 2, {"-V", "9"}},
   };
   int n = 0;
   for (const Case& c : cases) {

@@ -107,8 +107,8 @@ inline void WriteString(const std::string& path, const std::string& content) {
 // A WAV of a 440 Hz tone made by sox; "" when sox is missing or fails.
 inline std::string SoxTone(const TempDir& dir, const std::string& name, int rate, int channels, double seconds) {
   std::string wav = dir.file(name);
-  auto r = RunCommand({"sox", "-n", "-r", std::to_string(rate), "-c", std::to_string(channels), "-b", "16", wav, "synth",
-                       std::to_string(seconds), "sine", "440"});
+  auto r = RunCommand({"sox", "-n", "-r", std::to_string(rate), "-c", std::to_string(channels), "-b", "16", wav,
+                       "synth", std::to_string(seconds), "sine", "440"});
   return r.status == 0 ? wav : std::string();
 }
 

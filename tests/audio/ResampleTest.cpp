@@ -9,8 +9,8 @@
 
 #include "AudioTestUtil.h"
 #include "audio/filters/FormatFilter.h"
-#include "audio/readers/WavFile.h"
 #include "audio/filters/Resampler.h"
+#include "audio/readers/WavFile.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;
@@ -58,7 +58,8 @@ std::vector<int16_t> ReadAll(TAbstractAudioFile& f, size_t maxBytes, int32_t chu
 
 std::vector<int16_t> Sine(int n, double freq, double rate, double amp) {
   std::vector<int16_t> s(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) s[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(amp * std::sin(2 * M_PI * freq * i / rate)));
+  for (int i = 0; i < n; ++i)
+    s[static_cast<size_t>(i)] = static_cast<int16_t>(std::lround(amp * std::sin(2 * M_PI * freq * i / rate)));
   return s;
 }
 
@@ -119,8 +120,10 @@ double Frequency(const std::vector<int16_t>& s, size_t from, size_t to, double r
   for (size_t i = from + step; i < to; i += step) {
     if (s[i - step] < 0 && s[i] >= 0) {
       double at = (i / step - 1) + double(-s[i - step]) / (s[i] - s[i - step]);
-      if (first < 0) first = at;
-      else ++crossings;
+      if (first < 0)
+        first = at;
+      else
+        ++crossings;
       last = at;
     }
   }
@@ -172,7 +175,8 @@ TEST(Resampler, StreamedBlocksMatchTheDirectModelUpAndDown) {
   for (double factor : {44100.0 / 22050, 44100.0 / 32000, 44100.0 / 48000, 44100.0 / 96000}) {
     auto in = Sine(30000, 997, 44100 / factor, 20000);
     // Some noise so every tap matters.
-    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<int16_t>(in[i] + static_cast<int>((i * 7919) % 2001) - 1000);
+    for (size_t i = 0; i < in.size(); ++i)
+      in[i] = static_cast<int16_t>(in[i] + static_cast<int>((i * 7919) % 2001) - 1000);
     const int outputs = static_cast<int>(20000 * factor);
     auto want = DirectModel(in, factor, outputs);
     TResampler r;
@@ -188,7 +192,8 @@ TEST(Resampler, StreamedBlocksMatchTheDirectModelUpAndDown) {
       got.insert(got.end(), block.begin(), block.begin() + outFrames);
     }
     ASSERT_GE(static_cast<int>(got.size()), outputs) << factor;
-    for (int k = 0; k < outputs; ++k) ASSERT_EQ(got[static_cast<size_t>(k)], want[static_cast<size_t>(k)]) << "factor " << factor << " output " << k;
+    for (int k = 0; k < outputs; ++k)
+      ASSERT_EQ(got[static_cast<size_t>(k)], want[static_cast<size_t>(k)]) << "factor " << factor << " output " << k;
   }
 }
 
@@ -244,10 +249,10 @@ TEST(RsmpFilter, MoreThanTwoChannelsMixDownToStereoByItuWeights) {
     return static_cast<int>(std::clamp(std::lround(front + c * centre + c * surround), -32768L, 32767L));
   };
   // 5.1 in the usual order FL FR FC LFE BL BR.
-  std::vector<int16_t> six = {1000, -2000, 3000, 30000, 400, -400,   // ordinary
-                              32767, 32767, 32767, 32767, 32767, 32767,  // clips high
-                              -32768, -32768, -32768, 0, -32768, -32768,  // clips low
-                              0, 0, 0, 32767, 0, 0};                 // LFE alone is silent
+  std::vector<int16_t> six = {1000,   -2000,  3000,   30000, 400,    -400,    // ordinary
+                              32767,  32767,  32767,  32767, 32767,  32767,   // clips high
+                              -32768, -32768, -32768, 0,     -32768, -32768,  // clips low
+                              0,      0,      0,      32767, 0,      0};      // LFE alone is silent
   TMemoryReader film(44100, 6, 16, Samples16(six));
   TRsmpFilter f(&film, 44100, 2);
   EXPECT_EQ(f.GetPcmSize(), 4 * 4);
@@ -369,7 +374,7 @@ TEST(RsmpFilter, EndOfSourceZeroFillsAndThenStops) {
   EXPECT_TRUE(f.ReadPcm(buf.data(), n));
   EXPECT_GT(n, 0);
   EXPECT_LE(n, 100000);
-  EXPECT_EQ(n % 4, 0);  // whole stereo frames
+  EXPECT_EQ(n % 4, 0);    // whole stereo frames
   EXPECT_GE(n, 4 * 990);  // about twice the 500 source frames
   n = 1000;
   EXPECT_FALSE(f.ReadPcm(buf.data(), n));

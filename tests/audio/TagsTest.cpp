@@ -6,8 +6,8 @@
 #include <cstring>
 
 #include "AudioTestUtil.h"
-#include "audio/tags/U_ApeTag.h"
 #include "audio/U_AudioBase.h"
+#include "audio/tags/U_ApeTag.h"
 #include "audio/tags/U_ID3.h"
 #include "audio/tags/U_OggTag.h"
 #include "testsupport/TestSupport.h"
@@ -159,7 +159,8 @@ TEST(Id3v2, FrameTablesEncodingsAndSharedNames) {
                        Frame("TXXX", std::string("\x01", 1) + std::string("d\0\0\0v\0a\0", 8)) +
                        Frame("WXXX", std::string("\x01", 1) + std::string("d\0\0\0", 4) + "http://u");
   t.ParseFrames(reinterpret_cast<const uint8_t*>(frames.data()), frames.size(), 4);
-  TTagLines want = {"TITLE=A", "TITLE=B", "ARTIST=Café", "ALBUM=ab", "ARTISTWEB=http://x", "COMMENTS=note", "USER=va", "WEB=http://u"};
+  TTagLines want = {"TITLE=A",       "TITLE=B", "ARTIST=Café", "ALBUM=ab", "ARTISTWEB=http://x",
+                    "COMMENTS=note", "USER=va", "WEB=http://u"};
   EXPECT_EQ(t.Values, want);  // empty TCON and disabled APIC are left out
   EXPECT_EQ(FindTagValue(t.Values, "TITLE"), "A");
 
@@ -294,7 +295,8 @@ TEST(ApeV2, SizeLimitPlacementAndFfprobe) {
   // ffprobe reads APEv2 from WavPack files: the tag must be found there and
   // the audio decode the same as before.
   std::string wv = dir.file("p.wv");
-  ASSERT_EQ(RunCommand({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=duration=1", "-c:a", "wavpack", wv}).status, 0);
+  ASSERT_EQ(RunCommand({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=duration=1", "-c:a", "wavpack", wv}).status,
+            0);
   auto md5 = [&] { return RunCommand({"ffmpeg", "-v", "error", "-i", wv, "-f", "md5", "-"}).out; };
   std::string audio = md5();
   TAPEV2Tag p;

@@ -52,16 +52,16 @@ TEST(AviCorpus, WholeFilesAreReadDamagedOnesRefusedOrReadFromTheirChunks) {
   // Worked out from how make-avi-corpus.sh builds each file.
   const Expect expects[] = {
       {"plain.avi", 4, ""},
-      {"no-index.avi", 4, ""},                 // found by walking the movi list
-      {"idx1-repeats.avi", 4, ""},             // the index names one frame four times
+      {"no-index.avi", 4, ""},      // found by walking the movi list
+      {"idx1-repeats.avi", 4, ""},  // the index names one frame four times
       {"idx1-overlap.avi", 4, ""},
       {"idx1-before-movi.avi", 4, ""},
       {"idx1-past-movi.avi", 4, ""},
-      {"idx1-absolute-offsets.avi", 4, ""},    // offsets from the file's start, as some writers do
-      {"riff-size-huge.avi", 4, ""},           // a wrong size over chunks that are all whole
-      {"strh-start-huge.avi", 4, ""},          // samples from 2^31 - 16 on: mux copies from there
-      {"ours-dib.avi", 6, ""},                 // samples 0 and 1 empty, then four frames
-      {"ours-odml.avi", 10, ""},               // eight frames over three RIFF parts
+      {"idx1-absolute-offsets.avi", 4, ""},  // offsets from the file's start, as some writers do
+      {"riff-size-huge.avi", 4, ""},         // a wrong size over chunks that are all whole
+      {"strh-start-huge.avi", 4, ""},        // samples from 2^31 - 16 on: mux copies from there
+      {"ours-dib.avi", 6, ""},               // samples 0 and 1 empty, then four frames
+      {"ours-odml.avi", 10, ""},             // eight frames over three RIFF parts
       {"odml-ix-repeats.avi", 10, ""},
       {"ours-muxed.avi", 6, ""},
       {"ffmpeg-mjpeg.avi", 4, ""},

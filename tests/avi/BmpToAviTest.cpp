@@ -25,12 +25,16 @@ class CodecsEnv {
 public:
   explicit CodecsEnv(const char* value) {
     if (const char* old = std::getenv("SLIDOMAT_CODECS")) old_ = old, had_ = true;
-    if (value) setenv("SLIDOMAT_CODECS", value, 1);
-    else unsetenv("SLIDOMAT_CODECS");
+    if (value)
+      setenv("SLIDOMAT_CODECS", value, 1);
+    else
+      unsetenv("SLIDOMAT_CODECS");
   }
   ~CodecsEnv() {
-    if (had_) setenv("SLIDOMAT_CODECS", old_.c_str(), 1);
-    else unsetenv("SLIDOMAT_CODECS");
+    if (had_)
+      setenv("SLIDOMAT_CODECS", old_.c_str(), 1);
+    else
+      unsetenv("SLIDOMAT_CODECS");
   }
 
 private:
@@ -193,8 +197,8 @@ TEST(BmpToAvi, WritesFramesAtPositionsTwoOnwardsWithTheStreamHeaderValues) {
   AVIStreamRelease(s);
   AVIFileRelease(f);
 
-  auto r = RunCommand({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name,width,height,r_frame_rate",
-                       "-of", "default=nw=1", path});
+  auto r = RunCommand({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name,width,height,r_frame_rate", "-of",
+                       "default=nw=1", path});
   EXPECT_EQ(r.err, "");
   EXPECT_EQ(r.out, "codec_name=rawvideo\nwidth=64\nheight=48\nr_frame_rate=1000/33\n");
 }

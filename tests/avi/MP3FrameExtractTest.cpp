@@ -267,8 +267,8 @@ TEST(MP3FrameExtractTest, FrameEndsOfLameFilesMatchFfprobePackets) {
     std::vector<std::string> options;
     int samplesPerFrame;
   };
-  const Case cases[] = {{44100, 2, {"-b", "128"}, 1152},     {48000, 1, {"-V", "2", "-m", "m"}, 1152},
-                        {32000, 2, {"-V", "5"}, 1152},        {22050, 2, {"-b", "64"}, 576},
+  const Case cases[] = {{44100, 2, {"-b", "128"}, 1152},         {48000, 1, {"-V", "2", "-m", "m"}, 1152},
+                        {32000, 2, {"-V", "5"}, 1152},           {22050, 2, {"-b", "64"}, 576},
                         {24000, 1, {"-V", "4", "-m", "m"}, 576}, {16000, 2, {"-V", "6"}, 576}};
   int n = 0;
   for (const auto& c : cases) {
@@ -294,9 +294,9 @@ TEST(MP3FrameExtractTest, FrameEndsOfLameFilesMatchFfprobePackets) {
 TEST(MP3FrameExtractTest, LayerTwoFramesAreFound) {
   TempDir dir;
   const std::string wav = dir.file("tone.wav"), mp2 = dir.file("tone.mp2");
-  ASSERT_EQ(test::RunCommand({"sox", "-n", "-r", "48000", "-c", "2", "-b", "16", wav, "synth", "2", "sine", "500"})
-                .status,
-            0);
+  ASSERT_EQ(
+      test::RunCommand({"sox", "-n", "-r", "48000", "-c", "2", "-b", "16", wav, "synth", "2", "sine", "500"}).status,
+      0);
   auto enc = test::RunCommand({"ffmpeg", "-v", "error", "-y", "-i", wav, "-c:a", "mp2", "-b:a", "192k", mp2});
   ASSERT_EQ(enc.status, 0) << enc.err;
   TMP3FrameExtract x(mp2);

@@ -47,9 +47,9 @@ std::string MakeSilentVideo(const TempDir& dir, const std::string& name, int fra
     char picture[16];
     std::snprintf(picture, sizeof picture, "_%02d.jpg", k + 1);
     const auto jpeg = test::ReadBytes(dir.file(name + picture));
-    EXPECT_EQ(AVIStreamWrite(stream, k + 2, 1, jpeg.data(), static_cast<long>(jpeg.size()),
-                             k % 4 == 0 ? AVIIF_KEYFRAME : 0),
-              AVIERR_OK);
+    EXPECT_EQ(
+        AVIStreamWrite(stream, k + 2, 1, jpeg.data(), static_cast<long>(jpeg.size()), k % 4 == 0 ? AVIIF_KEYFRAME : 0),
+        AVIERR_OK);
   }
   EXPECT_EQ(AVIStreamRelease(stream), AVIERR_OK);
   EXPECT_EQ(AVIFileRelease(file), AVIERR_OK);
@@ -147,9 +147,9 @@ TEST(MuxThdTest, SoundtracksOfEveryRateJoinTheVideoAsFfmpegReadsThem) {
     std::vector<std::string> options;
     int samplesPerFrame;
   };
-  const Case cases[] = {{44100, 2, {"-b", "128"}, 1152},       {48000, 1, {"-V", "3", "-m", "m"}, 1152},
-                        {32000, 2, {"-V", "5"}, 1152},          {22050, 1, {"-b", "48", "-m", "m"}, 576},
-                        {24000, 2, {"-V", "4"}, 576},           {16000, 2, {"-b", "32"}, 576}};
+  const Case cases[] = {{44100, 2, {"-b", "128"}, 1152}, {48000, 1, {"-V", "3", "-m", "m"}, 1152},
+                        {32000, 2, {"-V", "5"}, 1152},   {22050, 1, {"-b", "48", "-m", "m"}, 576},
+                        {24000, 2, {"-V", "4"}, 576},    {16000, 2, {"-b", "32"}, 576}};
   int n = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.rate) + " Hz, " + std::to_string(c.channels) + " channel(s)");
@@ -338,8 +338,7 @@ TEST(MuxThdTest, FailuresSayWhyAndLeaveTheSilentVideoAlone) {
   EXPECT_EQ(run.error.substr(run.error.size() - cause.size()), cause) << run.error;
   const auto missing = RunMux(video, mp3, dir.file("no/such/folder/o7.avi"));
   EXPECT_NE(missing.error.find("FileOpen failed. Err: $8004406F (U_MuxThd, line "), std::string::npos) << missing.error;
-  EXPECT_NE(missing.error.find("o7.avi\": " + std::string(std::strerror(ENOENT))), std::string::npos)
-      << missing.error;
+  EXPECT_NE(missing.error.find("o7.avi\": " + std::string(std::strerror(ENOENT))), std::string::npos) << missing.error;
 }
 
 // A video of another writer has its first key frame at sample 0, and every

@@ -77,8 +77,8 @@ inline int LeadingInfoFrames(const std::vector<Packet>& packets) {
 
 // One ffprobe entry of the first stream selected ("a:0", "stream=sample_rate").
 inline std::string ProbeValue(const std::string& file, const std::string& stream, const std::string& entry) {
-  auto r = RunCommand({"ffprobe", "-v", "error", "-select_streams", stream, "-show_entries", entry, "-of",
-                       "default=nw=1:nk=1", file});
+  auto r = RunCommand(
+      {"ffprobe", "-v", "error", "-select_streams", stream, "-show_entries", entry, "-of", "default=nw=1:nk=1", file});
   EXPECT_EQ(r.status, 0) << r.err;
   std::string value = r.out.substr(0, r.out.find('\n'));
   return value;

@@ -18,8 +18,7 @@ using test::MakeBmp;
 // indices from the top row down.
 constexpr int kW = 5, kH = 3;
 const int kIndex[kH][kW] = {{0, 1, 2, 3, 4}, {5, 6, 7, 0, 1}, {2, 3, 4, 5, 6}};
-const std::vector<uint32_t> kPalette = {0x102030, 0xFF0000, 0x00FF00, 0x0000FF,
-                                        0xFFFFFF, 0x123456, 0x808080, 0xFEDCBA};
+const std::vector<uint32_t> kPalette = {0x102030, 0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF, 0x123456, 0x808080, 0xFEDCBA};
 
 TColor32 Rgb(uint32_t c) { return Color32(c >> 16, (c >> 8) & 0xFF, c & 0xFF); }
 
@@ -73,10 +72,8 @@ TEST(BmpReaderTest, PaletteAndTrueColourLayoutsGiveTheSamePixels) {
                     "4 bits" + dir);
     ExpectReference(Decode(MakeBmp(kW, kH, {40, 8, 0, topDown, kPalette, {}}, StoredRows(8, topDown))), 7,
                     "8 bits" + dir);
-    ExpectReference(Decode(MakeBmp(kW, kH, {40, 24, 0, topDown, {}, {}}, StoredRows(24, topDown))), 7,
-                    "24 bits" + dir);
-    ExpectReference(Decode(MakeBmp(kW, kH, {40, 32, 0, topDown, {}, {}}, StoredRows(32, topDown))), 7,
-                    "32 bits" + dir);
+    ExpectReference(Decode(MakeBmp(kW, kH, {40, 24, 0, topDown, {}, {}}, StoredRows(24, topDown))), 7, "24 bits" + dir);
+    ExpectReference(Decode(MakeBmp(kW, kH, {40, 32, 0, topDown, {}, {}}, StoredRows(32, topDown))), 7, "32 bits" + dir);
   }
   // OS/2 core header: 16-bit sizes and 3-byte palette entries.
   ExpectReference(Decode(MakeBmp(kW, kH, {12, 8, 0, false, kPalette, {}}, StoredRows(8, false))), 7, "core 8");
@@ -106,7 +103,8 @@ TEST(BmpReaderTest, SixteenBitPixelsScaleEachChannelTo255) {
   EXPECT_EQ(b.Pixel(2, 1), Color32(0, 0, 0));
 
   const std::vector<uint32_t> m565 = {0xF800, 0x07E0, 0x001F};
-  TBitmap32 c = Decode(MakeBmp(3, 2, {40, 16, BI_BITFIELDS, false, {}, m565}, rows({0xF800, 0x07E0, 0x0400}, {0x001F, 0x8410, 0xFFFF})));
+  TBitmap32 c = Decode(
+      MakeBmp(3, 2, {40, 16, BI_BITFIELDS, false, {}, m565}, rows({0xF800, 0x07E0, 0x0400}, {0x001F, 0x8410, 0xFFFF})));
   EXPECT_EQ(c.Pixel(0, 0), Color32(255, 0, 0));
   EXPECT_EQ(c.Pixel(1, 0), Color32(0, 255, 0));
   EXPECT_EQ(c.Pixel(2, 0), Color32(0, 130, 0));
@@ -115,7 +113,8 @@ TEST(BmpReaderTest, SixteenBitPixelsScaleEachChannelTo255) {
   EXPECT_EQ(c.Pixel(2, 1), Color32(255, 255, 255));
 
   // The same masks inside a V5 header.
-  TBitmap32 d = Decode(MakeBmp(3, 2, {124, 16, BI_BITFIELDS, false, {}, m565}, rows({0xF800, 0x07E0, 0x0400}, {0x001F, 0x8410, 0xFFFF})));
+  TBitmap32 d = Decode(MakeBmp(3, 2, {124, 16, BI_BITFIELDS, false, {}, m565},
+                               rows({0xF800, 0x07E0, 0x0400}, {0x001F, 0x8410, 0xFFFF})));
   EXPECT_EQ(d, c);
 }
 
@@ -139,15 +138,14 @@ TEST(BmpReaderTest, Rle8RunsAbsoluteRunsJumpsAndLineEnds) {
   //   bottom: absolute run 2 3 4 5 6 (padded to 16 bits), end of line
   //   middle: 5, 6, then 7 three times, end of line
   //   top:    jump one right (pixel 0 stays black), absolute 1 2 3 4, end of picture
-  const std::vector<uint8_t> rle = {0, 5, 2, 3, 4, 5, 6, 0, 0, 0,                // bottom
-                                    1, 5, 1, 6, 3, 7, 0, 0,                      // middle
-                                    0, 2, 1, 0, 0, 4, 1, 2, 3, 4, 0, 1};         // top
+  const std::vector<uint8_t> rle = {0, 5, 2, 3, 4, 5, 6, 0, 0, 0,         // bottom
+                                    1, 5, 1, 6, 3, 7, 0, 0,               // middle
+                                    0, 2, 1, 0, 0, 4, 1, 2, 3, 4, 0, 1};  // top
   TBitmap32 b = Decode(MakeBmp(kW, kH, {40, 8, BI_RLE8, false, kPalette, {}}, rle));
   const int expected[3][5] = {{-1, 1, 2, 3, 4}, {5, 6, 7, 7, 7}, {2, 3, 4, 5, 6}};
   for (int y = 0; y < 3; ++y)
     for (int x = 0; x < 5; ++x)
-      EXPECT_EQ(b.Pixel(x, y), expected[y][x] < 0 ? Color32(0, 0, 0) : Rgb(kPalette[expected[y][x]]))
-          << x << "," << y;
+      EXPECT_EQ(b.Pixel(x, y), expected[y][x] < 0 ? Color32(0, 0, 0) : Rgb(kPalette[expected[y][x]])) << x << "," << y;
 }
 
 TEST(BmpReaderTest, Rle4AlternatesTheTwoNibbles) {
@@ -174,18 +172,18 @@ TEST(BmpReaderTest, BrokenAndHostileHeadersGiveAnErrorNamingTheFile) {
   const std::vector<uint8_t> whole = MakeBmp(kW, kH, {}, px);
   auto withSize = [&](int w, int h, BmpLayout l, std::vector<uint8_t> p) { return ErrorOf(MakeBmp(w, h, l, p)); };
   const std::vector<std::string> errors = {
-      withSize(0, 3, {}, px),                                     // zero width
-      withSize(5, 0, {}, px),                                     // zero height
-      withSize(60000, 60000, {}, px),                             // far beyond any picture
-      withSize(30000, 3000, {}, px),                              // plausible size, data missing
+      withSize(0, 3, {}, px),                                                     // zero width
+      withSize(5, 0, {}, px),                                                     // zero height
+      withSize(60000, 60000, {}, px),                                             // far beyond any picture
+      withSize(30000, 3000, {}, px),                                              // plausible size, data missing
       withSize(9000, 9000, {40, 8, BI_RLE8, false, kPalette, {}}, {0, 0, 0, 0}),  // RLE that stops
-      withSize(kW, kH, {40, 7, 0, false, {}, {}}, px),            // no such bit count
-      withSize(kW, kH, {40, 24, 4, false, {}, {}}, px),           // embedded JPEG
-      withSize(kW, kH, {40, 4, BI_RLE8, false, kPalette, {}}, px),  // RLE8 needs 8 bits
-      withSize(kW, kH, {64 + 1, 24, 0, false, {}, {}}, px),       // unknown header size
-      ErrorOf({'B', 'M', 1, 2, 3}),                               // cut inside the file header
-      ErrorOf(std::vector<uint8_t>(whole.begin(), whole.begin() + 30)),  // cut inside the info header
-      ErrorOf(std::vector<uint8_t>(whole.begin(), whole.end() - 4)),    // last row cut short
+      withSize(kW, kH, {40, 7, 0, false, {}, {}}, px),                            // no such bit count
+      withSize(kW, kH, {40, 24, 4, false, {}, {}}, px),                           // embedded JPEG
+      withSize(kW, kH, {40, 4, BI_RLE8, false, kPalette, {}}, px),                // RLE8 needs 8 bits
+      withSize(kW, kH, {64 + 1, 24, 0, false, {}, {}}, px),                       // unknown header size
+      ErrorOf({'B', 'M', 1, 2, 3}),                                               // cut inside the file header
+      ErrorOf(std::vector<uint8_t>(whole.begin(), whole.begin() + 30)),           // cut inside the info header
+      ErrorOf(std::vector<uint8_t>(whole.begin(), whole.end() - 4)),              // last row cut short
   };
   for (size_t i = 0; i < errors.size(); ++i) {
     EXPECT_NE(errors[i].find("\"/photos/broken.bmp\""), std::string::npos) << i << ": " << errors[i];

@@ -14,7 +14,8 @@ TBitmap32 Pattern(int w, int h) {
   TBitmap32 b(w, h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
-      b.SetPixel(x, y, Color32(static_cast<uint8_t>(x * 50), static_cast<uint8_t>(y * 70), static_cast<uint8_t>(x + y), 0x12));
+      b.SetPixel(
+          x, y, Color32(static_cast<uint8_t>(x * 50), static_cast<uint8_t>(y * 70), static_cast<uint8_t>(x + y), 0x12));
   return b;
 }
 
@@ -75,8 +76,8 @@ TEST(BmpWriterTest, SavedFileDecodesInFfmpegAndInOurReader) {
   EXPECT_EQ(back.Bits, Bitmap32ToDib24(b).Bits);
 
   if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
-  auto r = test::RunCommand({"ffmpeg", "-v", "error", "-y", "-i", name, "-f", "rawvideo", "-pix_fmt", "rgb24",
-                             dir.file("out.rgb")});
+  auto r = test::RunCommand(
+      {"ffmpeg", "-v", "error", "-y", "-i", name, "-f", "rawvideo", "-pix_fmt", "rgb24", dir.file("out.rgb")});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<uint8_t> rgb = test::ReadBytes(dir.file("out.rgb"));
   ASSERT_EQ(rgb.size(), 7u * 4u * 3u);

@@ -43,7 +43,11 @@ TEST(FrameServerTest, TimelineNumbers) {
   EXPECT_EQ(job.LoadedIndex(), -1);
   EXPECT_EQ(job.FadeIndex(), -1);
 
-  struct Case { int fpp; bool xfade; int fade; };
+  struct Case {
+    int fpp;
+    bool xfade;
+    int fade;
+  };
   for (Case c : {Case{91, true, 24}, Case{19, true, 0}, Case{20, true, 6}, Case{75, false, 0}, Case{1, true, 0}}) {
     TFrameServer s(pics, nullptr, c.fpp, 480, 640, {.crossFade = c.xfade});
     EXPECT_EQ(s.FadeFrames(), c.fade) << c.fpp;
@@ -57,8 +61,7 @@ TEST(FrameServerTest, TimelineNumbers) {
 
   EXPECT_THROW(TFrameServer(pics, nullptr, 0, 576, 720, {}), std::invalid_argument);
   EXPECT_THROW(TFrameServer(pics, nullptr, 1, 0, 720, {}), std::invalid_argument);
-  EXPECT_THROW(TFrameServer(pics, nullptr, 1, 65535, 65535, {.dynamic = true}),
-               std::invalid_argument);
+  EXPECT_THROW(TFrameServer(pics, nullptr, 1, 65535, 65535, {.dynamic = true}), std::invalid_argument);
   TBitmap32 frame;
   EXPECT_THROW(job.GetFrame(frame, 912), std::out_of_range);
   EXPECT_THROW(job.GetFrame(frame, -1), std::out_of_range);
@@ -83,7 +86,7 @@ TEST(FrameServerTest, WorkedExampleFadeFramesAddedBetweenPictures) {
   EXPECT_EQ(Rgb(f.Pixel(31, 23)), 0x6E5A64u);  // (110, 90, 100)
   EXPECT_EQ(s.FadeIndex(), 0);
   EXPECT_EQ(s.LoadedIndex(), 1);  // the incoming picture was loaded last
-  s.GetFrame(f, 92);  // last fade frame, 17/18: 34 of 36
+  s.GetFrame(f, 92);              // last fade frame, 17/18: 34 of 36
   EXPECT_EQ(Rgb(f.Pixel(0, 0)), 0x864264u);
   s.GetFrame(f, 93);  // picture 1 at step 0, unmixed
   EXPECT_EQ(f.Pixel(0, 0), Color32(136, 64, 100));
@@ -109,10 +112,22 @@ TEST(FrameServerTest, DynamicPicturesPanInFourDirections) {
       const int u = step, v = 4 - step;
       int left = 0, top = 0;
       switch (p % 4) {  // picture 4 pans like 0, picture 5 like 1
-        case 0: left = across[u]; top = down[u]; break;
-        case 1: left = across[u]; top = down[v]; break;
-        case 2: left = across[v]; top = down[v]; break;
-        case 3: left = across[v]; top = down[u]; break;
+        case 0:
+          left = across[u];
+          top = down[u];
+          break;
+        case 1:
+          left = across[u];
+          top = down[v];
+          break;
+        case 2:
+          left = across[v];
+          top = down[v];
+          break;
+        case 3:
+          left = across[v];
+          top = down[u];
+          break;
       }
       s.GetFrame(f, p * 5 + step);
       ASSERT_EQ(f.Width(), 20);

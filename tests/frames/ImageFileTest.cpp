@@ -20,8 +20,8 @@ const TColor32 kWhite = Color32(255, 255, 255);
 std::string WhiteBmp(const test::TempDir& dir, int w, int h) {
   const size_t stride = (static_cast<size_t>(w) + 31) / 32 * 4;
   const std::string name = dir.file("white" + std::to_string(w) + "x" + std::to_string(h) + ".bmp");
-  test::WriteBytes(name, MakeBmp(w, h, {40, 1, 0, false, {0x000000, 0xFFFFFF}, {}},
-                                 std::vector<uint8_t>(stride * h, 0xFF)));
+  test::WriteBytes(name,
+                   MakeBmp(w, h, {40, 1, 0, false, {0x000000, 0xFFFFFF}, {}}, std::vector<uint8_t>(stride * h, 0xFF)));
   return name;
 }
 
@@ -93,7 +93,8 @@ TEST(ImageFileTest, FitSamplesTheNearestSourcePixel) {
   // pixel, which takes the middle of the picture, (2, 2).
   TBitmap32 five(5, 5);
   for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 5; ++x) five.SetPixel(x, y, Color32(static_cast<uint8_t>(x * 40), static_cast<uint8_t>(y * 40), 7));
+    for (int x = 0; x < 5; ++x)
+      five.SetPixel(x, y, Color32(static_cast<uint8_t>(x * 40), static_cast<uint8_t>(y * 40), 7));
   TImageFile g(Bmp24(dir, "five.bmp", five), 3, 1);
   EXPECT_EQ(g.Bitmap().Pixel(0, 0), kBlack);
   EXPECT_EQ(g.Bitmap().Pixel(1, 0), five.Pixel(2, 2));
@@ -184,7 +185,7 @@ TEST(ImageFileTest, GreyscaleAndSepiaValues) {
   sepia.Sepia();
   EXPECT_EQ(sepia.Bitmap().Pixel(3, 0), Color32(255, 255, 239));  // white: 344, 306.8, 238.9
   EXPECT_EQ(sepia.Bitmap().Pixel(4, 0), Color32(0, 0, 0));
-  EXPECT_EQ(sepia.Bitmap().Pixel(0, 0), Color32(100, 89, 69));  // red: 100.2, 89.0, 69.4
+  EXPECT_EQ(sepia.Bitmap().Pixel(0, 0), Color32(100, 89, 69));   // red: 100.2, 89.0, 69.4
   EXPECT_EQ(sepia.Bitmap().Pixel(5, 0), Color32(135, 120, 94));  // grey 100: 135.1, 120.3, 93.7
 
   // Grey first, then sepia, as a frame with both effects gets them; the bars
@@ -277,8 +278,8 @@ TEST(ImageFileTest, ExampleJpegMatchesFfmpeg) {
   if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg not installed";
   test::TempDir dir;
   const std::string src = test::SourcePath("examples/landscape.jpg");
-  auto r = test::RunCommand({"ffmpeg", "-v", "error", "-y", "-i", src, "-f", "rawvideo", "-pix_fmt", "rgb24",
-                             dir.file("l.rgb")});
+  auto r = test::RunCommand(
+      {"ffmpeg", "-v", "error", "-y", "-i", src, "-f", "rawvideo", "-pix_fmt", "rgb24", dir.file("l.rgb")});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::vector<uint8_t> ref = test::ReadBytes(dir.file("l.rgb"));
   TImageFile f(src);

@@ -61,11 +61,13 @@ TEST(JpegReaderTest, BaselineProgressiveAndGreyDecodeAtFullSize) {
 // the CMYK and YCCK encodings. Expected colours: red = (1 - C)(1 - K) × 255.
 TEST(JpegReaderTest, CmykAndYcckFilesBecomeRgb) {
   struct Case {
-    uint8_t c, m, y, k;     // as stored in an Adobe (inverted) file
-    uint8_t r, g, b;        // 200×200/255 = 156.9, 100×200/255 = 78.4, 50×200/255 = 39.2
+    uint8_t c, m, y, k;  // as stored in an Adobe (inverted) file
+    uint8_t r, g, b;     // 200×200/255 = 156.9, 100×200/255 = 78.4, 50×200/255 = 39.2
   };
-  const Case cases[] = {{255, 0, 0, 255, 255, 0, 0}, {255, 255, 255, 128, 128, 128, 128},
-                        {200, 100, 50, 255, 200, 100, 50}, {200, 100, 50, 200, 157, 78, 39}};
+  const Case cases[] = {{255, 0, 0, 255, 255, 0, 0},
+                        {255, 255, 255, 128, 128, 128, 128},
+                        {200, 100, 50, 255, 200, 100, 50},
+                        {200, 100, 50, 200, 157, 78, 39}};
   const int w = 8, h = 8 * 4;
   for (bool adobe : {true, false}) {
     std::vector<uint8_t> samples;
@@ -160,9 +162,8 @@ TEST(JpegReaderTest, TruncatedGarbledAndOversizedFilesGiveAnErrorNamingTheFile) 
 }
 
 TEST(JpegReaderTest, CutAndGarbledFilesNeverEscapeAsAnythingButEError) {
-  const std::vector<std::vector<uint8_t>> files = {
-      MakeJpeg(24, 16, 3, JCS_RGB, BlockRgb(24, 16, kRows)),
-      MakeJpeg(24, 16, 3, JCS_RGB, BlockRgb(24, 16, kRows), true)};
+  const std::vector<std::vector<uint8_t>> files = {MakeJpeg(24, 16, 3, JCS_RGB, BlockRgb(24, 16, kRows)),
+                                                   MakeJpeg(24, 16, 3, JCS_RGB, BlockRgb(24, 16, kRows), true)};
   std::mt19937 rng(99);
   int refused = 0;
   for (const auto& f : files) {

@@ -30,7 +30,7 @@ uint32_t BlockColour(int bx, int by) {
 struct TSides {
   char row0, col0;  // 't'op, 'b'ottom, 'l'eft, 'r'ight
 };
-const TSides kSides[9] = {{}, {'t', 'l'}, {'t', 'r'}, {'b', 'r'}, {'b', 'l'},
+const TSides kSides[9] = {{},         {'t', 'l'}, {'t', 'r'}, {'b', 'r'}, {'b', 'l'},
                           {'l', 't'}, {'r', 't'}, {'r', 'b'}, {'l', 'b'}};
 
 // The pixels a camera holding the picture in orientation o stores (RGB
@@ -105,15 +105,14 @@ TEST(OrientationTest, CmykPicturesTurnToo) {
       const uint8_t ink = x < 16 ? 255 : 0;
       cmyk.insert(cmyk.end(), {static_cast<uint8_t>(255 - ink), 255, 255, 255});  // Adobe's inverted form
     }
-  const std::vector<uint8_t> file =
-      WithApp1(MakeJpeg(32, 16, 4, JCS_CMYK, cmyk, false, 100), ExifWithOrientation(6));
+  const std::vector<uint8_t> file = WithApp1(MakeJpeg(32, 16, 4, JCS_CMYK, cmyk, false, 100), ExifWithOrientation(6));
   TBitmap32 out;
   ReadJpeg(file.data(), file.size(), "turned.jpg", out);
   ASSERT_EQ(out.Width(), 16);
   ASSERT_EQ(out.Height(), 32);
-  EXPECT_LE(RedOf(out.Pixel(8, 4)), 3);        // cyan: no red
+  EXPECT_LE(RedOf(out.Pixel(8, 4)), 3);  // cyan: no red
   EXPECT_GE(GreenOf(out.Pixel(8, 4)), 252);
-  EXPECT_GE(RedOf(out.Pixel(8, 28)), 252);     // no ink: white
+  EXPECT_GE(RedOf(out.Pixel(8, 28)), 252);  // no ink: white
 }
 
 // A damaged EXIF block is passed over: the picture loads as stored.

@@ -28,9 +28,10 @@ TGrayCanvas ExpectedOpacity(const std::string& text) {
   TGrayCanvas a(scratch.Width() / 2, scratch.Height() / 2);
   for (int y = 0; y < a.Height(); ++y)
     for (int x = 0; x < a.Width(); ++x)
-      a.SetPixel(x, y, static_cast<uint8_t>((scratch.Pixel(2 * x, 2 * y) + scratch.Pixel(2 * x + 1, 2 * y) +
-                                             scratch.Pixel(2 * x, 2 * y + 1) + scratch.Pixel(2 * x + 1, 2 * y + 1)) /
-                                            4));
+      a.SetPixel(x, y,
+                 static_cast<uint8_t>((scratch.Pixel(2 * x, 2 * y) + scratch.Pixel(2 * x + 1, 2 * y) +
+                                       scratch.Pixel(2 * x, 2 * y + 1) + scratch.Pixel(2 * x + 1, 2 * y + 1)) /
+                                      4));
   return a;
 }
 
@@ -38,9 +39,9 @@ TGrayCanvas ExpectedOpacity(const std::string& text) {
 uint8_t OverGrey60(int alpha) {
   switch (alpha) {
     case 0: return 60;
-    case 63: return 108;    // 63 + nearest(45.18)
-    case 127: return 157;   // 127 + nearest(30.12)
-    case 191: return 206;   // 191 + nearest(15.06)
+    case 63: return 108;   // 63 + nearest(45.18)
+    case 127: return 157;  // 127 + nearest(30.12)
+    case 191: return 206;  // 191 + nearest(15.06)
     case 255: return 255;
   }
   ADD_FAILURE() << "opacity " << alpha;

@@ -43,8 +43,8 @@ TEST(PictureCorpusTest, KnownFilesLoadAtTheirSizeOrAreRefusedForTheirReason) {
   const auto files = CorpusFiles();
   struct Expect {
     const char* name;
-    int width, height;     // 0 × 0: refused
-    const char* reason;    // part of the refusal
+    int width, height;   // 0 × 0: refused
+    const char* reason;  // part of the refusal
   };
   // Sizes from how make_picture_corpus.cpp builds each file; a quarter turn
   // swaps them.
@@ -59,7 +59,7 @@ TEST(PictureCorpusTest, KnownFilesLoadAtTheirSizeOrAreRefusedForTheirReason) {
       {"exif-truncated-ifd.jpg", 24, 16, ""},  // garbled: upright
       {"exif-looping-chain.jpg", 24, 16, ""},
       {"exif-cut-short.jpg", 24, 16, ""},
-      {"xmp-then-exif.jpg", 16, 24, ""},       // the XMP segment is passed over
+      {"xmp-then-exif.jpg", 16, 24, ""},  // the XMP segment is passed over
       {"cmyk-adobe.jpg", 16, 8, ""},
       {"bmp-core-os2.bmp", 9, 5, ""},
       {"bmp-rle4.bmp", 9, 5, ""},

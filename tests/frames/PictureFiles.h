@@ -75,9 +75,8 @@ inline std::vector<uint8_t> MakeBmp(int width, int height, const BmpLayout& l, c
 // Encodes 8-bit samples (components per pixel as the colour space needs) with
 // libjpeg. Adobe's marker is written for CMYK, as libjpeg always does.
 inline std::vector<uint8_t> MakeJpeg(int width, int height, int components, J_COLOR_SPACE space,
-                                     const std::vector<uint8_t>& samples, bool progressive = false,
-                                     int quality = 100, J_COLOR_SPACE stored = JCS_UNKNOWN,
-                                     bool adobeMarker = true) {
+                                     const std::vector<uint8_t>& samples, bool progressive = false, int quality = 100,
+                                     J_COLOR_SPACE stored = JCS_UNKNOWN, bool adobeMarker = true) {
   jpeg_compress_struct c;
   jpeg_error_mgr err;
   c.err = jpeg_std_error(&err);

@@ -22,8 +22,8 @@ namespace {
 // The frames of a video as ffmpeg decodes them, each 3 × w × h bytes of RGB,
 // top row first. Empty placeholder chunks are passed through untouched.
 std::vector<std::vector<uint8_t>> DecodeFrames(const std::string& avi, int w, int h) {
-  CommandResult r = RunCommand({"ffmpeg", "-v", "error", "-i", avi, "-fps_mode", "passthrough", "-f", "rawvideo",
-                                "-pix_fmt", "rgb24", "-"});
+  CommandResult r = RunCommand(
+      {"ffmpeg", "-v", "error", "-i", avi, "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   std::vector<std::vector<uint8_t>> frames;
@@ -227,7 +227,8 @@ TEST(VideoMakerThd, MissingPictureEndsTheThreadWithTheWriterOpen) {
   ASSERT_EQ(run.reports.size(), 2u);  // the start and frame 0; no final report
 
   // A failure later in the list leaves Position at the last frame written.
-  MakerRun later(dir.file("m2.avi"), {SourcePath("examples/bars.bmp"), SourcePath("examples/wide.jpg"), dir.file("x.bmp")});
+  MakerRun later(dir.file("m2.avi"),
+                 {SourcePath("examples/bars.bmp"), SourcePath("examples/wide.jpg"), dir.file("x.bmp")});
   later.thread->Options.singleFrame = true;
   later.Go();
   EXPECT_TRUE(later.thread->HasFatalError());

@@ -33,7 +33,8 @@ TEST(LangFileCorpus, EveryFileIsRefusedOrAppliedWithoutFault) {
   for (const char* name : {"shipped-0000040C.SPK", "small-rev1.SPK", "small-rev4.SPK", "revision-0.SPK",
                            "odd-flags.SPK", "count-huge.SPK", "trailer-garbled.SPK"})
     EXPECT_TRUE(runs[name].applied) << name;
-  for (const char* name : {"wrong-signature.SPK", "header-only.SPK", "empty.SPK", "five-records.SPK", "count-negative.SPK"})
+  for (const char* name :
+       {"wrong-signature.SPK", "header-only.SPK", "empty.SPK", "five-records.SPK", "count-negative.SPK"})
     EXPECT_FALSE(runs[name].applied) << name;
   EXPECT_FALSE(runs["wrong-signature.SPK"].opened);
   EXPECT_EQ(runs["revision-5.SPK"].refusal, "Format not supported in this revision");

@@ -9,9 +9,9 @@
 #include "localization/FakeComponents.h"
 #include "localization/StoreBytes.h"
 #include "platform/registry/Registry.h"
-#include "support/VersionInfo.h"
 #include "support/Errors.h"
 #include "support/SettingsStore.h"
+#include "support/VersionInfo.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;
@@ -109,7 +109,7 @@ TEST(ProbeLanguages, TableAndLocalesMatchOneAnother) {
 
 TEST_F(LangList, ScanListsProbedLanguagesAndTheirVariantsInOrder) {
   Write("SDM_0000040C.SPK", 0x040C, "Français", "Slidomat FR");
-  Write("SDM_0002040C.SPK", 0x040C, "Français 2", "x");  // no variant 1 before it
+  Write("SDM_0002040C.SPK", 0x040C, "Français 2", "x");                     // no variant 1 before it
   WriteBytes(Lang("SDM_00000407.SPK"), Store("Xol LANGUAGE FILX", 6, {}));  // wrong signature
   Write("SDM_00010407.SPK", 0x0407, "Deutsch", "Slidomat DE");
   Write("SDM_00001234.SPK", 0x1234, "Unknown", "x");  // not a probed language
@@ -175,7 +175,8 @@ TEST_F(LangList, SwitchingAsksFirstAndAppliesAgainOnTheSameChoice) {
   list.SetLanguageIndex(0);
   prog.main->strings[P::Caption] = "changed meanwhile";
   list.SetLanguageIndex(0);
-  EXPECT_EQ(asked, (std::vector<std::pair<int32_t, int32_t>>{{0, 0x040C}, {0, 0x0407}, {0x0407, 0x040C}, {0x040C, 0x040C}}));
+  EXPECT_EQ(asked,
+            (std::vector<std::pair<int32_t, int32_t>>{{0, 0x040C}, {0, 0x0407}, {0x0407, 0x040C}, {0x040C, 0x040C}}));
   EXPECT_EQ(prog.main->strings[P::Caption], "Slidomat FR");
   EXPECT_EQ(afterCalls, 3);
 
@@ -281,8 +282,10 @@ TEST_F(LangList, FirstActivationWritesTheSourceFileOnlyWhenAsked) {
   EXPECT_EQ(list.Count(), 1);
   EXPECT_EQ(prog.main->strings[P::Caption], "Slidomat FR") << "the remembered language is restored";
 
-  for (const std::string arg : {"-co", "-CO", "/co", "/Co", "-compile"}) EXPECT_TRUE(IsSourceLanguageSwitch(arg)) << arg;
-  for (const std::string arg : {"co", "", "--co", "/common/pictures", "x-co"}) EXPECT_FALSE(IsSourceLanguageSwitch(arg)) << arg;
+  for (const std::string arg : {"-co", "-CO", "/co", "/Co", "-compile"})
+    EXPECT_TRUE(IsSourceLanguageSwitch(arg)) << arg;
+  for (const std::string arg : {"co", "", "--co", "/common/pictures", "x-co"})
+    EXPECT_FALSE(IsSourceLanguageSwitch(arg)) << arg;
 
   TFakeProgram english;
   english.main->font.charset = 0;

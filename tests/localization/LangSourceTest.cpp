@@ -6,12 +6,12 @@
 #include <map>
 #include <set>
 
-#include "localization/LanguageList.h"
-#include "localization/TextStorage.h"
 #include "localization/FakeComponents.h"
+#include "localization/LanguageList.h"
 #include "localization/StoreBytes.h"
-#include "support/VersionInfo.h"
+#include "localization/TextStorage.h"
 #include "support/Errors.h"
+#include "support/VersionInfo.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;
@@ -63,9 +63,8 @@ TEST(LangSource, CompilesToTheRecordsOfALanguageFile) {
   TempDir dir;
   WriteLanguageFile(src, dir.file("SDM_0000040C.SPK"));
 
-  TLangFileBytes want =
-      TLangFileBytes::Header(4, 0x040C, "Français", "Langue", "French", PackVersion("1.2.3.4"), "Arial", 238, 9,
-                             Str("BM flag"));
+  TLangFileBytes want = TLangFileBytes::Header(4, 0x040C, "Français", "Langue", "French", PackVersion("1.2.3.4"),
+                                               "Arial", 238, 9, Str("BM flag"));
   want.records[4] = Record(4, Str("made by hand\r\nsecond line\r\n"));
   want.records[10] = Record(513, {});  // no ImeName line
   want.Entry(4, "MainDlg", 0x21, "Slidomat", 0, "", 0, "", 0, 529);
@@ -78,7 +77,8 @@ TEST(LangSource, CompilesToTheRecordsOfALanguageFile) {
   TLangSource back = ReadLanguageFile(dir.file("SDM_0000040C.SPK"));
   back.flagFile = "flag.bmp";
   const std::string again = FormatLangSource(back);
-  EXPECT_NE(again.find("MainDlg.go_btn.Hint=Démarrer \\\\ maintenant\\n\nMainDlg.go_btn.ShowHint=0\n"), std::string::npos)
+  EXPECT_NE(again.find("MainDlg.go_btn.Hint=Démarrer \\\\ maintenant\\n\nMainDlg.go_btn.ShowHint=0\n"),
+            std::string::npos)
       << again;
   TLangSource reparsed = ParseLangSource(again, "again.txt");
   EXPECT_EQ(reparsed.flagFile, "flag.bmp");
@@ -127,17 +127,20 @@ TEST(ShippedTranslations, CoverEveryTextOfTheEnglishFile) {
   // Texts a language may share with English; any other unchanged line is
   // one the translator missed.
   const std::map<std::string, std::set<std::string>> same = {
-      {"french", {"MainDlg.photo_grp.Caption", "MainDlg.codecs_grp.Caption", "MainDlg.options_grp.Caption",
-                  "MainDlg.exp_btn.Caption", "ProcessSuccessDlg.dvd_btn.Caption", "SettingsDlg.ok_btn.Caption",
-                  "MainDlg.main_ts.Items[35]", "MainDlg.main_ts.Items[38]", "MainDlg.main_ts.Items[39]",
-                  "MainDlg.main_ts.Items[45]", "AboutDlg.ok_btn.Caption", "ReorderDlg.lst.Items[0]",
-                  "ReorderDlg.lst.Items[2]", "CodecConfigDlg.ok_btn.Caption", "CodecAboutDlg.ok_btn.Caption"}},
-      {"german", {"MainDlg.codecs_grp.Caption", "MainDlg.Sepia1.Caption", "ProcessSuccessDlg.dvd_btn.Caption",
-                  "SettingsDlg.ok_btn.Caption", "MainDlg.main_ts.Items[39]", "MainDlg.main_ts.Items[45]",
-                  "MainDlg.main_ts.Items[46]", "AboutDlg.ok_btn.Caption", "ReorderDlg.lst.Items[0]",
-                  "ReorderDlg.lst.Items[1]", "CodecConfigDlg.ok_btn.Caption", "CodecAboutDlg.ok_btn.Caption"}},
-      {"spanish", {"MainDlg.Sepia1.Caption", "ProcessSuccessDlg.dvd_btn.Caption", "MainDlg.main_ts.Items[37]",
-                   "ReorderDlg.lst.Items[0]"}},
+      {"french",
+       {"MainDlg.photo_grp.Caption", "MainDlg.codecs_grp.Caption", "MainDlg.options_grp.Caption",
+        "MainDlg.exp_btn.Caption", "ProcessSuccessDlg.dvd_btn.Caption", "SettingsDlg.ok_btn.Caption",
+        "MainDlg.main_ts.Items[35]", "MainDlg.main_ts.Items[38]", "MainDlg.main_ts.Items[39]",
+        "MainDlg.main_ts.Items[45]", "AboutDlg.ok_btn.Caption", "ReorderDlg.lst.Items[0]", "ReorderDlg.lst.Items[2]",
+        "CodecConfigDlg.ok_btn.Caption", "CodecAboutDlg.ok_btn.Caption"}},
+      {"german",
+       {"MainDlg.codecs_grp.Caption", "MainDlg.Sepia1.Caption", "ProcessSuccessDlg.dvd_btn.Caption",
+        "SettingsDlg.ok_btn.Caption", "MainDlg.main_ts.Items[39]", "MainDlg.main_ts.Items[45]",
+        "MainDlg.main_ts.Items[46]", "AboutDlg.ok_btn.Caption", "ReorderDlg.lst.Items[0]", "ReorderDlg.lst.Items[1]",
+        "CodecConfigDlg.ok_btn.Caption", "CodecAboutDlg.ok_btn.Caption"}},
+      {"spanish",
+       {"MainDlg.Sepia1.Caption", "ProcessSuccessDlg.dvd_btn.Caption", "MainDlg.main_ts.Items[37]",
+        "ReorderDlg.lst.Items[0]"}},
   };
   for (const auto& [language, allowed] : same) {
     SCOPED_TRACE(language);
@@ -197,8 +200,8 @@ TEST(ShippedTranslations, BuiltFilesAreListedAndAppliedFromTheProgramFolder) {
     std::vector<uint8_t> bmp;
     ASSERT_TRUE(list.LoadFlag(langId, bmp));
     WriteBytes(dir.file("flag.bmp"), bmp);
-    const CommandResult r = RunCommand(
-        {"ffmpeg", "-v", "error", "-i", dir.file("flag.bmp"), "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    const CommandResult r =
+        RunCommand({"ffmpeg", "-v", "error", "-i", dir.file("flag.bmp"), "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
     ASSERT_EQ(r.status, 0) << r.err;
     ASSERT_EQ(r.out.size(), 30u * 20u * 3u);
     std::vector<int> got;

@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "localization/TextStorage.h"
 #include "localization/FakeComponents.h"
 #include "localization/StoreBytes.h"
+#include "localization/TextStorage.h"
 #include "support/Errors.h"
 #include "support/UserInteraction.h"
 #include "testsupport/TestSupport.h"
@@ -53,9 +53,9 @@ TEST_F(LanguageRecord, PathsJoinNamesAndSkipExcludedOnes) {
   TPathList list;
   TLanguageRecord::CollectComponents("", list, {}, prog.root);
   // A nameless component adds nothing and its components start afresh.
-  EXPECT_EQ(Paths(list), (Lines{"MainDlg", "MainDlg.go_btn", "MainDlg.res_lst", "MainDlg.codecs_cmb",
-                                "MainDlg.sound_txt", "MainDlg.notes_mem", "subtitle_lbl", "ReorderDlg",
-                                "ReorderDlg.lst"}));
+  EXPECT_EQ(Paths(list),
+            (Lines{"MainDlg", "MainDlg.go_btn", "MainDlg.res_lst", "MainDlg.codecs_cmb", "MainDlg.sound_txt",
+                   "MainDlg.notes_mem", "subtitle_lbl", "ReorderDlg", "ReorderDlg.lst"}));
   EXPECT_EQ(list[1].second.get(), prog.go.get());
 
   list.clear();
@@ -162,7 +162,7 @@ TEST_F(LanguageRecord, RevisionZeroFilesApplyNonEmptyTextsByKind) {
   f.Text(0, "Auflösung");
   f.Text(0, "klein\r\nmittel\r\ngroß");
   f.Text(12, "MainDlg.codecs_cmb");
-  f.Text(0, "kept aside");  // kind 12: consumed, not applied
+  f.Text(0, "kept aside");     // kind 12: consumed, not applied
   f.Text(99, "unknown kind");  // ignored; the next record is a path again
   f.Text(13, "MainDlg");
   f.Text(0, "Menü");
@@ -247,7 +247,7 @@ TEST_F(LanguageRecord, TheTextStorageIsTranslatedLikeAList) {
 TEST_F(LanguageRecord, SourceLanguageFileHoldsEveryComponentWithText) {
   prog.go->strings[P::Hint] = "Start the job";
   prog.go->ints[P::ShowHint] = 0;
-  prog.edit->strings[P::Text] = "  \t";  // blank: nothing to translate
+  prog.edit->strings[P::Text] = "  \t";        // blank: nothing to translate
   prog.list->strings[P::Hint] = "Frame size";  // no ShowHint property: shown
   TLanguageRecord rec(4, prog.root);
   rec.LangId = 0;

@@ -51,8 +51,7 @@ TEST(Storefile, WritesSignatureCountAndRecordsByteForByte) {
   }  // closing writes the count
   // Until the store is closed the header still says 0.
   EXPECT_EQ(afterFirst, Store("SIG", 0, {Record(7, Str("abc"))}));
-  EXPECT_EQ(ReadBytes(file),
-            Store("SIG", 3, {Record(7, Str("abc")), Record(0x21, {4, 3, 2, 0x81}), Record(0, {})}));
+  EXPECT_EQ(ReadBytes(file), Store("SIG", 3, {Record(7, Str("abc")), Record(0x21, {4, 3, 2, 0x81}), Record(0, {})}));
 
   // Reopened, appends go after the existing records, only once at the end.
   TOpenStore s(file, "SIG");

@@ -12,8 +12,8 @@
 #include "project/U_ProjectFile.h"
 #include "project/U_SlideProject.h"
 #include "support/Errors.h"
-#include "support/U_Log.h"
 #include "support/SettingsStore.h"
+#include "support/U_Log.h"
 #include "support/UserInteraction.h"
 #include "testsupport/TestSupport.h"
 
@@ -67,9 +67,7 @@ std::string DibEntry(TBmpToAvi& avi) {
   return "DIB ";
 }
 
-int VideoPackets(const std::string& file) {
-  return static_cast<int>(ProbePackets(file, "v:0").size());
-}
+int VideoPackets(const std::string& file) { return static_cast<int>(ProbePackets(file, "v:0").size()); }
 
 }  // namespace
 
@@ -182,15 +180,22 @@ TEST_F(JobControl, FinishedJobLogsItsSettingsAndEndsIdle) {
   EXPECT_EQ(job->LastEnd(), TJobEnd::Finished);
   EXPECT_EQ(ui.finished, std::vector<std::string>{out});
   EXPECT_EQ(ui.messages, std::vector<std::string>{});
-  const std::vector<std::string> expected{
-      "Info Start Encoding",        "Info Resolution : 320x240", "Info FPS : 15",
-      "Info Time per Picture : 3000 ms", "Info FCC : DIB ",      "Info OSD : No",
-      "Info Dynamic Pictures : No", "Info XFade : No",           "Info Single Frame mode : Yes",
-      "Info Processing Terminated"};
+  const std::vector<std::string> expected{"Info Start Encoding",
+                                          "Info Resolution : 320x240",
+                                          "Info FPS : 15",
+                                          "Info Time per Picture : 3000 ms",
+                                          "Info FCC : DIB ",
+                                          "Info OSD : No",
+                                          "Info Dynamic Pictures : No",
+                                          "Info XFade : No",
+                                          "Info Single Frame mode : Yes",
+                                          "Info Processing Terminated"};
   auto lines = LogLines();
   lines.erase(std::remove_if(lines.begin(), lines.end(),
-                             [](const std::string& l) { return l.find("Files count") != std::string::npos ||
-                                                               l.find("files to be added") != std::string::npos; }),
+                             [](const std::string& l) {
+                               return l.find("Files count") != std::string::npos ||
+                                      l.find("files to be added") != std::string::npos;
+                             }),
               lines.end());
   EXPECT_EQ(lines, expected);
   EXPECT_EQ(GetSetting("LastFCC"), "DIB ");
@@ -407,8 +412,8 @@ TEST_F(JobControl, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsDeleted) {
     fs::create_hard_link(input, dir.file("links/hard-" + name));
     // The file itself, through a symbolic link, by a hard link, by a path
     // with a detour: all the same file.
-    for (const std::string& output : {input, dir.file("links/sym-" + name), dir.file("links/hard-" + name),
-                                      dir.file("links/../" + name)}) {
+    for (const std::string& output :
+         {input, dir.file("links/sym-" + name), dir.file("links/hard-" + name), dir.file("links/../" + name)}) {
       SCOPED_TRACE(output);
       ui.messages.clear();
       project.SetOutputPath(output);

@@ -38,9 +38,9 @@ TEST(ProjectFile, SaveWritesHeaderThenPicturesWithCrLfAndOnlyDifferingCaptions) 
   LoggedProject p;
   const std::string a = Picture(dir, "IMG_0001.jpg"), b = Picture(dir, "IMG_0002.jpg"), c = Picture(dir, "c.bmp");
   p.project.AddPicture(a + "\tArrival at the harbour");
-  p.project.AddPicture(b);                        // caption is the file name: not written
-  p.project.AddPicture(c + "\tC.BMP");            // differs in case only: written
-  p.project.AddPicture(a + "\tleft\tright");      // a TAB inside the caption
+  p.project.AddPicture(b);                    // caption is the file name: not written
+  p.project.AddPicture(c + "\tC.BMP");        // differs in case only: written
+  p.project.AddPicture(a + "\tleft\tright");  // a TAB inside the caption
   p.project.ToggleGreyscale();
   p.project.SetOutputPath("/videos/holiday.avi");
 

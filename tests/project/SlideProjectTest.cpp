@@ -91,9 +91,9 @@ TEST(ResolutionRuleTest, NumbersAroundTheFirstLowerCaseX) {
   struct Case {
     const char* text;
     int w, h;
-  } cases[] = {{"720x576", 720, 576}, {"320x240", 320, 240}, {"", 640, 480},       {"720576", 640, 480},
-               {"abcx576", 640, 576}, {"720x", 720, 480},    {"320X240", 640, 480}, {"1x2x3", 1, 480},
-               {"x", 640, 480}};
+  } cases[] = {{"720x576", 720, 576}, {"320x240", 320, 240}, {"", 640, 480},
+               {"720576", 640, 480},  {"abcx576", 640, 576}, {"720x", 720, 480},
+               {"320X240", 640, 480}, {"1x2x3", 1, 480},     {"x", 640, 480}};
   for (const Case& c : cases) {
     int32_t w = 0, h = 0;
     ParseResolution(c.text, w, h);
@@ -279,23 +279,22 @@ TEST_F(SlideProjectTest, SoundDurationRoundsHalvesToEven) {
 TEST_F(SlideProjectTest, AddPictureChecksTheFileAndItsExtension) {
   test::TempDir dir;
   for (const char* n : {"a.JPG", "b.Jpeg", "c.bmp", "d.gif", "e.png"}) test::WriteText(dir.file(n), "");
-  project.AddFiles({dir.file("a.JPG"), dir.file("b.Jpeg") + "\tHarbour\tat dusk", dir.file("c.bmp"),
-                    dir.file("d.gif"), dir.file("e.png"), dir.file("missing.jpg"), dir.path().string() + "/", ""});
+  project.AddFiles({dir.file("a.JPG"), dir.file("b.Jpeg") + "\tHarbour\tat dusk", dir.file("c.bmp"), dir.file("d.gif"),
+                    dir.file("e.png"), dir.file("missing.jpg"), dir.path().string() + "/", ""});
   ASSERT_EQ(project.PictureCount(), 3);
   EXPECT_EQ(project.PictureList()[0], dir.file("a.JPG"));
   EXPECT_EQ(project.CaptionList()[0], "a.JPG");
   EXPECT_EQ(project.PictureList()[1], dir.file("b.Jpeg"));
   EXPECT_EQ(project.CaptionList()[1], "Harbour\tat dusk");  // only the first TAB separates
   EXPECT_EQ(project.CaptionList()[2], "c.bmp");
-  const std::vector<std::string> expected = {
-      "1 Files count : 0",
-      "1 8 files to be added",
-      "2 File not supported : " + dir.file("d.gif"),
-      "2 File not supported : " + dir.file("e.png"),
-      "2 File not found : " + dir.file("missing.jpg"),
-      "2 File not found : " + dir.path().string() + "/",
-      "2 File not found : ",
-      "1 Files count : 3"};
+  const std::vector<std::string> expected = {"1 Files count : 0",
+                                             "1 8 files to be added",
+                                             "2 File not supported : " + dir.file("d.gif"),
+                                             "2 File not supported : " + dir.file("e.png"),
+                                             "2 File not found : " + dir.file("missing.jpg"),
+                                             "2 File not found : " + dir.path().string() + "/",
+                                             "2 File not found : ",
+                                             "1 Files count : 3"};
   EXPECT_EQ(log, expected);
 }
 
@@ -312,10 +311,10 @@ TEST_F(SlideProjectTest, ListEditsKeepCaptionsWithTheirPictures) {
     for (int i = 0; i < std::min(p.Count(), c.Count()); ++i)
       if (p[i] != "/p/" + c[i] + ".jpg") ++mismatches;
   });
-  project.MovePicture(0, 3);      // b c d a
-  project.ExchangePictures(0, 1);  // c b d a
+  project.MovePicture(0, 3);                  // b c d a
+  project.ExchangePictures(0, 1);             // c b d a
   project.InsertPicture(2, "/p/e.jpg", "e");  // c b e d a
-  project.DeletePicture(0);        // b e d a
+  project.DeletePicture(0);                   // b e d a
   project.SetCaption(1, "e");
   EXPECT_EQ(mismatches, 0);
   EXPECT_EQ(notices, 4);

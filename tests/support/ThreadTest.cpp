@@ -4,9 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 #include <vector>
-#include <stdexcept>
 
 namespace sdm {
 namespace {

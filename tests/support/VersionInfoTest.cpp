@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cctype>
 
-
 #include "support/U_SysUtils.h"
 #include "testsupport/TestSupport.h"
 
@@ -23,7 +22,8 @@ std::string ProjectVersion() {
   const size_t at = cmake.find(key);
   if (at == std::string::npos) return "?";
   std::string v;
-  for (size_t i = at + key.size(); i < cmake.size() && (std::isdigit(static_cast<unsigned char>(cmake[i])) || cmake[i] == '.'); ++i)
+  for (size_t i = at + key.size();
+       i < cmake.size() && (std::isdigit(static_cast<unsigned char>(cmake[i])) || cmake[i] == '.'); ++i)
     v += cmake[i];
   while (std::count(v.begin(), v.end(), '.') < 3) v += ".0";
   return v;
@@ -74,7 +74,9 @@ TEST(Version, OtherFiles) {
 
   // A program file of ours found by its record, here placed across the
   // boundary of the pieces the search reads.
-  std::string elf = "\x7F" "ELF";
+  std::string elf =
+      "\x7F"
+      "ELF";
   elf += std::string((1 << 20) - 10, '\0');
   elf += std::string("\x01SDM-VERSION") + "-RECORD\x02" + "FileVersion=(3.1.4.1)\nProductName=Other\n";
   elf += std::string(100, '\0');

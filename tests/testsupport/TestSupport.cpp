@@ -83,9 +83,18 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
     pollfd fds[3];
     int n = 0;
     int outIdx = -1, errIdx = -1, inIdx = -1;
-    if (outOpen) { fds[n] = {outPipe[0], POLLIN, 0}; outIdx = n++; }
-    if (errOpen) { fds[n] = {errPipe[0], POLLIN, 0}; errIdx = n++; }
-    if (inFd >= 0) { fds[n] = {inFd, POLLOUT, 0}; inIdx = n++; }
+    if (outOpen) {
+      fds[n] = {outPipe[0], POLLIN, 0};
+      outIdx = n++;
+    }
+    if (errOpen) {
+      fds[n] = {errPipe[0], POLLIN, 0};
+      errIdx = n++;
+    }
+    if (inFd >= 0) {
+      fds[n] = {inFd, POLLOUT, 0};
+      inIdx = n++;
+    }
     if (poll(fds, n, -1) < 0) {
       if (errno == EINTR) continue;
       break;
@@ -93,8 +102,10 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::string
     auto drain = [&](int idx, int fd, bool& open, std::string& sink) {
       if (idx < 0 || !(fds[idx].revents & (POLLIN | POLLHUP | POLLERR))) return;
       ssize_t got = read(fd, buf, sizeof buf);
-      if (got > 0) sink.append(buf, static_cast<size_t>(got));
-      else if (got == 0 || errno != EINTR) open = false;
+      if (got > 0)
+        sink.append(buf, static_cast<size_t>(got));
+      else if (got == 0 || errno != EINTR)
+        open = false;
     };
     drain(outIdx, outPipe[0], outOpen, result.out);
     drain(errIdx, errPipe[0], errOpen, result.err);

@@ -24,17 +24,17 @@
 #include "ui/AboutDlg.h"
 #include "ui/BurnDlg.h"
 #include "ui/CodecLoadingDlg.h"
+#include "ui/ThumbnailLoaderDlg.h"
 #include "ui/U_ExpertDlg.h"
 #include "ui/U_JumpDlg.h"
-#include "ui/ThumbnailLoaderDlg.h"
 #include "ui/U_ProcessSuccess.h"
 #include "ui/U_ReorderDlg.h"
 #include "ui/U_SettingsDlg.h"
 #include "ui/UiTestSupport.h"
 #include "ui_BurnDlg.h"
+#include "ui_ThumbnailLoaderDlg.h"
 #include "ui_U_ExpertDlg.h"
 #include "ui_U_JumpDlg.h"
-#include "ui_ThumbnailLoaderDlg.h"
 #include "ui_U_ProcessSuccess.h"
 #include "ui_U_ReorderDlg.h"
 #include "ui_U_SettingsDlg.h"
@@ -133,69 +133,72 @@ TEST_F(Dialogs, OrganizeOpensOnTheClickedPictureAndWritesThroughToTheProject) {
              });
   EXPECT_EQ(Reorder().StartIndex, -1);
   // The menu item opens it with nothing selected.
-  InOrganize([&] { Form().Organize1->trigger(); }, [&](TReorderDlg& d) {
-    EXPECT_EQ(d.SelectedRow(), -1);
-    EXPECT_FALSE(d.Form()->img->isVisible());
-    EXPECT_EQ(d.Form()->sel_grp->title(), "");
-  });
+  InOrganize([&] { Form().Organize1->trigger(); },
+             [&](TReorderDlg& d) {
+               EXPECT_EQ(d.SelectedRow(), -1);
+               EXPECT_FALSE(d.Form()->img->isVisible());
+               EXPECT_EQ(d.Form()->sel_grp->title(), "");
+             });
 }
 
 TEST_F(Dialogs, OrganizeMovesDeletesAndCaptionsRowsAndTheProjectAlike) {
   Start();
   AddPictures(6);
   const std::vector<std::string> paths = Project().PictureList().Items();
-  InOrganize([&] { Form().sort_btn->click(); }, [&](TReorderDlg& d) {
-    QTableWidget* lst = d.Form()->lst;
-    // Row 1 to position 5: rows 2 … 5 move up and 1 … 5 are renumbered.
-    Select(d, 0);
-    d.Form()->pos_txt->setValue(5);
-    QTest::mouseClick(d.Form()->change_btn, Qt::LeftButton);
-    EXPECT_EQ(Captions(), (std::vector<std::string>{"c1", "c2", "c3", "c4", "c0", "c5"}));
-    EXPECT_EQ(Project().PictureList()[4], paths[0]);
-    EXPECT_EQ(Column(lst, 0), (std::vector<std::string>{"1", "2", "3", "4", "5", "6"}));
-    EXPECT_EQ(Column(lst, 1), Captions());
-    EXPECT_EQ(Column(lst, 2), Project().PictureList().Items());
-    EXPECT_EQ(d.SelectedRow(), 4);
-    // Moving to its own place does nothing.
-    QTest::mouseClick(d.Form()->change_btn, Qt::LeftButton);
-    EXPECT_EQ(Captions(), (std::vector<std::string>{"c1", "c2", "c3", "c4", "c0", "c5"}));
+  InOrganize([&] { Form().sort_btn->click(); },
+             [&](TReorderDlg& d) {
+               QTableWidget* lst = d.Form()->lst;
+               // Row 1 to position 5: rows 2 … 5 move up and 1 … 5 are renumbered.
+               Select(d, 0);
+               d.Form()->pos_txt->setValue(5);
+               QTest::mouseClick(d.Form()->change_btn, Qt::LeftButton);
+               EXPECT_EQ(Captions(), (std::vector<std::string>{"c1", "c2", "c3", "c4", "c0", "c5"}));
+               EXPECT_EQ(Project().PictureList()[4], paths[0]);
+               EXPECT_EQ(Column(lst, 0), (std::vector<std::string>{"1", "2", "3", "4", "5", "6"}));
+               EXPECT_EQ(Column(lst, 1), Captions());
+               EXPECT_EQ(Column(lst, 2), Project().PictureList().Items());
+               EXPECT_EQ(d.SelectedRow(), 4);
+               // Moving to its own place does nothing.
+               QTest::mouseClick(d.Form()->change_btn, Qt::LeftButton);
+               EXPECT_EQ(Captions(), (std::vector<std::string>{"c1", "c2", "c3", "c4", "c0", "c5"}));
 
-    // Delete: the row and the project's entry go, rows below are renumbered.
-    Select(d, 1);
-    QTest::mouseClick(d.Form()->del_btn, Qt::LeftButton);
-    EXPECT_EQ(Captions(), (std::vector<std::string>{"c1", "c3", "c4", "c0", "c5"}));
-    EXPECT_EQ(Project().PictureCount(), 5);
-    EXPECT_EQ(Column(lst, 0), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
-    EXPECT_EQ(Column(lst, 2), Project().PictureList().Items());
-    EXPECT_FALSE(d.Form()->img->isVisible());
-    EXPECT_EQ(d.Form()->sel_grp->title(), "");
-    EXPECT_EQ(d.Form()->pos_txt->maximum(), 5);
-    QTest::mouseClick(d.Form()->del_btn, Qt::LeftButton);  // nothing selected: nothing deleted
-    EXPECT_EQ(Project().PictureCount(), 5);
+               // Delete: the row and the project's entry go, rows below are renumbered.
+               Select(d, 1);
+               QTest::mouseClick(d.Form()->del_btn, Qt::LeftButton);
+               EXPECT_EQ(Captions(), (std::vector<std::string>{"c1", "c3", "c4", "c0", "c5"}));
+               EXPECT_EQ(Project().PictureCount(), 5);
+               EXPECT_EQ(Column(lst, 0), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+               EXPECT_EQ(Column(lst, 2), Project().PictureList().Items());
+               EXPECT_FALSE(d.Form()->img->isVisible());
+               EXPECT_EQ(d.Form()->sel_grp->title(), "");
+               EXPECT_EQ(d.Form()->pos_txt->maximum(), 5);
+               QTest::mouseClick(d.Form()->del_btn, Qt::LeftButton);  // nothing selected: nothing deleted
+               EXPECT_EQ(Project().PictureCount(), 5);
 
-    // The caption field takes 50 characters and refuses the 51st.
-    Select(d, 2);
-    d.Form()->txt->clear();
-    d.Form()->txt->setFocus();
-    QTest::keyClicks(d.Form()->txt, QString(51, 'x'));
-    EXPECT_EQ(d.Form()->txt->text(), QString(50, 'x'));
-    EXPECT_EQ(Project().CaptionList()[2], std::string(50, 'x'));
-    EXPECT_EQ(lst->item(2, 1)->text(), QString(50, 'x'));
-  });
+               // The caption field takes 50 characters and refuses the 51st.
+               Select(d, 2);
+               d.Form()->txt->clear();
+               d.Form()->txt->setFocus();
+               QTest::keyClicks(d.Form()->txt, QString(51, 'x'));
+               EXPECT_EQ(d.Form()->txt->text(), QString(50, 'x'));
+               EXPECT_EQ(Project().CaptionList()[2], std::string(50, 'x'));
+               EXPECT_EQ(lst->item(2, 1)->text(), QString(50, 'x'));
+             });
   EXPECT_EQ(Panel(0), "5 pictures");
 
   // A caption longer than 50 from a project file is shown whole and can be
   // shortened, not lengthened.
   Project().SetCaption(0, std::string(60, 'y'));
-  InOrganize([&] { Form().sort_btn->click(); }, [&](TReorderDlg& d) {
-    Select(d, 0);
-    EXPECT_EQ(d.Form()->txt->text(), QString(60, 'y'));
-    d.Form()->txt->setFocus();
-    d.Form()->txt->end(false);
-    QTest::keyClick(d.Form()->txt, Qt::Key_Backspace);
-    QTest::keyClicks(d.Form()->txt, "zz");
-    EXPECT_EQ(d.Form()->txt->text(), QString(59, 'y'));
-  });
+  InOrganize([&] { Form().sort_btn->click(); },
+             [&](TReorderDlg& d) {
+               Select(d, 0);
+               EXPECT_EQ(d.Form()->txt->text(), QString(60, 'y'));
+               d.Form()->txt->setFocus();
+               d.Form()->txt->end(false);
+               QTest::keyClick(d.Form()->txt, Qt::Key_Backspace);
+               QTest::keyClicks(d.Form()->txt, "zz");
+               EXPECT_EQ(d.Form()->txt->text(), QString(59, 'y'));
+             });
   EXPECT_EQ(Project().CaptionList()[0], std::string(59, 'y'));
 }
 
@@ -204,13 +207,14 @@ TEST_F(Dialogs, DeletingInOrganizeBringsTheStripBackIntoRange) {
   AddPictures(8);
   for (int i = 0; i < 3; ++i) Form().next_btn->click();
   ASSERT_EQ(Form().thumbstats_lbl->text(), "4 - 8 / 8");
-  InOrganize([&] { QTest::mouseClick(Main().ThumbSlot(4), Qt::LeftButton); }, [&](TReorderDlg& d) {
-    EXPECT_EQ(d.SelectedRow(), 7);
-    for (int i = 0; i < 3; ++i) {
-      Select(d, 0);
-      QTest::mouseClick(d.Form()->del_btn, Qt::LeftButton);
-    }
-  });
+  InOrganize([&] { QTest::mouseClick(Main().ThumbSlot(4), Qt::LeftButton); },
+             [&](TReorderDlg& d) {
+               EXPECT_EQ(d.SelectedRow(), 7);
+               for (int i = 0; i < 3; ++i) {
+                 Select(d, 0);
+                 QTest::mouseClick(d.Form()->del_btn, Qt::LeftButton);
+               }
+             });
   EXPECT_EQ(Main().FirstThumb(), 0);
   EXPECT_EQ(Form().thumbstats_lbl->text(), "1 - 5 / 5");
   EXPECT_EQ(Panel(0), "5 pictures");
@@ -226,29 +230,30 @@ TEST_F(Dialogs, ShuffleIsUniformOverPlacesAndOrders) {
   Start();
   AddPictures(4);
   constexpr int kShuffles = 2400;
-  int places[4][4] = {};             // picture c<i> seen at position p
+  int places[4][4] = {};              // picture c<i> seen at position p
   std::map<std::string, int> orders;  // each of the 24 orders
   QElapsedTimer clock;
   clock.start();
-  InOrganize([&] { Form().sort_btn->click(); }, [&](TReorderDlg& d) {
-    for (int s = 0; s < kShuffles; ++s) {
-      d.Form()->shuffle_btn->click();
-      std::string order;
-      for (int p = 0; p < 4; ++p) {
-        const std::string c = Project().CaptionList()[p];
-        places[c[1] - '0'][p]++;
-        order += c[1];
-      }
-      orders[order]++;
-    }
-    // The rows follow the project, every picture keeps its caption, and no
-    // row is left selected.
-    EXPECT_EQ(Column(d.Form()->lst, 1), Captions());
-    EXPECT_EQ(Column(d.Form()->lst, 2), Project().PictureList().Items());
-    for (int p = 0; p < 4; ++p)
-      EXPECT_EQ(ExtractFileNameW(Project().PictureList()[p]), "p" + Captions()[p].substr(1) + ".jpg");
-    EXPECT_EQ(d.SelectedRow(), -1);
-  });
+  InOrganize([&] { Form().sort_btn->click(); },
+             [&](TReorderDlg& d) {
+               for (int s = 0; s < kShuffles; ++s) {
+                 d.Form()->shuffle_btn->click();
+                 std::string order;
+                 for (int p = 0; p < 4; ++p) {
+                   const std::string c = Project().CaptionList()[p];
+                   places[c[1] - '0'][p]++;
+                   order += c[1];
+                 }
+                 orders[order]++;
+               }
+               // The rows follow the project, every picture keeps its caption, and no
+               // row is left selected.
+               EXPECT_EQ(Column(d.Form()->lst, 1), Captions());
+               EXPECT_EQ(Column(d.Form()->lst, 2), Project().PictureList().Items());
+               for (int p = 0; p < 4; ++p)
+                 EXPECT_EQ(ExtractFileNameW(Project().PictureList()[p]), "p" + Captions()[p].substr(1) + ".jpg");
+               EXPECT_EQ(d.SelectedRow(), -1);
+             });
   std::cout << "[ shuffle  ] " << kShuffles << " shuffles in " << clock.elapsed() << " ms\n";
   // Chi-square against the uniform shuffle. The bounds lie far in the tail
   // (p < 1e-8), so a fair shuffle never fails them by chance; the classic
@@ -269,12 +274,13 @@ TEST_F(Dialogs, ShuffleIsUniformOverPlacesAndOrders) {
   Form().imgreset_btn->click();
   AddPictures(2);
   int swapped = 0;
-  InOrganize([&] { Form().sort_btn->click(); }, [&](TReorderDlg& d) {
-    for (int s = 0; s < 200; ++s) {
-      d.Form()->shuffle_btn->click();
-      swapped += Captions()[0] == "c1";
-    }
-  });
+  InOrganize([&] { Form().sort_btn->click(); },
+             [&](TReorderDlg& d) {
+               for (int s = 0; s < 200; ++s) {
+                 d.Form()->shuffle_btn->click();
+                 swapped += Captions()[0] == "c1";
+               }
+             });
   EXPECT_GT(swapped, 40);
   EXPECT_LT(swapped, 160);
 }
@@ -410,10 +416,11 @@ TEST_F(DoneDialog, NoToADownloadQuestionKeepsDoneOpenAndPlayOrFolderCloseIt) {
   Main().ShowJobFinished(video);
   EXPECT_EQ(script.Pending(), 0);
   EXPECT_EQ(questions.Pending(), 0);
-  EXPECT_EQ(questions.Texts,
-            (std::vector<std::string>{
-                "BrennoDVD is required to burn CDs or DVDs. Do you want to download it now ?",
-                "Convertion to DVD requires a third party product from Xol Software. Do you want to download it now ?"}));
+  EXPECT_EQ(
+      questions.Texts,
+      (std::vector<std::string>{
+          "BrennoDVD is required to burn CDs or DVDs. Do you want to download it now ?",
+          "Convertion to DVD requires a third party product from Xol Software. Do you want to download it now ?"}));
   EXPECT_EQ(opened, std::vector<std::string>{dir.file("out/")});
   EXPECT_FALSE(fs::exists(Compilation()));
 }
@@ -421,8 +428,8 @@ TEST_F(DoneDialog, NoToADownloadQuestionKeepsDoneOpenAndPlayOrFolderCloseIt) {
 TEST_F(DoneDialog, BurnHandsTheCompilationToTheProgramFoundInTheRegistryFolderAndWaitsForIt) {
   // The vendor's program, named by its folder: it records its arguments,
   // runs a little while, then says it has finished.
-  Script(dir.file("xol/BrennoCd.exe"), "echo \"$@\" > \"" + dir.file("args") + "\"\nsleep 0.4\necho ended >> \"" +
-                                           dir.file("args") + "\"\n");
+  Script(dir.file("xol/BrennoCd.exe"),
+         "echo \"$@\" > \"" + dir.file("args") + "\"\nsleep 0.4\necho ended >> \"" + dir.file("args") + "\"\n");
   Vendor("BrennoCD", dir.file("xol"));
   ModalScript script;
   script.Then([&](QWidget*) { QTest::mouseClick(Done().Form()->burncd_btn, Qt::LeftButton); });
@@ -590,10 +597,11 @@ TEST_F(Dialogs, OrganizingDuringAJobLeavesTheJobAsItStarted) {
   const int total = Main().Job()->ProgressMax();  // the frames of three pictures
   // The strip stays clickable: the picture is deleted from the project, not
   // from the job's own list.
-  InOrganize([&] { QTest::mouseClick(Main().ThumbSlot(0), Qt::LeftButton); }, [&](TReorderDlg& d) {
-    EXPECT_EQ(d.SelectedRow(), 0);
-    QTest::mouseClick(d.Form()->del_btn, Qt::LeftButton);
-  });
+  InOrganize([&] { QTest::mouseClick(Main().ThumbSlot(0), Qt::LeftButton); },
+             [&](TReorderDlg& d) {
+               EXPECT_EQ(d.SelectedRow(), 0);
+               QTest::mouseClick(d.Form()->del_btn, Qt::LeftButton);
+             });
   EXPECT_EQ(Project().PictureCount(), 2);
   WaitForJob();
   EXPECT_EQ(Main().Job()->LastEnd(), TJobEnd::Finished) << Main().Job()->LastError();
@@ -612,8 +620,8 @@ TEST_F(Dialogs, EveryDialogHasItsSizeAndEveryCaptionFits) {
   d.Reorder->Fill();
   d.Settings->Fill();
   const std::vector<std::pair<QDialog*, QSize>> fixed = {
-      {d.Jump, {441, 89}},     {d.Loader, {258, 36}},         {d.Settings, {394, 437}},
-      {d.Expert, {280, 67}},   {d.ProcessSuccess, {300, 121}}, {d.ProcessSuccess->Brenno, {201, 91}},
+      {d.Jump, {441, 89}},   {d.Loader, {258, 36}},          {d.Settings, {394, 437}},
+      {d.Expert, {280, 67}}, {d.ProcessSuccess, {300, 121}}, {d.ProcessSuccess->Brenno, {201, 91}},
       {d.Load, {225, 29}},
   };
   for (const auto& [dialog, size] : fixed) {

@@ -14,21 +14,21 @@
 #include <map>
 #include <set>
 
-#include "localization/TextStorage.h"
 #include "localization/LangSource.h"
+#include "localization/TextStorage.h"
 #include "platform/registry/Registry.h"
-#include "support/VersionInfo.h"
 #include "support/SettingsStore.h"
 #include "support/U_SysUtils.h"
+#include "support/VersionInfo.h"
 #include "ui/AboutDlg.h"
 #include "ui/BurnDlg.h"
 #include "ui/CodecDlgs.h"
+#include "ui/CodecLoadingDlg.h"
 #include "ui/LanguageChoice.h"
 #include "ui/QtLangComponents.h"
+#include "ui/ThumbnailLoaderDlg.h"
 #include "ui/U_ExpertDlg.h"
 #include "ui/U_JumpDlg.h"
-#include "ui/CodecLoadingDlg.h"
-#include "ui/ThumbnailLoaderDlg.h"
 #include "ui/U_ProcessSuccess.h"
 #include "ui/U_ReorderDlg.h"
 #include "ui/U_SettingsDlg.h"
@@ -143,9 +143,9 @@ protected:
     d.About->Fill(ProgramPath());
     d.CodecConfig->Fill(mmioFOURCC('x', 'v', 'i', 'd'), "Xvid MPEG-4 Video Codec", TCompressorSettings{});
     d.CodecAbout->Fill(mmioFOURCC('D', 'I', 'B', ' '), "Uncompressed frames");
-    for (QDialog* dialog : std::vector<QDialog*>{d.About, d.Jump, d.Reorder, d.Loader, d.Settings, d.Expert,
-                                                 d.ProcessSuccess, d.ProcessSuccess->Brenno, d.Load, d.CodecConfig,
-                                                 d.CodecAbout}) {
+    for (QDialog* dialog :
+         std::vector<QDialog*>{d.About, d.Jump, d.Reorder, d.Loader, d.Settings, d.Expert, d.ProcessSuccess,
+                               d.ProcessSuccess->Brenno, d.Load, d.CodecConfig, d.CodecAbout}) {
       dialog->show();
       QCoreApplication::processEvents();
       EXPECT_EQ(CaptionsThatDoNotFit(*dialog), std::vector<std::string>{}) << dialog->objectName().toStdString();
@@ -388,9 +388,10 @@ TEST_F(Languages, LiveControlsKeepTheirSelectionAndTheirOwnFontFaces) {
     TLanguageRecord record(4, Root());
     ASSERT_TRUE(record.LoadAndApply(spk));
   };
-  apply("LangId=040E\nFontName=DejaVu Sans Mono\nCharset=238\nMinFontSize=8\n"
-        "MainDlg.res_cmb.Items[0]=a\nMainDlg.res_cmb.Items[1]=b\nMainDlg.res_cmb.Items[2]=c\n"
-        "MainDlg.res_cmb.Items[3]=d\nMainDlg.res_cmb.Items[4]=e\n");
+  apply(
+      "LangId=040E\nFontName=DejaVu Sans Mono\nCharset=238\nMinFontSize=8\n"
+      "MainDlg.res_cmb.Items[0]=a\nMainDlg.res_cmb.Items[1]=b\nMainDlg.res_cmb.Items[2]=c\n"
+      "MainDlg.res_cmb.Items[3]=d\nMainDlg.res_cmb.Items[4]=e\n");
   // Four items changed, the fifth line dropped, the selection where it was.
   ASSERT_EQ(Form().res_cmb->count(), 4);
   EXPECT_EQ(Form().res_cmb->itemText(3).toStdString(), "d");

@@ -1,14 +1,14 @@
 // The main window driven as a user drives it: clicks on its buttons and menu
 // items, answers to the boxes and pickers they open, files dropped on it.
+#include <QCheckBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QCheckBox>
 #include <QFileDialog>
-#include <QToolButton>
 #include <QMimeData>
 #include <QSlider>
 #include <QSpinBox>
 #include <QTest>
+#include <QToolButton>
 #include <QUrl>
 #include <filesystem>
 
@@ -20,8 +20,8 @@
 #include "support/SettingsStore.h"
 #include "support/U_SysUtils.h"
 #include "ui/CodecDlgs.h"
-#include "ui/GlyphButton.h"
 #include "ui/CodecLoadingDlg.h"
+#include "ui/GlyphButton.h"
 #include "ui/UiTestSupport.h"
 #include "ui_CodecAboutDlg.h"
 #include "ui_CodecConfigDlg.h"
@@ -374,10 +374,9 @@ TEST_F(MainWindow, CancelStopsEitherPhaseAndKeepsWhatWasWritten) {
   WaitForJob();
   EXPECT_EQ(Main().Job()->LastEnd(), TJobEnd::MuxAborted);
   // The cancel in the audio phase says where the complete silent video is.
-  EXPECT_EQ(script.Texts, (std::vector<std::string>{"Aborted by user.",
-                                                     "Visual options disabled due to incompatible temporal settings",
-                                                     "Aborted by user.\nThe video without sound is kept as " +
-                                                         dir.file("temp.avi")}));
+  EXPECT_EQ(script.Texts, (std::vector<std::string>{
+                              "Aborted by user.", "Visual options disabled due to incompatible temporal settings",
+                              "Aborted by user.\nThe video without sound is kept as " + dir.file("temp.avi")}));
   EXPECT_FALSE(Form().xfade_chk->isChecked());
   EXPECT_TRUE(fs::exists(dir.file("temp.avi")));
   EXPECT_FALSE(Project().SingleFrame());  // every ending ends Single Frame mode
@@ -615,7 +614,8 @@ TEST_F(MainWindow, ALanguageSwitchRebuildsTheCaptionAndTheFileFilters) {
   main_ts().Reset();
   EXPECT_EQ(Main().windowTitle().toStdString(), "Slidomat v" + GetFileVersionString(ProgramFilePath()));
   EXPECT_EQ(Main().FileDialog("JODSound")->nameFilters(), QStringList({"Fichiers MP3 (*.mp3)"}));
-  EXPECT_EQ(Main().FileDialog("JOD")->nameFilters(), QStringList({"Images Bitmap (*.bmp)", "JPEG Files (*.jpg *.jpeg)"}));
+  EXPECT_EQ(Main().FileDialog("JOD")->nameFilters(),
+            QStringList({"Images Bitmap (*.bmp)", "JPEG Files (*.jpg *.jpeg)"}));
   EXPECT_EQ(Main().FileDialog("JSD_fl")->nameFilters(), QStringList({"Projet Slidomat (*.sdm)"}));
   EXPECT_EQ(Main().FileDialog("JOD_fl")->nameFilters(), QStringList({"Projet Slidomat (*.sdm)"}));
 }
@@ -642,7 +642,7 @@ TEST_F(MainWindow, LayoutHasTheFixedClientAreaAndNamedComponents) {
   std::vector<std::string> dialogs;
   for (QDialog* d : Main().findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly))
     if (d->objectName().endsWith("Dlg")) dialogs.push_back(d->objectName().toStdString());
-  EXPECT_EQ(dialogs, (std::vector<std::string>{"AboutDlg", "JumpDlg", "ReorderDlg", "LoaderDlg", "SettingsDlg",
-                                                "ExpertDlg", "ProcessSuccessDlg", "BrennoDlg", "LoadDlg",
-                                                "CodecConfigDlg", "CodecAboutDlg"}));
+  EXPECT_EQ(dialogs,
+            (std::vector<std::string>{"AboutDlg", "JumpDlg", "ReorderDlg", "LoaderDlg", "SettingsDlg", "ExpertDlg",
+                                      "ProcessSuccessDlg", "BrennoDlg", "LoadDlg", "CodecConfigDlg", "CodecAboutDlg"}));
 }

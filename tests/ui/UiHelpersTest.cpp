@@ -10,7 +10,8 @@
 using namespace sdm;
 
 TEST(UiHelpers, ClassicFiltersBecomeQtNameFilters) {
-  EXPECT_EQ(DialogNameFilters("JPEG|*.jpeg;*.jpg|Bitmap|*.bmp"), QStringList({"JPEG (*.jpeg *.jpg)", "Bitmap (*.bmp)"}));
+  EXPECT_EQ(DialogNameFilters("JPEG|*.jpeg;*.jpg|Bitmap|*.bmp"),
+            QStringList({"JPEG (*.jpeg *.jpg)", "Bitmap (*.bmp)"}));
   // Labels that carry their own pattern list get the real one instead, since
   // Qt reads the patterns from the last parentheses.
   EXPECT_EQ(DialogNameFilters("MP3 files(*.mp3)|*.mp3"), QStringList({"MP3 files (*.mp3)"}));

@@ -1,16 +1,16 @@
 #include "ui/UiTestSupport.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGroupBox>
-#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
-#include <QToolButton>
 #include <QTest>
 #include <QTextDocumentFragment>
+#include <QToolButton>
 #include <algorithm>
 #include <filesystem>
 
@@ -85,8 +85,8 @@ ModalScript::Step ModalScript::Choose(const std::vector<std::string>& paths) {
     edit->setText(typed.trimmed());
     auto* box = dlg->findChild<QDialogButtonBox*>("buttonBox");
     ASSERT_NE(box, nullptr);
-    QAbstractButton* accept = box->button(dlg->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save
-                                                                                         : QDialogButtonBox::Open);
+    QAbstractButton* accept =
+        box->button(dlg->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save : QDialogButtonBox::Open);
     ASSERT_NE(accept, nullptr);
     ASSERT_TRUE(accept->isEnabled()) << "cannot accept " << typed.toStdString();
     accept->click();
@@ -141,10 +141,10 @@ std::vector<std::string> CaptionsThatDoNotFit(QWidget& window) {
   for (QLabel* l : window.findChildren<QLabel*>()) {
     if (l->text().isEmpty() || !l->isVisible()) continue;
     // A link is measured by the text it shows, not by its markup.
-    const QString shown = Qt::mightBeRichText(l->text()) ? QTextDocumentFragment::fromHtml(l->text()).toPlainText()
-                                                         : l->text();
-    const QRect needed = l->fontMetrics().boundingRect(QRect(0, 0, l->width(), 10000),
-                                                       l->wordWrap() ? Qt::TextWordWrap : 0, shown);
+    const QString shown =
+        Qt::mightBeRichText(l->text()) ? QTextDocumentFragment::fromHtml(l->text()).toPlainText() : l->text();
+    const QRect needed =
+        l->fontMetrics().boundingRect(QRect(0, 0, l->width(), 10000), l->wordWrap() ? Qt::TextWordWrap : 0, shown);
     if (needed.width() > l->width() || needed.height() > l->height()) bad.push_back(l->objectName().toStdString());
   }
   return bad;
@@ -174,16 +174,18 @@ void WindowTest::SetUp() {
     if (!modal || ++stuckTicks < 300) return;
     ADD_FAILURE() << "dialog " << modal->objectName().toStdString() << " (\"" << modal->windowTitle().toStdString()
                   << "\") was left open";
-    if (auto* d = qobject_cast<QDialog*>(modal)) d->reject();
-    else modal->close();
+    if (auto* d = qobject_cast<QDialog*>(modal))
+      d->reject();
+    else
+      modal->close();
   });
   watchdog.start();
 }
 
 void WindowTest::TearDown() {
   Stop();
-  for (const char* v : {"SLIDOMAT_REGISTRY_DIR", "SLIDOMAT_MACHINE_REGISTRY_DIR", "XDG_DATA_HOME", "XDG_CACHE_HOME",
-                        "SLIDOMAT_CODECS"})
+  for (const char* v :
+       {"SLIDOMAT_REGISTRY_DIR", "SLIDOMAT_MACHINE_REGISTRY_DIR", "XDG_DATA_HOME", "XDG_CACHE_HOME", "SLIDOMAT_CODECS"})
     unsetenv(v);
 }
 
@@ -227,9 +229,7 @@ std::vector<std::string> WindowTest::LogMessages() {
   return out;
 }
 
-bool WindowTest::WaitFor(const std::function<bool()>& done, int timeoutMs) {
-  return QTest::qWaitFor(done, timeoutMs);
-}
+bool WindowTest::WaitFor(const std::function<bool()>& done, int timeoutMs) { return QTest::qWaitFor(done, timeoutMs); }
 
 void WindowTest::WaitForJob() {
   ASSERT_TRUE(WaitFor([this] { return Main().Job() && !Main().Job()->Running(); }, 300000)) << "the job did not end";

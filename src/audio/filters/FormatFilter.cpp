@@ -4,7 +4,6 @@
 #include <cstring>
 #include <string>
 
-
 namespace sdm {
 
 namespace {
@@ -35,13 +34,21 @@ uint32_t DefaultChannelMask(uint32_t channels) {
 constexpr int32_t kFull = 16384, kHalfPower = 11585, kQuarterPower = 8192;
 void SpeakerWeights(int bit, int32_t& left, int32_t& right) {
   switch (bit) {
-    case 0: case 6: left = kFull, right = 0; break;                 // front left, front left of centre
-    case 1: case 7: left = 0, right = kFull; break;                 // front right, front right of centre
-    case 2: left = right = kHalfPower; break;                      // front centre
-    case 3: left = right = 0; break;                               // low frequencies
-    case 4: case 9: case 12: case 15: left = kHalfPower, right = 0; break;   // back, side and top left
-    case 5: case 10: case 14: case 17: left = 0, right = kHalfPower; break;  // back, side and top right
-    default: left = right = kQuarterPower; break;                  // back centre and top centres
+    case 0:
+    case 6: left = kFull, right = 0; break;  // front left, front left of centre
+    case 1:
+    case 7: left = 0, right = kFull; break;    // front right, front right of centre
+    case 2: left = right = kHalfPower; break;  // front centre
+    case 3: left = right = 0; break;           // low frequencies
+    case 4:
+    case 9:
+    case 12:
+    case 15: left = kHalfPower, right = 0; break;  // back, side and top left
+    case 5:
+    case 10:
+    case 14:
+    case 17: left = 0, right = kHalfPower; break;  // back, side and top right
+    default: left = right = kQuarterPower; break;  // back centre and top centres
   }
 }
 }  // namespace
@@ -87,9 +94,7 @@ TRsmpFilter::TRsmpFilter(TAbstractAudioFile* source, uint32_t targetRate, uint32
 
 TRsmpFilter::~TRsmpFilter() = default;
 
-int64_t TRsmpFilter::ToMixed(int64_t v) const {
-  return sourceChannels_ > 2 ? v / sourceChannels_ * 2 : v;
-}
+int64_t TRsmpFilter::ToMixed(int64_t v) const { return sourceChannels_ > 2 ? v / sourceChannels_ * 2 : v; }
 
 int64_t TRsmpFilter::ToOutput(int64_t v) {
   v = ToMixed(v);
@@ -145,9 +150,7 @@ bool TRsmpFilter::ReadMixed(uint8_t* buffer, int32_t& count) {
       r += static_cast<int64_t>(mixRight_[c]) * v;
     }
     // A loud centre on top of loud fronts exceeds full scale: clip, never wrap.
-    auto out = [](int64_t sum) {
-      return static_cast<int16_t>(std::clamp<int64_t>((sum + 8192) >> 14, -32768, 32767));
-    };
+    auto out = [](int64_t sum) { return static_cast<int16_t>(std::clamp<int64_t>((sum + 8192) >> 14, -32768, 32767)); };
     int16_t lr[2] = {out(l), out(r)};
     std::memcpy(buffer + 4 * f, lr, 4);
   }
@@ -199,8 +202,8 @@ bool TRsmpFilter::ReadResampled(uint8_t* buffer, int32_t& count) {
           // length ends.
           sourceEnded_ = true;
           const int64_t length = ToMixed(Source->GetPcmSize()) * (eightBit_ ? 2 : 1);
-          resampledEnd_ = std::max<int64_t>(static_cast<int64_t>(static_cast<double>(length) * Resampler->Factor()),
-                                            resampledPos_);
+          resampledEnd_ =
+              std::max<int64_t>(static_cast<int64_t>(static_cast<double>(length) * Resampler->Factor()), resampledPos_);
         }
       }
       // After the end, silence pushes the converter's tail out.
@@ -234,7 +237,8 @@ bool TRsmpFilter::ReadConverted(uint8_t* buffer, int32_t& count) {
 bool TRsmpFilter::ReadPcm(void* buffer, int32_t& count) {
   if (!supported_)
     throw EError("Unsupported PCM format: " + std::to_string(Source->GetChannels()) + " channels, " +
-                 std::to_string(Source->GetBitsPerSample()) + " bits, " + std::to_string(Source->GetSampleRate()) + " Hz");
+                 std::to_string(Source->GetBitsPerSample()) + " bits, " + std::to_string(Source->GetSampleRate()) +
+                 " Hz");
   auto* out = static_cast<uint8_t*>(buffer);
   if (count < 0) count = 0;
   if (!NeedChannelChange) return ReadConverted(out, count);

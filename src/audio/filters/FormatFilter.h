@@ -60,11 +60,11 @@ private:
   bool supported_ = true;
   bool eightBit_ = false;
   uint32_t sourceChannels_ = 0;
-  uint32_t mixChannels_ = 0;         // what the resampler sees: the source's, at most 2
+  uint32_t mixChannels_ = 0;                 // what the resampler sees: the source's, at most 2
   std::vector<int32_t> mixLeft_, mixRight_;  // per source channel, 14-bit fixed point
   bool sourceEnded_ = false;
-  int64_t resampledPos_ = 0;         // bytes of converter output delivered
-  int64_t resampledEnd_ = 0;         // ... and where the source's end lies in them
+  int64_t resampledPos_ = 0;  // bytes of converter output delivered
+  int64_t resampledEnd_ = 0;  // ... and where the source's end lies in them
   std::vector<uint8_t> inBuffer_;
   std::vector<uint8_t> outBuffer_;
   std::vector<uint8_t> temp_;   // 8-bit samples before widening

@@ -10,7 +10,7 @@ namespace sdm {
 
 namespace {
 
-constexpr int kNa = 7;                 // coefficient-interpolation bits
+constexpr int kNa = 7;  // coefficient-interpolation bits
 constexpr int kAmask = (1 << kNa) - 1;
 constexpr int kPmask = (1 << TResampler::PhaseBits) - 1;
 constexpr int kNpc = TResampler::PointsPerCrossing;
@@ -57,9 +57,11 @@ TResampleFilter DesignResampleFilter(int nmult, double rolloff, double beta) {
   // Largest coefficient (the centre) maps to 32767; (int)(x + 0.5) rounding.
   const double scale = 32767.0 / c[0];
   f.Coefs.resize(static_cast<size_t>(n));
-  for (int i = 0; i < n; ++i) f.Coefs[static_cast<size_t>(i)] = static_cast<int32_t>(c[static_cast<size_t>(i)] * scale + 0.5);
+  for (int i = 0; i < n; ++i)
+    f.Coefs[static_cast<size_t>(i)] = static_cast<int32_t>(c[static_cast<size_t>(i)] * scale + 0.5);
   f.Diffs.resize(static_cast<size_t>(n));
-  for (int i = 0; i + 1 < n; ++i) f.Diffs[static_cast<size_t>(i)] = f.Coefs[static_cast<size_t>(i + 1)] - f.Coefs[static_cast<size_t>(i)];
+  for (int i = 0; i + 1 < n; ++i)
+    f.Diffs[static_cast<size_t>(i)] = f.Coefs[static_cast<size_t>(i + 1)] - f.Coefs[static_cast<size_t>(i)];
   f.Diffs[static_cast<size_t>(n - 1)] = -f.Coefs[static_cast<size_t>(n - 1)];
   // The gain scale that makes the DC gain one: the coefficients met at an
   // integer read time, both wings, times the scale, equal 2^29 (the product,
@@ -193,7 +195,8 @@ int TResampler::Pass(int wanted, int16_t* output, int outOffset) {
     int32_t* h = history_[ch].data();
     std::memmove(h, h + consumed, sizeof(int32_t) * static_cast<size_t>(fill_ - consumed));
     for (int k = 0; k < produced; ++k)
-      output[(outOffset + k) * channels_ + ch] = static_cast<int16_t>(static_cast<uint16_t>(outSamples_[ch][static_cast<size_t>(k)]));
+      output[(outOffset + k) * channels_ + ch] =
+          static_cast<int16_t>(static_cast<uint16_t>(outSamples_[ch][static_cast<size_t>(k)]));
   }
   fill_ -= consumed;
   return produced;

@@ -30,7 +30,7 @@ TResampleFilter DesignResampleFilter(int nmult, double rolloff, double beta);
 
 class TResampler {
 public:
-  static constexpr int BlockSize = 4096;     // input samples per channel buffer
+  static constexpr int BlockSize = 4096;  // input samples per channel buffer
   static constexpr int PhaseBits = 15;
   static constexpr int PointsPerCrossing = 256;
   static constexpr int HistorySize = 4352;

@@ -9,9 +9,9 @@
 namespace sdm {
 
 struct THuffPairTable {
-  int Size = 0;      // values per coordinate (x and y run 0..Size-1); 0 = no table
-  int Linbits = 0;   // extra bits for a coordinate of 15
-  int TreeId = -1;   // which decoding tree serves the table
+  int Size = 0;     // values per coordinate (x and y run 0..Size-1); 0 = no table
+  int Linbits = 0;  // extra bits for a coordinate of 15
+  int TreeId = -1;  // which decoding tree serves the table
 };
 
 // The 32 pair tables by table_select (tables 0, 4 and 14 are not used).

@@ -17,12 +17,12 @@ inline v4sf Load(const float* p) {
 }
 
 struct THybridTables {
-  float window[4][36];   // block types 0-3 (type 2 uses the first 12)
-  float cos36[36][18];   // cos(pi / 72 (2i + 1 + 18)(2k + 1))
+  float window[4][36];  // block types 0-3 (type 2 uses the first 12)
+  float cos36[36][18];  // cos(pi / 72 (2i + 1 + 18)(2k + 1))
   // The middle half of cos36 by input line: lanes t = 0..17 are outputs
   // 9 + t, the two last lanes zero.
   alignas(16) float middle[18][20];
-  float cos12[12][6];    // cos(pi / 24 (2i + 1 + 6)(2k + 1))
+  float cos12[12][6];  // cos(pi / 24 (2i + 1 + 6)(2k + 1))
   float cs[8], ca[8];
   THybridTables() {
     for (int i = 0; i < 36; ++i) {
@@ -37,7 +37,8 @@ struct THybridTables {
       window[2][i] = i < 12 ? static_cast<float>(std::sin(M_PI / 12 * (i + 0.5))) : 0.0f;
     }
     for (int i = 0; i < 36; ++i)
-      for (int k = 0; k < 18; ++k) cos36[i][k] = static_cast<float>(std::cos(M_PI / 72 * (2 * i + 1 + 18) * (2 * k + 1)));
+      for (int k = 0; k < 18; ++k)
+        cos36[i][k] = static_cast<float>(std::cos(M_PI / 72 * (2 * i + 1 + 18) * (2 * k + 1)));
     for (int k = 0; k < 18; ++k)
       for (int t = 0; t < 20; ++t) middle[k][t] = t < 18 ? cos36[9 + t][k] : 0.0f;
     for (int i = 0; i < 12; ++i)

@@ -8,9 +8,9 @@
 #include <exception>
 #include <string>
 
-#include "audio/mpeg/U_MpegAudio.h"
 #include "audio/mpeg/HybridFilter.h"
 #include "audio/mpeg/Layer3State.h"
+#include "audio/mpeg/U_MpegAudio.h"
 
 namespace sdm {
 
@@ -43,8 +43,8 @@ const TBands kBands[9] = {
 const int kPretab[22] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 3, 3, 3, 2, 0};
 
 struct TTables {
-  float pow43[8207];  // |i|^(4/3) for every quantised magnitude a frame can carry
-  float quarter[4];   // 2^(q/4)
+  float pow43[8207];               // |i|^(4/3) for every quantised magnitude a frame can carry
+  float quarter[4];                // 2^(q/4)
   float isRatioL[7], isRatioR[7];  // MPEG-1 intensity positions 0-6
   TTables() {
     for (int i = 0; i < 8207; ++i) pow43[i] = static_cast<float>(std::pow(static_cast<double>(i), 4.0 / 3.0));
@@ -70,14 +70,11 @@ const TTables& Tab() {
 // 2^(q/4) x 32768 for a gain in quarter steps relative to the standard's
 // 2^((global_gain - 210)/4): the 16-bit full scale of the synthesis output
 // is carried here.
-inline float GainFactor(int q) {
-  return std::ldexp(Tab().quarter[q & 3], (q >> 2) + 15);
-}
+inline float GainFactor(int q) { return std::ldexp(Tab().quarter[q & 3], (q >> 2) + 15); }
 
 }  // namespace
 
 namespace {
-
 
 // First short band of the short part of a mixed block (the long part is the
 // two lowest subbands, 36 lines).

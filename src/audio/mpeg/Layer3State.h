@@ -72,7 +72,8 @@ public:
   uint32_t Peek32() const {
     if (pos_ >= 0 && pos_ + 40 <= sizeBits_) {
       const uint8_t* d = data_ + (pos_ >> 3);
-      const uint64_t w = uint64_t{d[0]} << 32 | uint64_t{d[1]} << 24 | uint64_t{d[2]} << 16 | uint64_t{d[3]} << 8 | d[4];
+      const uint64_t w =
+          uint64_t{d[0]} << 32 | uint64_t{d[1]} << 24 | uint64_t{d[2]} << 16 | uint64_t{d[3]} << 8 | d[4];
       return static_cast<uint32_t>(w >> (8 - (pos_ & 7)));
     }
     uint32_t v = 0;  // near the end (or before the start): bit by bit

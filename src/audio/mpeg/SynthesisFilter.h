@@ -27,7 +27,7 @@ private:
 
   float buf_[2][512];
   float rev_[2][512];  // each block of buf_ mirrored, for the window's sums
-  unsigned pos_ = 0;  // 9 bits, moves down by 32 after each block
+  unsigned pos_ = 0;   // 9 bits, moves down by 32 after each block
   int channels_ = 2;
 };
 

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <filesystem>
 
+#include "audio/mpeg/FastMp3Size.h"
 #include "audio/mpeg/Layer12Decoder.h"
 #include "audio/mpeg/Layer3Decoder.h"
 #include "audio/tags/U_ApeTag.h"
-#include "audio/mpeg/FastMp3Size.h"
 #include "audio/tags/U_ID3.h"
 
 namespace sdm {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "audio/U_AudioBase.h"
 #include "audio/AudioFileStream.h"
+#include "audio/U_AudioBase.h"
 #include "audio/mpeg/BaseDecoder.h"
 #include "audio/mpeg/MpegHeader.h"
 

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "audio/U_AudioBase.h"
 #include "audio/AudioFileStream.h"
+#include "audio/U_AudioBase.h"
 
 struct AVCodecContext;
 struct AVFrame;

@@ -92,9 +92,7 @@ void AppendS16(const AVFrame* frame, int channels, float floatScale, std::vector
         case AV_SAMPLE_FMT_S32: v = static_cast<int16_t>(reinterpret_cast<const int32_t*>(p)[index] >> 16); break;
         case AV_SAMPLE_FMT_S64: v = static_cast<int16_t>(reinterpret_cast<const int64_t*>(p)[index] >> 48); break;
         case AV_SAMPLE_FMT_FLT: v = ClipS16(std::lrintf(reinterpret_cast<const float*>(p)[index] * floatScale)); break;
-        case AV_SAMPLE_FMT_DBL:
-          v = ClipS16(std::lrint(reinterpret_cast<const double*>(p)[index] * floatScale));
-          break;
+        case AV_SAMPLE_FMT_DBL: v = ClipS16(std::lrint(reinterpret_cast<const double*>(p)[index] * floatScale)); break;
         default: break;
       }
       dst[static_cast<size_t>(i) * channels + c] = v;

@@ -77,9 +77,9 @@ public:
   uint32_t SampleRate = 0;
   uint32_t Channels = 0;
   uint32_t ChannelMask = 0;
-  int64_t TotalFrames = 0;     // sample frames per channel
-  int64_t FramePosition = 0;   // next sample frame Read delivers
-  int64_t BitRate = 0;         // bits per second, from the container or the size and length
+  int64_t TotalFrames = 0;    // sample frames per channel
+  int64_t FramePosition = 0;  // next sample frame Read delivers
+  int64_t BitRate = 0;        // bits per second, from the container or the size and length
   int64_t FileSize = 0;
   // Set by readers whose demuxer gives sample-exact times (one packet per
   // codec frame, times counted in samples): a seek then jumps near the
@@ -109,8 +109,8 @@ private:
   AVFrame* frame_ = nullptr;
   std::string demuxer_;
   int stream_ = -1;
-  bool flushed_ = false;     // the decoder has been told the input ended
-  bool ended_ = false;       // ... and has nothing more to give
+  bool flushed_ = false;  // the decoder has been told the input ended
+  bool ended_ = false;    // ... and has nothing more to give
   std::vector<int16_t> pending_;
   size_t pendingAt_ = 0;     // samples of pending_ already delivered
   int64_t discard_ = 0;      // sample frames still to drop before delivering

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <exception>
 
-#include "audio/tags/ReaderTags.h"
 #include "audio/AudioFileStream.h"
+#include "audio/tags/ReaderTags.h"
 
 namespace sdm {
 

@@ -7,8 +7,8 @@
 
 #include <memory>
 
-#include "audio/U_AudioBase.h"
 #include "audio/AudioFileStream.h"
+#include "audio/U_AudioBase.h"
 
 namespace sdm {
 

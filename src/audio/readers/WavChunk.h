@@ -36,7 +36,7 @@ public:
   int64_t DataStart = 0;
   bool SubChunk = false;
   int32_t ChunkKind = ckUnknown;
-  bool Complete = false;  // the whole header was there
+  bool Complete = false;            // the whole header was there
   std::unique_ptr<uint8_t[]> Data;  // never filled by the WAV reader
 };
 

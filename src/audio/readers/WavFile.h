@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "audio/U_AudioBase.h"
 #include "audio/AudioFileStream.h"
+#include "audio/U_AudioBase.h"
 #include "audio/readers/WavChunk.h"
 
 namespace sdm {

@@ -5,8 +5,8 @@
 #include <exception>
 #include <filesystem>
 
-#include "audio/tags/TagText.h"
 #include "audio/AudioFileStream.h"
+#include "audio/tags/TagText.h"
 
 namespace sdm {
 
@@ -28,8 +28,8 @@ uint64_t LE(const uint8_t* p, int bytes) {
 std::string GuidText(const uint8_t* g) {
   char text[40];
   std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(LE(g, 4)), static_cast<unsigned>(LE(g + 4, 2)), static_cast<unsigned>(LE(g + 6, 2)),
-                g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
+                static_cast<unsigned>(LE(g, 4)), static_cast<unsigned>(LE(g + 4, 2)),
+                static_cast<unsigned>(LE(g + 6, 2)), g[8], g[9], g[10], g[11], g[12], g[13], g[14], g[15]);
   return text;
 }
 
@@ -53,13 +53,15 @@ void AddAttribute(TAsfAttributes& a, const std::string& name, int type, const ui
   const std::string tag = WmaTagName(name);
   std::string text;
   switch (type) {
-    case 0: text = "=" + Utf16Text(value, length); break;                                  // string
-    case 1: text = "= Binary of length(" + std::to_string(length) + ")"; break;            // bytes
-    case 2: text = "=" + std::string(length >= 1 && LE(value, std::min<int>(4, static_cast<int>(length))) ? "1" : "0"); break;
-    case 3: text = length >= 4 ? "=" + std::to_string(LE(value, 4)) : ""; break;           // 32-bit
-    case 4: text = length >= 8 ? "=" + std::to_string(LE(value, 8)) : ""; break;           // 64-bit
-    case 5: text = length >= 2 ? "=" + std::to_string(LE(value, 2)) : ""; break;           // 16-bit
-    case 6: text = length >= 16 ? "=" + GuidText(value) : ""; break;                      // GUID
+    case 0: text = "=" + Utf16Text(value, length); break;                        // string
+    case 1: text = "= Binary of length(" + std::to_string(length) + ")"; break;  // bytes
+    case 2:
+      text = "=" + std::string(length >= 1 && LE(value, std::min<int>(4, static_cast<int>(length))) ? "1" : "0");
+      break;
+    case 3: text = length >= 4 ? "=" + std::to_string(LE(value, 4)) : ""; break;  // 32-bit
+    case 4: text = length >= 8 ? "=" + std::to_string(LE(value, 8)) : ""; break;  // 64-bit
+    case 5: text = length >= 2 ? "=" + std::to_string(LE(value, 2)) : ""; break;  // 16-bit
+    case 6: text = length >= 16 ? "=" + GuidText(value) : ""; break;              // GUID
     default: break;
   }
   if (text.empty()) text = "= Unknown data of length(" + std::to_string(length) + ")";
@@ -123,20 +125,48 @@ void ReadExtendedContent(TAsfAttributes& a, const uint8_t* p, size_t n) {
 }  // namespace
 
 std::string WmaTagName(const std::string& attribute) {
-  static const std::pair<const char*, const char*> kNames[] = {
-      {"Title", "TITLE"}, {"Author", "ARTIST"}, {"Description", "DESCRIPTION"}, {"Rating", "RATING"},
-      {"Copyright", "COPYRIGHT"}, {"Duration", "DURATION"}, {"Bitrate", "BITRATE"}, {"Seekable", "SEEKABLE"},
-      {"Stridable", "STRIDABLE"}, {"Broadcast", "BROADCAST"}, {"Use_DRM", "USEDRM"}, {"DRM_Flags", "DRMFLAGS"},
-      {"DRM_Level", "DRMLEVEL"}, {"Is_Protected", "PROTECTED"}, {"Is_Trusted", "TRUSTED"},
-      {"Signature_Name", "SIGNATURE"}, {"HasAudio", "HASAUDIO"}, {"HasImage", "HASIMAGE"},
-      {"HasScript", "HASSCRIPT"}, {"HasVideo", "HASVIDEO"}, {"CurrentBitrate", "BITRATE"},
-      {"OptimalBitrate", "OPTIMALBITRATE"}, {"WM/AlbumTitle", "ALBUM"}, {"WM/Composer", "COMPOSER"},
-      {"WM/Lyrics", "WRITER"}, {"WM/Track", "TRACK"}, {"WM/TrackNumber", "TRACKNUMBER"},
-      {"WM/PromotionURL", "WEB"}, {"WM/AlbumCoverURL", "COVERWEB"}, {"WM/Genre", "GENRE"}, {"WM/Year", "YEAR"},
-      {"WM/GenreID", "GENREID"}, {"WM/MCDI", "MCDI"}, {"BannerImageType", "BANNERIMAGETYPE"},
-      {"BannerImageData", ""}, {"BannerImageURL", "BANNERIMAGEWEB"}, {"CopyrightURL", "COPYRIGHTWEB"},
-      {"NSC_Name", "RADIONAME"}, {"NSC_Address", "RADIOADDRESS"}, {"NSC_Phone", "RADIOPHONE"},
-      {"NSC_Email", "RADIOEMAIL"}, {"NSC_Description", "RADIODESCRIPTION"}};
+  static const std::pair<const char*, const char*> kNames[] = {{"Title", "TITLE"},
+                                                               {"Author", "ARTIST"},
+                                                               {"Description", "DESCRIPTION"},
+                                                               {"Rating", "RATING"},
+                                                               {"Copyright", "COPYRIGHT"},
+                                                               {"Duration", "DURATION"},
+                                                               {"Bitrate", "BITRATE"},
+                                                               {"Seekable", "SEEKABLE"},
+                                                               {"Stridable", "STRIDABLE"},
+                                                               {"Broadcast", "BROADCAST"},
+                                                               {"Use_DRM", "USEDRM"},
+                                                               {"DRM_Flags", "DRMFLAGS"},
+                                                               {"DRM_Level", "DRMLEVEL"},
+                                                               {"Is_Protected", "PROTECTED"},
+                                                               {"Is_Trusted", "TRUSTED"},
+                                                               {"Signature_Name", "SIGNATURE"},
+                                                               {"HasAudio", "HASAUDIO"},
+                                                               {"HasImage", "HASIMAGE"},
+                                                               {"HasScript", "HASSCRIPT"},
+                                                               {"HasVideo", "HASVIDEO"},
+                                                               {"CurrentBitrate", "BITRATE"},
+                                                               {"OptimalBitrate", "OPTIMALBITRATE"},
+                                                               {"WM/AlbumTitle", "ALBUM"},
+                                                               {"WM/Composer", "COMPOSER"},
+                                                               {"WM/Lyrics", "WRITER"},
+                                                               {"WM/Track", "TRACK"},
+                                                               {"WM/TrackNumber", "TRACKNUMBER"},
+                                                               {"WM/PromotionURL", "WEB"},
+                                                               {"WM/AlbumCoverURL", "COVERWEB"},
+                                                               {"WM/Genre", "GENRE"},
+                                                               {"WM/Year", "YEAR"},
+                                                               {"WM/GenreID", "GENREID"},
+                                                               {"WM/MCDI", "MCDI"},
+                                                               {"BannerImageType", "BANNERIMAGETYPE"},
+                                                               {"BannerImageData", ""},
+                                                               {"BannerImageURL", "BANNERIMAGEWEB"},
+                                                               {"CopyrightURL", "COPYRIGHTWEB"},
+                                                               {"NSC_Name", "RADIONAME"},
+                                                               {"NSC_Address", "RADIOADDRESS"},
+                                                               {"NSC_Phone", "RADIOPHONE"},
+                                                               {"NSC_Email", "RADIOEMAIL"},
+                                                               {"NSC_Description", "RADIODESCRIPTION"}};
   for (const auto& [name, tag] : kNames)
     if (tagtext::SameText(attribute, name)) return tag;
   return attribute;
@@ -162,9 +192,12 @@ TAsfAttributes ReadAsfAttributes(const std::string& fileName) {
       if (objectSize < 24 || objectSize > header.size() - at) break;
       const uint8_t* body = p + at + 24;
       const size_t length = static_cast<size_t>(objectSize - 24);
-      if (guid == kFileProperties) ReadFileProperties(a, body, length);
-      else if (guid == kContentDescription) ReadContentDescription(a, body, length);
-      else if (guid == kExtendedContent) ReadExtendedContent(a, body, length);
+      if (guid == kFileProperties)
+        ReadFileProperties(a, body, length);
+      else if (guid == kContentDescription)
+        ReadContentDescription(a, body, length);
+      else if (guid == kExtendedContent)
+        ReadExtendedContent(a, body, length);
       at += static_cast<size_t>(objectSize);
     }
   } catch (const std::exception&) {
@@ -177,14 +210,14 @@ TWMAAudioFile::TWMAAudioFile(const std::string& fileName) : TAvAudioReader(fileN
   auto size = std::filesystem::file_size(fileName, ec);
   FileSizeValue = ec ? 0 : static_cast<int64_t>(size);
   if (!AvFormatAvailable("asf", {"wmav1", "wmav2"}))
-    throw EError("Windows Media Audio support DLL (wmvcore.dll) not found or outdated. Download the latest Microsoft "
-                 "Windows Media player.");
+    throw EError(
+        "Windows Media Audio support DLL (wmvcore.dll) not found or outdated. Download the latest Microsoft "
+        "Windows Media player.");
   int r = Av.OpenContainer(fileName, {"asf"});
   if (r < 0) throw EError("Failed to open the wm file - " + Hex8(r));
   const int outputs = Av.StreamCount();
   if (outputs > 1) throw EError("This Windows Media file contains too many outputs (" + std::to_string(outputs) + ")");
-  if (outputs == 0)
-    throw EError("Failed to get the props for output 0 - " + Hex8(AvDecoderNotFound()));
+  if (outputs == 0) throw EError("Failed to get the props for output 0 - " + Hex8(AvDecoderNotFound()));
   if (!Av.IsAudio(0)) throw EError("WMA doesn't contains Audio data");
   r = OpenAudio(0);
   if (r < 0) throw EError("Failed to get media type for output 0 - " + Hex8(r));

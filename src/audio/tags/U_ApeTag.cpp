@@ -3,8 +3,8 @@
 #include <cstring>
 #include <vector>
 
-#include "audio/tags/TagText.h"
 #include "audio/AudioFileStream.h"
+#include "audio/tags/TagText.h"
 
 namespace sdm {
 
@@ -105,7 +105,8 @@ bool TAPEV2Tag::WriteToFile() {
   } else if (Id3v1Present && size >= 128) {
     cutFrom = cutTo = size - 128;
   }
-  std::string content = old.substr(0, static_cast<size_t>(cutFrom)) + BuildTag() + old.substr(static_cast<size_t>(cutTo));
+  std::string content =
+      old.substr(0, static_cast<size_t>(cutFrom)) + BuildTag() + old.substr(static_cast<size_t>(cutTo));
   tagtext::RewriteFile(s, old, content);
   return true;
 }
@@ -116,7 +117,8 @@ bool TAPEV2Tag::RemoveFromFile() {
   std::string old = tagtext::ReadWholeFile(s);
   auto size = static_cast<int64_t>(old.size());
   if (TagOffset + TagSize > size) return true;
-  std::string content = old.substr(0, static_cast<size_t>(TagOffset)) + old.substr(static_cast<size_t>(TagOffset + TagSize));
+  std::string content =
+      old.substr(0, static_cast<size_t>(TagOffset)) + old.substr(static_cast<size_t>(TagOffset + TagSize));
   tagtext::RewriteFile(s, old, content);
   return true;
 }

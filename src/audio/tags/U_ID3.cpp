@@ -14,25 +14,24 @@ using namespace tagtext;
 // The ID3v1 genre list (0-79) and its Winamp extension (80-147), with this
 // program's own spellings of 40, 59, 67, 81, 84 and 123.
 static const char* const kGenres[Id3GenreCount] = {
-    "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz", "Metal",
-    "New Age", "Oldies", "Other", "Pop", "R&B", "Rap", "Reggae", "Rock", "Techno", "Industrial",
-    "Alternative", "Ska", "Death Metal", "Pranks", "Soundtrack", "Euro-Techno", "Ambient", "Trip-Hop", "Vocal",
-    "Jazz+Funk", "Fusion", "Trance", "Classical", "Instrumental", "Acid", "House", "Game", "Sound Clip", "Gospel",
-    "Noise", "Alt. Rock", "Bass", "Soul", "Punk", "Space", "Meditative", "Instrumental Pop", "Instrumental Rock",
-    "Ethnic", "Gothic", "Darkwave", "Techno-Industrial", "Electronic", "Pop-Folk", "Eurodance", "Dream",
-    "Southern Rock", "Comedy", "Cult", "Gangsta Rap", "Top 40", "Christian Rap", "Pop/Funk", "Jungle",
-    "Native American", "Cabaret", "New Wave", "Psychedelic", "Rave", "Showtunes", "Trailer", "Lo-Fi", "Tribal",
-    "Acid Punk", "Acid Jazz", "Polka", "Retro", "Musical", "Rock & Roll", "Hard Rock",
+    "Blues", "Classic Rock", "Country", "Dance", "Disco", "Funk", "Grunge", "Hip-Hop", "Jazz", "Metal", "New Age",
+    "Oldies", "Other", "Pop", "R&B", "Rap", "Reggae", "Rock", "Techno", "Industrial", "Alternative", "Ska",
+    "Death Metal", "Pranks", "Soundtrack", "Euro-Techno", "Ambient", "Trip-Hop", "Vocal", "Jazz+Funk", "Fusion",
+    "Trance", "Classical", "Instrumental", "Acid", "House", "Game", "Sound Clip", "Gospel", "Noise", "Alt. Rock",
+    "Bass", "Soul", "Punk", "Space", "Meditative", "Instrumental Pop", "Instrumental Rock", "Ethnic", "Gothic",
+    "Darkwave", "Techno-Industrial", "Electronic", "Pop-Folk", "Eurodance", "Dream", "Southern Rock", "Comedy", "Cult",
+    "Gangsta Rap", "Top 40", "Christian Rap", "Pop/Funk", "Jungle", "Native American", "Cabaret", "New Wave",
+    "Psychedelic", "Rave", "Showtunes", "Trailer", "Lo-Fi", "Tribal", "Acid Punk", "Acid Jazz", "Polka", "Retro",
+    "Musical", "Rock & Roll", "Hard Rock",
     // Winamp extension
-    "Folk", "Folk/Rock", "National Folk", "Swing", "Fast-Fusion", "Bebob", "Latin", "Revival", "Celtic",
-    "Bluegrass", "Avantgarde", "Gothic Rock", "Progressive Rock", "Psychedelic Rock", "Symphonic Rock",
-    "Slow Rock", "Big Band", "Chorus", "Easy Listening", "Acoustic", "Humour", "Speech", "Chanson", "Opera",
-    "Chamber Music", "Sonata", "Symphony", "Booty Bass", "Primus", "Porn Groove", "Satire", "Slow Jam", "Club",
-    "Tango", "Samba", "Folklore", "Ballad", "Power Ballad", "Rhythmic Soul", "Freestyle", "Duet", "Punk Rock",
-    "Drum Solo", "A Cappella", "Euro-House", "Dance Hall", "Goa", "Drum & Bass", "Club-House", "Hardcore",
-    "Terror", "Indie", "BritPop", "Negerpunk", "Polsk Punk", "Beat", "Christian Gangsta Rap", "Heavy Metal",
-    "Black Metal", "Crossover", "Contemporary Christian", "Christian Rock", "Merengue", "Salsa", "Thrash Metal",
-    "Anime", "JPop", "Synthpop"};
+    "Folk", "Folk/Rock", "National Folk", "Swing", "Fast-Fusion", "Bebob", "Latin", "Revival", "Celtic", "Bluegrass",
+    "Avantgarde", "Gothic Rock", "Progressive Rock", "Psychedelic Rock", "Symphonic Rock", "Slow Rock", "Big Band",
+    "Chorus", "Easy Listening", "Acoustic", "Humour", "Speech", "Chanson", "Opera", "Chamber Music", "Sonata",
+    "Symphony", "Booty Bass", "Primus", "Porn Groove", "Satire", "Slow Jam", "Club", "Tango", "Samba", "Folklore",
+    "Ballad", "Power Ballad", "Rhythmic Soul", "Freestyle", "Duet", "Punk Rock", "Drum Solo", "A Cappella",
+    "Euro-House", "Dance Hall", "Goa", "Drum & Bass", "Club-House", "Hardcore", "Terror", "Indie", "BritPop",
+    "Negerpunk", "Polsk Punk", "Beat", "Christian Gangsta Rap", "Heavy Metal", "Black Metal", "Crossover",
+    "Contemporary Christian", "Christian Rock", "Merengue", "Salsa", "Thrash Metal", "Anime", "JPop", "Synthpop"};
 
 const char* Id3GenreName(int number) { return number >= 0 && number < Id3GenreCount ? kGenres[number] : nullptr; }
 
@@ -182,43 +181,43 @@ using TIDV22 = TIDV24;
 // The enabled rows of the 2.3/2.4 frame table, in table order. Frames not
 // listed (pictures, counters, lyrics, private data...) are skipped.
 const TIDV24 kFramesV24[] = {
-    {"COMM", "COMMENTS", fkComment}, {"TALB", "ALBUM", fkText}, {"TBPM", "BPM", fkText},
-    {"TCOM", "COMPOSER", fkText}, {"TCON", "GENRE", fkText}, {"TCOP", "COPYRIGHT", fkText},
-    {"TDEN", "ENCODINGTIME", fkText}, {"TDLY", "PLAYLISTDELAY", fkText}, {"TDOR", "RELEASETIME", fkText},
-    {"TDRC", "RECORDTIME", fkText}, {"TDRL", "RELEASETIME", fkText}, {"TDTG", "TAGGINGTIME", fkText},
-    {"TENC", "ENCODER", fkText}, {"TEXT", "WRITER", fkText}, {"TFLT", "FILETYPE", fkText},
-    {"TIPL", "INVOLVEDPEOPLE", fkText}, {"TIT1", "TITLE", fkText}, {"TIT2", "TITLE", fkText},
-    {"TIT3", "SUBTITLE", fkText}, {"TKEY", "INITIALKEY", fkText}, {"TLAN", "LANGUAGE", fkText},
-    {"TLEN", "LENGTH", fkText}, {"TMCL", "CREDITS", fkText}, {"TMED", "MEDIATYPE", fkText},
-    {"TMOO", "MOOD", fkText}, {"TOAL", "TITLE", fkText}, {"TOFN", "FILENAME", fkText},
-    {"TOLY", "WRITER", fkText}, {"TOPE", "ARTIST", fkText}, {"TOWN", "OWNER", fkText},
-    {"TPE1", "ARTIST", fkText}, {"TPE2", "BAND", fkText}, {"TPE3", "PERFORMER", fkText},
-    {"TPE4", "INTERPRETER", fkText}, {"TPOS", "PARTOF", fkText}, {"TPRO", "PRODUCER", fkText},
-    {"TPUB", "PUBLISHER", fkText}, {"TRCK", "TRACK", fkText}, {"TRSN", "INETRADIO", fkText},
-    {"TRSO", "INETRADIOOWNER", fkText}, {"TSOA", "SORTORDER", fkText}, {"TSOP", "PERFORMERSORTORDER", fkText},
-    {"TSOT", "TITLESORTORDER", fkText}, {"TSRC", "ISRC", fkText}, {"TSSE", "SETTINGS", fkText},
-    {"TSST", "SUBTITLE", fkText}, {"TXXX", "USER", fkUserText}, {"TYER", "YEAR", fkText},
-    {"WCOM", "COMMERCIALWEB", fkUrl}, {"WCOP", "LEGALINFOWEB", fkUrl}, {"WOAF", "OFFICIALWEB", fkUrl},
-    {"WOAR", "ARTISTWEB", fkUrl}, {"WOAS", "AUDIOWEB", fkUrl}, {"WORS", "INETRADIOWEB", fkUrl},
-    {"WPAY", "PAYMENTWEB", fkUrl}, {"WPUB", "PUBLISHERWEB", fkUrl}, {"WXXX", "WEB", fkUserUrl},
+    {"COMM", "COMMENTS", fkComment},    {"TALB", "ALBUM", fkText},         {"TBPM", "BPM", fkText},
+    {"TCOM", "COMPOSER", fkText},       {"TCON", "GENRE", fkText},         {"TCOP", "COPYRIGHT", fkText},
+    {"TDEN", "ENCODINGTIME", fkText},   {"TDLY", "PLAYLISTDELAY", fkText}, {"TDOR", "RELEASETIME", fkText},
+    {"TDRC", "RECORDTIME", fkText},     {"TDRL", "RELEASETIME", fkText},   {"TDTG", "TAGGINGTIME", fkText},
+    {"TENC", "ENCODER", fkText},        {"TEXT", "WRITER", fkText},        {"TFLT", "FILETYPE", fkText},
+    {"TIPL", "INVOLVEDPEOPLE", fkText}, {"TIT1", "TITLE", fkText},         {"TIT2", "TITLE", fkText},
+    {"TIT3", "SUBTITLE", fkText},       {"TKEY", "INITIALKEY", fkText},    {"TLAN", "LANGUAGE", fkText},
+    {"TLEN", "LENGTH", fkText},         {"TMCL", "CREDITS", fkText},       {"TMED", "MEDIATYPE", fkText},
+    {"TMOO", "MOOD", fkText},           {"TOAL", "TITLE", fkText},         {"TOFN", "FILENAME", fkText},
+    {"TOLY", "WRITER", fkText},         {"TOPE", "ARTIST", fkText},        {"TOWN", "OWNER", fkText},
+    {"TPE1", "ARTIST", fkText},         {"TPE2", "BAND", fkText},          {"TPE3", "PERFORMER", fkText},
+    {"TPE4", "INTERPRETER", fkText},    {"TPOS", "PARTOF", fkText},        {"TPRO", "PRODUCER", fkText},
+    {"TPUB", "PUBLISHER", fkText},      {"TRCK", "TRACK", fkText},         {"TRSN", "INETRADIO", fkText},
+    {"TRSO", "INETRADIOOWNER", fkText}, {"TSOA", "SORTORDER", fkText},     {"TSOP", "PERFORMERSORTORDER", fkText},
+    {"TSOT", "TITLESORTORDER", fkText}, {"TSRC", "ISRC", fkText},          {"TSSE", "SETTINGS", fkText},
+    {"TSST", "SUBTITLE", fkText},       {"TXXX", "USER", fkUserText},      {"TYER", "YEAR", fkText},
+    {"WCOM", "COMMERCIALWEB", fkUrl},   {"WCOP", "LEGALINFOWEB", fkUrl},   {"WOAF", "OFFICIALWEB", fkUrl},
+    {"WOAR", "ARTISTWEB", fkUrl},       {"WOAS", "AUDIOWEB", fkUrl},       {"WORS", "INETRADIOWEB", fkUrl},
+    {"WPAY", "PAYMENTWEB", fkUrl},      {"WPUB", "PUBLISHERWEB", fkUrl},   {"WXXX", "WEB", fkUserUrl},
 };
 
 // The enabled rows of the 2.2 frame table, in table order.
 const TIDV22 kFramesV22[] = {
-    {"COM", "COMMENTS", fkComment}, {"TAL", "ALBUM", fkText}, {"TBP", "BPM", fkText},
-    {"TCM", "COMPOSER", fkText}, {"TCO", "GENRE", fkText}, {"TCR", "COPYRIGHT", fkText},
-    {"TDA", "DATE", fkText}, {"TDY", "PLAYLISTDELAY", fkText}, {"TEN", "ENCODER", fkText},
-    {"TFT", "FILETYPE", fkText}, {"TIM", "TIME", fkText}, {"TKE", "INITIALKEY", fkText},
-    {"TLA", "LANGUAGE", fkText}, {"TLE", "LENGTH", fkText}, {"TMT", "MEDIATYPE", fkText},
-    {"TOA", "ARTIST", fkText}, {"TOF", "FILENAME", fkText}, {"TOL", "WRITER", fkText},
-    {"TOR", "YEAR", fkText}, {"TOT", "ALBUM", fkText}, {"TP1", "ARTIST", fkText},
-    {"TP2", "BAND", fkText}, {"TP3", "PERFORMER", fkText}, {"TP4", "INTERPRETER", fkText},
-    {"TPA", "PARTOF", fkText}, {"TPB", "PUBLISHER", fkText}, {"TRC", "ISRC", fkText},
-    {"TRD", "RECORDDATE", fkText}, {"TRK", "TRACK", fkText}, {"TSI", "SIZE", fkText},
-    {"TSS", "SETTINGS", fkText}, {"TT1", "TITLE", fkText}, {"TT2", "TITLE", fkText},
-    {"TT3", "SUBTITLE", fkText}, {"TXT", "WRITER", fkText}, {"TXX", "USER", fkUserText},
-    {"TYE", "YEAR", fkText}, {"WAF", "OFFICIALWEB", fkUrl}, {"WAR", "ARTISTWEB", fkUrl},
-    {"WAS", "AUDIOWEB", fkUrl}, {"WCM", "COMMERCIALWEB", fkUrl}, {"WCP", "LEGALINFOWEB", fkUrl},
+    {"COM", "COMMENTS", fkComment}, {"TAL", "ALBUM", fkText},         {"TBP", "BPM", fkText},
+    {"TCM", "COMPOSER", fkText},    {"TCO", "GENRE", fkText},         {"TCR", "COPYRIGHT", fkText},
+    {"TDA", "DATE", fkText},        {"TDY", "PLAYLISTDELAY", fkText}, {"TEN", "ENCODER", fkText},
+    {"TFT", "FILETYPE", fkText},    {"TIM", "TIME", fkText},          {"TKE", "INITIALKEY", fkText},
+    {"TLA", "LANGUAGE", fkText},    {"TLE", "LENGTH", fkText},        {"TMT", "MEDIATYPE", fkText},
+    {"TOA", "ARTIST", fkText},      {"TOF", "FILENAME", fkText},      {"TOL", "WRITER", fkText},
+    {"TOR", "YEAR", fkText},        {"TOT", "ALBUM", fkText},         {"TP1", "ARTIST", fkText},
+    {"TP2", "BAND", fkText},        {"TP3", "PERFORMER", fkText},     {"TP4", "INTERPRETER", fkText},
+    {"TPA", "PARTOF", fkText},      {"TPB", "PUBLISHER", fkText},     {"TRC", "ISRC", fkText},
+    {"TRD", "RECORDDATE", fkText},  {"TRK", "TRACK", fkText},         {"TSI", "SIZE", fkText},
+    {"TSS", "SETTINGS", fkText},    {"TT1", "TITLE", fkText},         {"TT2", "TITLE", fkText},
+    {"TT3", "SUBTITLE", fkText},    {"TXT", "WRITER", fkText},        {"TXX", "USER", fkUserText},
+    {"TYE", "YEAR", fkText},        {"WAF", "OFFICIALWEB", fkUrl},    {"WAR", "ARTISTWEB", fkUrl},
+    {"WAS", "AUDIOWEB", fkUrl},     {"WCM", "COMMERCIALWEB", fkUrl},  {"WCP", "LEGALINFOWEB", fkUrl},
     {"WPB", "PUBLISHERWEB", fkUrl}, {"WXX", "WEB", fkUserUrl},
 };
 
@@ -305,7 +304,9 @@ void PutBE32(std::string& out, uint32_t v) {
 }
 
 // Encoding 1 text: byte-order mark, UTF-16LE, a zero character.
-std::string WideText(const std::string& s) { return std::string("\xFF\xFE", 2) + Utf8ToUtf16Le(s) + std::string(2, '\0'); }
+std::string WideText(const std::string& s) {
+  return std::string("\xFF\xFE", 2) + Utf8ToUtf16Le(s) + std::string(2, '\0');
+}
 
 }  // namespace
 
@@ -382,22 +383,19 @@ std::string TId3V2Tag::BuildTag() const {
     if (value.empty()) continue;
     std::string body;
     switch (row.kind) {
-      case fkText:
-        body = "\x01" + WideText(value);
-        break;
-      case fkUrl:
-        body = value;
-        break;
-      case fkUserUrl:
-        body = "\x01" + WideText("url") + value;
-        break;
+      case fkText: body = "\x01" + WideText(value); break;
+      case fkUrl: body = value; break;
+      case fkUserUrl: body = "\x01" + WideText("url") + value; break;
       case fkUserText:
         // A user-defined text frame needs its (here empty) description
         // before the value, or readers take the value for the description.
         body = "\x01" + WideText("") + WideText(value);
         break;
       case fkComment:
-        body = "\x01" "eng" + WideText("Comments") + WideText(value);
+        body =
+            "\x01"
+            "eng" +
+            WideText("Comments") + WideText(value);
         break;
     }
     frames += row.id;

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <string>
 
-#include "audio/U_AudioBase.h"
 #include "audio/AudioFileStream.h"
+#include "audio/U_AudioBase.h"
 
 namespace sdm {
 
@@ -24,11 +24,11 @@ int Id3GenreNumber(const std::string& name);
 
 class TId3V1Tag {
 public:
-  bool Present = false;   // a "TAG" block was found
-  int64_t Offset = 0;     // offset of the 128-byte block
+  bool Present = false;  // a "TAG" block was found
+  int64_t Offset = 0;    // offset of the 128-byte block
   int BlockSize = 128;
   std::string FileName;
-  int Version = 0;        // 1 = ID3v1, 2 = ID3v1.1
+  int Version = 0;  // 1 = ID3v1, 2 = ID3v1.1
   TTagLines Values;
 
   // True when 128 bytes could be read from the end (Present tells whether
@@ -50,8 +50,8 @@ public:
 class TId3V2Tag {
 public:
   bool Present = false;
-  int64_t Offset = 0;       // where the tag was looked for (the file start)
-  int64_t TotalSize = 0;    // header, frames, padding and footer
+  int64_t Offset = 0;     // where the tag was looked for (the file start)
+  int64_t TotalSize = 0;  // header, frames, padding and footer
   std::string FileName;
   TTagLines Values;
   uint8_t MajorVersion = 0;

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "audio/tags/TagText.h"
 #include "audio/AudioFileStream.h"
+#include "audio/tags/TagText.h"
 
 namespace sdm {
 
@@ -64,7 +64,7 @@ void AppendPage(std::string& out, const ogg_page& page) {
 }
 
 struct Source {
-  TWFileStream* stream = nullptr;  // fed block by block...
+  TWFileStream* stream = nullptr;     // fed block by block...
   const std::string* data = nullptr;  // ...or from memory
   size_t offset = 0;
   // Feeds the next 4096 bytes into the sync layer; false at the end.

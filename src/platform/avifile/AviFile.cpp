@@ -349,6 +349,8 @@ long AVIStreamFindSample(PAVISTREAM s, long pos, long flags) {
   return -1;
 }
 
-bool AVIStreamIsKeyFrame(PAVISTREAM s, long pos) { return s && AVIStreamFindSample(s, pos, FIND_KEY | FIND_PREV) == pos; }
+bool AVIStreamIsKeyFrame(PAVISTREAM s, long pos) {
+  return s && AVIStreamFindSample(s, pos, FIND_KEY | FIND_PREV) == pos;
+}
 
 }  // namespace sdm

@@ -119,9 +119,9 @@ struct TAviFile {
   uint64_t riffLimit = kDefaultRiffLimit;
   bool dataStarted = false;
   size_t headerSize = 0;
-  uint64_t riffStart = 0;   // offset of the current part's "RIFF"
-  uint64_t moviStart = 0;   // offset of the current part's "LIST" of movi
-  int riffCount = 0;        // parts started so far
+  uint64_t riffStart = 0;  // offset of the current part's "RIFF"
+  uint64_t moviStart = 0;  // offset of the current part's "LIST" of movi
+  int riffCount = 0;       // parts started so far
   uint32_t firstRiffVideoFrames = 0;
   struct TIdx1 {
     FOURCC id;

@@ -40,9 +40,9 @@ constexpr int kMaxStreams = 100;  // chunk ids have two decimal digits
 
 struct TChunk {
   FOURCC id = 0;
-  uint64_t pos = 0;     // of the header
-  uint32_t size = 0;    // as declared
-  uint64_t dataEnd = 0; // pos + 8 + size, clamped to the parent's end
+  uint64_t pos = 0;      // of the header
+  uint32_t size = 0;     // as declared
+  uint64_t dataEnd = 0;  // pos + 8 + size, clamped to the parent's end
   bool truncated = false;
   FOURCC listType = 0;  // for RIFF and LIST
 };
@@ -94,7 +94,8 @@ bool TReader::ReadChunkHeader(uint64_t pos, uint64_t parentEnd, TChunk& c) {
   c.truncated = c.dataEnd > parentEnd;
   if (c.truncated) c.dataEnd = parentEnd;
   c.listType = 0;
-  if ((c.id == kRIFF || c.id == kLIST) && c.dataEnd >= pos + 12 && ReadAt(f_, pos + 8, h + 8, 4)) c.listType = Get32(h + 8);
+  if ((c.id == kRIFF || c.id == kLIST) && c.dataEnd >= pos + 12 && ReadAt(f_, pos + 8, h + 8, 4))
+    c.listType = Get32(h + 8);
   return true;
 }
 

@@ -18,7 +18,7 @@ namespace {
 
 constexpr uint32_t kMaxChunkSize = 1u << 30;
 constexpr uint32_t kIndxSize = 24 + 16 * kSuperIndexEntries;  // AVISUPERINDEX body
-constexpr uint32_t kOdmlSize = 4 + 8 + 248;                    // "odml" + dmlh chunk
+constexpr uint32_t kOdmlSize = 4 + 8 + 248;                   // "odml" + dmlh chunk
 constexpr DWORD AVIF_HASINDEX = 0x00000010;
 
 void Append(TAviFile& f, const std::vector<uint8_t>& b) { f.out.Append(b.data(), b.size()); }
@@ -56,19 +56,19 @@ std::vector<uint8_t> BuildHeader(const TAviFile& f, uint32_t firstRiffSize) {
   // avih: MainAVIHeader.
   uint32_t usPerFrame = 0, maxBytesPerSec = 0, suggested = 0, width = 0, height = 0;
   if (video && video->info.dwRate)
-    usPerFrame = static_cast<uint32_t>((1000000ull * video->info.dwScale + video->info.dwRate / 2) / video->info.dwRate);
+    usPerFrame =
+        static_cast<uint32_t>((1000000ull * video->info.dwScale + video->info.dwRate / 2) / video->info.dwRate);
   for (const auto& s : f.streams) {
     suggested = std::max(suggested, s->maxChunk + 8);
     if (s->info.dwScale)
-      maxBytesPerSec += static_cast<uint32_t>(std::min<uint64_t>(
-          0xFFFFFFFFull / 4, static_cast<uint64_t>(s->maxChunk) * s->info.dwRate / s->info.dwScale));
+      maxBytesPerSec += static_cast<uint32_t>(
+          std::min<uint64_t>(0xFFFFFFFFull / 4, static_cast<uint64_t>(s->maxChunk) * s->info.dwRate / s->info.dwScale));
   }
   if (video) {
     width = static_cast<uint32_t>(video->info.rcFrame.right - video->info.rcFrame.left);
     height = static_cast<uint32_t>(video->info.rcFrame.bottom - video->info.rcFrame.top);
   }
-  const uint32_t totalFrames =
-      video ? (odml ? f.firstRiffVideoFrames : static_cast<uint32_t>(video->length)) : 0;
+  const uint32_t totalFrames = video ? (odml ? f.firstRiffVideoFrames : static_cast<uint32_t>(video->length)) : 0;
   PutFourCC(b, "avih");
   Put32(b, 56);
   Put32(b, usPerFrame);
@@ -119,7 +119,7 @@ std::vector<uint8_t> BuildHeader(const TAviFile& f, uint32_t firstRiffSize) {
     Put32(b, kIndxSize);
     const size_t indxStart = b.size();
     if (indx) {
-      Put16(b, 4);  // wLongsPerEntry
+      Put16(b, 4);     // wLongsPerEntry
       b.push_back(0);  // bIndexSubType
       b.push_back(0);  // bIndexType: AVI_INDEX_OF_INDEXES
       Put32(b, static_cast<uint32_t>(s->super.size()));
@@ -266,20 +266,24 @@ HRESULT WriteChunk(TAviStream& s, const void* data, uint32_t size, bool key) {
   // will add, so no RIFF size can outgrow 32 bits.
   size_t inPart = 0;
   for (const auto& st : f.streams) inPart += st->entries.size() - st->riffFirstEntry;
-  const uint64_t cost = 8 + size + (size & 1) + (f.riffCount == 1 ? 16 * (f.idx1.size() + 1) : 0) +
-                        8 * (inPart + 1) + 32 * f.streams.size();
+  const uint64_t cost = 8 + size + (size & 1) + (f.riffCount == 1 ? 16 * (f.idx1.size() + 1) : 0) + 8 * (inPart + 1) +
+                        32 * f.streams.size();
   if (inPart > 0 && f.out.Pos() - f.riffStart + cost > f.riffLimit) {
     if (static_cast<uint32_t>(f.riffCount) >= kSuperIndexEntries)
-      return Fail(AVIERR_FILEWRITE, "the file has grown past the " + std::to_string(kSuperIndexEntries) +
-                                        " parts its index can list");
+      return Fail(AVIERR_FILEWRITE,
+                  "the file has grown past the " + std::to_string(kSuperIndexEntries) + " parts its index can list");
     NewPart(f);
   }
 
   const uint64_t at = f.out.Pos();
-  const uint8_t h[8] = {static_cast<uint8_t>(s.chunkId), static_cast<uint8_t>(s.chunkId >> 8),
-                        static_cast<uint8_t>(s.chunkId >> 16), static_cast<uint8_t>(s.chunkId >> 24),
-                        static_cast<uint8_t>(size), static_cast<uint8_t>(size >> 8),
-                        static_cast<uint8_t>(size >> 16), static_cast<uint8_t>(size >> 24)};
+  const uint8_t h[8] = {static_cast<uint8_t>(s.chunkId),
+                        static_cast<uint8_t>(s.chunkId >> 8),
+                        static_cast<uint8_t>(s.chunkId >> 16),
+                        static_cast<uint8_t>(s.chunkId >> 24),
+                        static_cast<uint8_t>(size),
+                        static_cast<uint8_t>(size >> 8),
+                        static_cast<uint8_t>(size >> 16),
+                        static_cast<uint8_t>(size >> 24)};
   f.out.Append(h, sizeof h);
   f.out.Append(data, size);
   if (size & 1) {

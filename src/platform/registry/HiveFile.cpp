@@ -34,7 +34,7 @@ std::vector<std::string> g_problems;
 
 FileIdentity IdentityOf(const std::string& path) {
   FileIdentity id;
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return id;
   id.exists = true;
   id.dev = st.st_dev;
@@ -157,8 +157,10 @@ bool Save(Hive& h, const std::string& path, const std::string& rootName) {
   for (size_t done = 0; err == 0 && done < text.size();) {
     ssize_t w = ::write(fd, text.data() + done, text.size() - done);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) err = w < 0 ? errno : EIO;
-    else done += static_cast<size_t>(w);
+    if (w <= 0)
+      err = w < 0 ? errno : EIO;
+    else
+      done += static_cast<size_t>(w);
   }
   if (err == 0 && ::fsync(fd) != 0) err = errno;
   if (fd >= 0 && ::close(fd) != 0 && err == 0) err = errno;

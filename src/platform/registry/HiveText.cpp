@@ -213,8 +213,8 @@ bool Parse(const std::string& text, const std::string& rootName, Node& root, int
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       if (line.back() != ']' || line.size() < 2) return false;
-      if (!SplitSectionPath(line.substr(1, line.size() - 2), parts) || parts.empty() ||
-          !SameName(parts[0], rootName) || parts.size() - 1 > kMaxKeyDepth)
+      if (!SplitSectionPath(line.substr(1, line.size() - 2), parts) || parts.empty() || !SameName(parts[0], rootName) ||
+          parts.size() - 1 > kMaxKeyDepth)
         return false;
       size_t common = 0;
       while (common + 1 < parts.size() && common < lastNames.size() && SameName(parts[common + 1], lastNames[common]))

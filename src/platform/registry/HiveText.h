@@ -17,7 +17,6 @@ namespace sdm::hive {
 // file is garbage, and refusing it keeps every walk over the tree shallow.
 constexpr size_t kMaxKeyDepth = 512;
 
-
 // ASCII lower case: key and value names compare without regard to it.
 inline std::string Lower(const std::string& s) {
   std::string r = s;

@@ -91,7 +91,7 @@ public:
 
   // Operations on the open key.
   bool ValueExists(const std::string& name) const;
-  TRegDataType GetDataType(const std::string& name) const;  // REG_NONE when missing
+  TRegDataType GetDataType(const std::string& name) const;               // REG_NONE when missing
   std::optional<std::string> ReadString(const std::string& name) const;  // only REG_SZ
   std::optional<uint32_t> ReadInteger(const std::string& name) const;    // only REG_DWORD
   bool WriteString(const std::string& name, const std::string& value);

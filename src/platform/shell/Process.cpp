@@ -26,7 +26,8 @@ std::unique_ptr<TProcess> TProcess::Start(const std::vector<std::string>& argv, 
     error = std::strerror(errno);
     return nullptr;
   }
-  for (int fd : {0, 1, 2}) ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  for (int fd : {0, 1, 2})
+    ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
   // None of our own files (the log, the registry's lock) goes with it.
   ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   posix_spawnattr_t attr;

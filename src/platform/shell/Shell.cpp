@@ -17,7 +17,8 @@ bool ShellOpen(const std::string& target) {
   posix_spawn_file_actions_t actions;
   if (::posix_spawn_file_actions_init(&actions) != 0) return false;
   // The opener's chatter does not belong on our terminal.
-  for (int fd : {0, 1, 2}) ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+  for (int fd : {0, 1, 2})
+    ::posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
   const char* argv[] = {"xdg-open", target.c_str(), nullptr};
   pid_t pid = 0;
   const int rc = ::posix_spawnp(&pid, "xdg-open", &actions, nullptr, const_cast<char* const*>(argv), environ);

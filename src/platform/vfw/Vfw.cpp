@@ -39,7 +39,7 @@ struct TCodecDef {
   FOURCC compression;  // biCompression of the output
   WORD bitCount;       // biBitCount of the output; decoders of some formats read it
   AVPixelFormat pixfmt;
-  bool evenSize;  // chroma subsampling needs even width and height
+  bool evenSize;    // chroma subsampling needs even width and height
   bool hasQuality;  // the stored quality reaches the encoder
   bool temporal;    // frames may depend on the ones before
 };
@@ -52,6 +52,8 @@ struct TCodecDef {
 // below libxvid's PSNR, and both play in ffmpeg without a word. With
 // trellis quantisation libavcodec's encoder passes libxvid's PSNR, but at
 // seven times the time, so it is left off.
+// One compressor a row, kept as a table.
+// clang-format off
 const TCodecDef kCodecs[] = {
     {mmioFOURCC('x', 'v', 'i', 'd'), "xvid", "Xvid MPEG-4 Video Codec", TKind::Lavc, {"mpeg4", "libxvid"},
      mmioFOURCC('X', 'V', 'I', 'D'), 24, AV_PIX_FMT_YUV420P, true, true, true},
@@ -72,6 +74,7 @@ const TCodecDef kCodecs[] = {
     {mmioFOURCC('D', 'I', 'B', ' '), "DIB", "Uncompressed RGB 24-bit", TKind::Dib, {nullptr, nullptr}, BI_RGB, 24,
      AV_PIX_FMT_BGR24, false, false, false},
 };
+// clang-format on
 
 // Frames larger than this are refused by every compressor: beyond any video
 // size we make, and it keeps a lying header from asking for gigabytes.
@@ -257,8 +260,8 @@ LRESULT Query(const TIcInstance& ic, const BITMAPINFOHEADER* in, const BITMAPINF
   if (in->biWidth <= 0 || in->biHeight <= 0 || in->biWidth > kMaxDimension || in->biHeight > kMaxDimension)
     return ICERR_BADFORMAT;
   if (ic.def->evenSize && ((in->biWidth | in->biHeight) & 1)) return ICERR_BADFORMAT;
-  if (out && (out->biCompression != ic.def->compression || out->biWidth != in->biWidth ||
-              out->biHeight != in->biHeight))
+  if (out &&
+      (out->biCompression != ic.def->compression || out->biWidth != in->biWidth || out->biHeight != in->biHeight))
     return ICERR_BADFORMAT;
   if (ic.def->kind == TKind::Lavc && (!ic.codec || !EncoderAccepts(ic, in->biWidth, in->biHeight)))
     return ICERR_BADFORMAT;
@@ -312,8 +315,8 @@ LRESULT Begin(TIcInstance& ic, const BITMAPINFOHEADER* in, const BITMAPINFOHEADE
   const bool yuv = ic.def->pixfmt == AV_PIX_FMT_YUV420P || ic.def->pixfmt == AV_PIX_FMT_YUVJ420P;
   const int flags = yuv ? SWS_AREA | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP | SWS_BITEXACT
                         : SWS_BICUBIC | SWS_ACCURATE_RND | SWS_BITEXACT;
-  ic.sws = sws_getContext(in->biWidth, in->biHeight, AV_PIX_FMT_BGR24, in->biWidth, in->biHeight, ic.def->pixfmt,
-                          flags, nullptr, nullptr, nullptr);
+  ic.sws = sws_getContext(in->biWidth, in->biHeight, AV_PIX_FMT_BGR24, in->biWidth, in->biHeight, ic.def->pixfmt, flags,
+                          nullptr, nullptr, nullptr);
   if (!ic.sws) {
     ic.End();
     return ICERR_BADFORMAT;
@@ -338,8 +341,7 @@ LRESULT Compress(TIcInstance& ic, const ICCOMPRESS& a) {
   if (!ic.begun) return ICERR_ERROR;
   if (!a.lpbiInput || !a.lpInput || !a.lpbiOutput || !a.lpOutput) return ICERR_BADPARAM;
   const BITMAPINFOHEADER& in = *a.lpbiInput;
-  if (in.biWidth != ic.in.biWidth || in.biHeight != ic.in.biHeight || in.biBitCount != 24 ||
-      in.biCompression != BI_RGB)
+  if (in.biWidth != ic.in.biWidth || in.biHeight != ic.in.biHeight || in.biBitCount != 24 || in.biCompression != BI_RGB)
     return ICERR_BADFORMAT;
   const uint32_t maxSize = MaxFrameSize(*ic.def, in.biWidth, in.biHeight);
   const uint32_t stride = DibStride(in.biWidth, 24);
@@ -465,8 +467,7 @@ LRESULT ICSendMessage(HIC hic, unsigned msg, DWORD_PTR dw1, DWORD_PTR dw2) {
   TIcInstance& ic = *hic;
   const auto* in = reinterpret_cast<const BITMAPINFOHEADER*>(dw1);
   switch (msg) {
-    case ICM_COMPRESS_QUERY:
-      return Query(ic, in, reinterpret_cast<const BITMAPINFOHEADER*>(dw2));
+    case ICM_COMPRESS_QUERY: return Query(ic, in, reinterpret_cast<const BITMAPINFOHEADER*>(dw2));
     case ICM_COMPRESS_GET_FORMAT: {
       if (LRESULT r = Query(ic, in, nullptr); r != ICERR_OK) return r;
       if (!dw2) return sizeof(BITMAPINFOHEADER);
@@ -482,14 +483,11 @@ LRESULT ICSendMessage(HIC hic, unsigned msg, DWORD_PTR dw1, DWORD_PTR dw2) {
     case ICM_COMPRESS:
       if (!dw1) return ICERR_BADPARAM;
       return Compress(ic, *reinterpret_cast<const ICCOMPRESS*>(dw1));
-    case ICM_COMPRESS_END:
-      ic.End();
-      return ICERR_OK;
+    case ICM_COMPRESS_END: ic.End(); return ICERR_OK;
     case ICM_COMPRESS_FRAMES_INFO: {
       // Takes effect at the next ICM_COMPRESS_BEGIN.
       const auto* info = reinterpret_cast<const ICCOMPRESSFRAMES*>(dw1);
-      if (!info || info->dwRate == 0 || info->dwScale == 0 || info->dwRate > 0x7FFFFFFF ||
-          info->dwScale > 0x7FFFFFFF)
+      if (!info || info->dwRate == 0 || info->dwScale == 0 || info->dwRate > 0x7FFFFFFF || info->dwScale > 0x7FFFFFFF)
         return ICERR_BADPARAM;
       av_reduce(&ic.rate.num, &ic.rate.den, info->dwRate, info->dwScale, 1 << 16);
       return ICERR_OK;
@@ -514,8 +512,7 @@ LRESULT ICSendMessage(HIC hic, unsigned msg, DWORD_PTR dw1, DWORD_PTR dw2) {
       if (dw1 == static_cast<DWORD_PTR>(-1)) return ICERR_OK;
       if (g_aboutHook) g_aboutHook(static_cast<HWND>(dw1), ic.def->fcc, ic.def->description);
       return ICERR_OK;
-    case ICM_GETINFO:
-      return ICGetInfo(hic, reinterpret_cast<ICINFO*>(dw1), static_cast<DWORD>(dw2));
+    case ICM_GETINFO: return ICGetInfo(hic, reinterpret_cast<ICINFO*>(dw1), static_cast<DWORD>(dw2));
     case ICM_GETDEFAULTQUALITY:
       if (!dw1) return ICERR_BADPARAM;
       *reinterpret_cast<DWORD*>(dw1) = static_cast<DWORD>(DefaultCompressorSettings(ic.def->fcc).Quality);
@@ -524,15 +521,12 @@ LRESULT ICSendMessage(HIC hic, unsigned msg, DWORD_PTR dw1, DWORD_PTR dw2) {
       if (!dw1) return ICERR_BADPARAM;
       *reinterpret_cast<DWORD*>(dw1) = static_cast<DWORD>(ic.settings.Quality);
       return ICERR_OK;
-    case ICM_SETQUALITY:
-      ic.settings.Quality = static_cast<int>(std::min<DWORD_PTR>(dw1, 10000));
-      return ICERR_OK;
+    case ICM_SETQUALITY: ic.settings.Quality = static_cast<int>(std::min<DWORD_PTR>(dw1, 10000)); return ICERR_OK;
     case ICM_GETDEFAULTKEYFRAMERATE:
       if (!dw1) return ICERR_BADPARAM;
       *reinterpret_cast<DWORD*>(dw1) = static_cast<DWORD>(DefaultCompressorSettings(ic.def->fcc).KeyFrameInterval);
       return ICERR_OK;
-    default:
-      return ICERR_UNSUPPORTED;
+    default: return ICERR_UNSUPPORTED;
   }
 }
 

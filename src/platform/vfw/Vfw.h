@@ -167,7 +167,7 @@ LRESULT ICCompress(HIC hic, DWORD dwFlags, BITMAPINFOHEADER* lpbiOutput, void* l
 // Each compressor keeps its own settings, as real codecs do. They apply the
 // next time the compressor is opened for compression.
 struct TCompressorSettings {
-  int Quality = 7500;       // 0 … 10000, higher is better
+  int Quality = 7500;          // 0 … 10000, higher is better
   int KeyFrameInterval = 250;  // frames between forced key frames, >= 1
 };
 
@@ -192,8 +192,8 @@ TCompressorSettings DefaultCompressorSettings(FOURCC fcc);
 // ICM_CONFIGURE and ICM_ABOUT call these; the window provides them. Without a
 // hook the messages do nothing visible. The configure hook edits the settings
 // in place and returns true when the user accepted them; they are then saved.
-using TConfigureHook = std::function<bool(HWND owner, FOURCC fcc, const std::string& description,
-                                          TCompressorSettings& settings)>;
+using TConfigureHook =
+    std::function<bool(HWND owner, FOURCC fcc, const std::string& description, TCompressorSettings& settings)>;
 using TAboutHook = std::function<void(HWND owner, FOURCC fcc, const std::string& description)>;
 void SetCompressorDialogHooks(TConfigureHook configure, TAboutHook about);
 

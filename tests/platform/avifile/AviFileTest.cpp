@@ -38,7 +38,8 @@ constexpr uint32_t kFrameBytes = kW * 3 * kH;  // 64 × 3 is a multiple of 4: no
 // decoded frame tells where it came from.
 std::vector<uint8_t> Frame(int n) {
   std::vector<uint8_t> f(kFrameBytes);
-  for (uint32_t i = 0; i < kFrameBytes; ++i) f[i] = static_cast<uint8_t>((i * 7 + static_cast<uint32_t>(n) * 31) & 0xFF);
+  for (uint32_t i = 0; i < kFrameBytes; ++i)
+    f[i] = static_cast<uint8_t>((i * 7 + static_cast<uint32_t>(n) * 31) & 0xFF);
   return f;
 }
 
@@ -66,10 +67,24 @@ AVISTREAMINFO VideoInfo() {
 // The 30-byte MPEG layer 3 format the muxer gives its audio stream.
 std::vector<uint8_t> Mp3Format() {
   std::vector<uint8_t> f(30, 0);
-  auto p16 = [&](int at, uint16_t v) { f[at] = v & 0xFF; f[at + 1] = v >> 8; };
-  auto p32 = [&](int at, uint32_t v) { for (int k = 0; k < 4; ++k) f[at + k] = (v >> (8 * k)) & 0xFF; };
-  p16(0, 0x55); p16(2, 2); p32(4, 44100); p32(8, 16000); p16(12, 1152); p16(16, 12);
-  p16(18, 1); p32(20, 2); p16(24, 522); p16(26, 1); p16(28, 1393);
+  auto p16 = [&](int at, uint16_t v) {
+    f[at] = v & 0xFF;
+    f[at + 1] = v >> 8;
+  };
+  auto p32 = [&](int at, uint32_t v) {
+    for (int k = 0; k < 4; ++k) f[at + k] = (v >> (8 * k)) & 0xFF;
+  };
+  p16(0, 0x55);
+  p16(2, 2);
+  p32(4, 44100);
+  p32(8, 16000);
+  p16(12, 1152);
+  p16(16, 12);
+  p16(18, 1);
+  p32(20, 2);
+  p16(24, 522);
+  p16(26, 1);
+  p16(28, 1393);
   return f;
 }
 
@@ -93,8 +108,8 @@ void WriteDibFile(const std::string& path, int n, long first, int keyEvery = 1) 
 }
 
 std::string Probe(const std::string& path, const std::string& entries) {
-  auto r = RunCommand({"ffprobe", "-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries",
-                       entries, "-of", "default=nw=1", path});
+  auto r = RunCommand({"ffprobe", "-v", "error", "-select_streams", "v:0", "-count_packets", "-show_entries", entries,
+                       "-of", "default=nw=1", path});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "") << "ffprobe complained about " << path;
   return r.out;
@@ -258,8 +273,9 @@ TEST(AviFile, VideoAndMp3AudioStreamsAsTheMuxerWritesThem) {
     ASSERT_EQ(AVIStreamWrite(v, k, 1, fr.data(), kFrameBytes, AVIIF_KEYFRAME), AVIERR_OK);
   }
   for (size_t j = 1; j < frames.size(); ++j)
-    ASSERT_EQ(AVIStreamWrite(a, static_cast<long>(j), 1, &bytes[frames[j].first], static_cast<long>(frames[j].second), 0),
-              AVIERR_OK);
+    ASSERT_EQ(
+        AVIStreamWrite(a, static_cast<long>(j), 1, &bytes[frames[j].first], static_cast<long>(frames[j].second), 0),
+        AVIERR_OK);
   EXPECT_EQ(AVIStreamRelease(a), AVIERR_OK);
   EXPECT_EQ(AVIStreamRelease(v), AVIERR_OK);
   EXPECT_EQ(AVIFileRelease(f), AVIERR_OK);
@@ -275,8 +291,8 @@ TEST(AviFile, VideoAndMp3AudioStreamsAsTheMuxerWritesThem) {
   long n = 30;
   ASSERT_EQ(AVIStreamReadFormat(a, 0, fmtBack.data(), &n), AVIERR_OK);
   EXPECT_EQ(fmtBack, af);
-  EXPECT_EQ(ReadSample(a, 5), std::vector<uint8_t>(bytes.begin() + frames[5].first,
-                                                   bytes.begin() + frames[5].first + frames[5].second));
+  EXPECT_EQ(ReadSample(a, 5),
+            std::vector<uint8_t>(bytes.begin() + frames[5].first, bytes.begin() + frames[5].first + frames[5].second));
   AVIStreamRelease(a);
   AVIFileRelease(f);
 
@@ -330,9 +346,12 @@ TEST(AviFile, ReadsFilesOfOtherWriters) {
   // ffmpeg's AVI 1.0 file with idx1, and one forced into OpenDML indexes.
   for (const std::string name : {"plain.avi", "mjpeg.avi"}) {
     const std::string path = dir.file(name);
-    std::vector<std::string> cmd = {"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=2"};
-    if (name == "mjpeg.avi") cmd.insert(cmd.end(), {"-c:v", "mjpeg", "-g", "1"});
-    else cmd.insert(cmd.end(), {"-c:v", "mpeg4", "-g", "7", "-bf", "0"});
+    std::vector<std::string> cmd = {
+        "ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=10:duration=2"};
+    if (name == "mjpeg.avi")
+      cmd.insert(cmd.end(), {"-c:v", "mjpeg", "-g", "1"});
+    else
+      cmd.insert(cmd.end(), {"-c:v", "mpeg4", "-g", "7", "-bf", "0"});
     cmd.push_back(path);
     auto r = RunCommand(cmd);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -378,8 +397,8 @@ TEST(AviFile, SamplesReadInAnyOrderAndAFileCutAfterOpening) {
   ASSERT_EQ(AVIStreamRead(s, 40, 3, three.data(), static_cast<long>(three.size()), &bytes, &samples), AVIERR_OK);
   EXPECT_EQ(samples, 3);
   for (int k = 0; k < 3; ++k)
-    EXPECT_TRUE(std::equal(three.begin() + k * kFrameBytes, three.begin() + (k + 1) * kFrameBytes,
-                           Frame(40 + k).begin()));
+    EXPECT_TRUE(
+        std::equal(three.begin() + k * kFrameBytes, three.begin() + (k + 1) * kFrameBytes, Frame(40 + k).begin()));
 
   // Cut in the middle of the data; read the first frame last, so that no
   // block of the end is still held.
@@ -503,7 +522,9 @@ TEST(AviFile, AFullDiskOrFileSizeLimitIsReportedWithTheSystemsReason) {
   // says so rather than leave a truncated file for a finished one.
   std::string r = InChild([&] {
     ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit lim {100 * 1024, 100 * 1024};
+    struct rlimit lim {
+      100 * 1024, 100 * 1024
+    };
     ::setrlimit(RLIMIT_FSIZE, &lim);
     return FillDisk(dir.file("limited.avi"), 20, false);
   });
@@ -512,7 +533,9 @@ TEST(AviFile, AFullDiskOrFileSizeLimitIsReportedWithTheSystemsReason) {
   // 200 frames pass the buffer: the write that meets the limit fails.
   r = InChild([&] {
     ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit lim {100 * 1024, 100 * 1024};
+    struct rlimit lim {
+      100 * 1024, 100 * 1024
+    };
     ::setrlimit(RLIMIT_FSIZE, &lim);
     return FillDisk(dir.file("limited2.avi"), 200);
   });
@@ -570,8 +593,8 @@ TEST(AviFile, OnlyPlainFilesAreOpenedAndNothingElseIsTouched) {
   whole.resize(whole.size() - 5000);
   WriteBytes(text, whole);
   EXPECT_EQ(AVIFileOpen(&f, text, OF_READ), AVIERR_FILEREAD);
-  EXPECT_EQ(AVIFileLastErrorText(), "the file is cut short: it ends at byte " + std::to_string(whole.size()) +
-                                        " of " + std::to_string(whole.size() + 5000));
+  EXPECT_EQ(AVIFileLastErrorText(), "the file is cut short: it ends at byte " + std::to_string(whole.size()) + " of " +
+                                        std::to_string(whole.size() + 5000));
   // A RIFF size past the end over chunks that are all whole is only a wrong
   // size: the file is read.
   whole = ReadBytes(good);

@@ -63,19 +63,15 @@ constexpr uint32_t kKiB = 1024, kMiB = 1024 * 1024;
 uint32_t DrawSize(std::mt19937& rng) {
   const uint32_t edges[] = {256 * kKiB, kMiB, 2 * kMiB};
   switch (rng() % 8) {
-    case 0:
-      return 0;
+    case 0: return 0;
     case 1:
-    case 2:
-      return rng() % 64;
-    case 3:
-      return rng() % (64 * kKiB);
+    case 2: return rng() % 64;
+    case 3: return rng() % (64 * kKiB);
     case 4:
     case 5:
       // Just below, at or just above a size where the writer changes its way.
       return edges[rng() % 3] - 2 + rng() % 5;
-    default:
-      return rng() % (2 * kMiB + 300 * kKiB);
+    default: return rng() % (2 * kMiB + 300 * kKiB);
   }
 }
 
@@ -266,8 +262,8 @@ TEST(AviWriteProperty, RandomChunksOfEverySizeReadBackByteForByte) {
   const Run runs[] = {
       {1, 1, 8 * kMiB, kDefaultRiffLimit},  // one AVI 1.0 part
       {2, 2, 8 * kMiB, kDefaultRiffLimit},
-      {3, 3, 10 * kMiB, 3 * kMiB},          // OpenDML, several chunks per part
-      {4, 2, 6 * kMiB, 4096},               // a part for every chunk
+      {3, 3, 10 * kMiB, 3 * kMiB},  // OpenDML, several chunks per part
+      {4, 2, 6 * kMiB, 4096},       // a part for every chunk
       {5, 3, 10 * kMiB, 1 * kMiB + 17},
   };
   for (const Run& run : runs) {

@@ -41,8 +41,8 @@ TEST(RegistryCorpus, EveryHiveIsReadOrSetAsideWithoutFault) {
   EXPECT_EQ(runs["duplicates-in-other-case.reg"].values, 1u);
   EXPECT_EQ(runs["many-values.reg"].values, 300u);
   EXPECT_EQ(runs["empty.reg"].keys, 0u);
-  for (const char* garbage : {"deep-513.reg", "wrong-root.reg", "bad-value.reg", "bad-dword.reg",
-                              "value-before-key.reg", "no-header.reg", "unterminated.reg", "unclosed-key.reg",
-                              "control-in-key.reg"})
+  for (const char* garbage :
+       {"deep-513.reg", "wrong-root.reg", "bad-value.reg", "bad-dword.reg", "value-before-key.reg", "no-header.reg",
+        "unterminated.reg", "unclosed-key.reg", "control-in-key.reg"})
     EXPECT_TRUE(runs[garbage].garbled) << garbage;
 }

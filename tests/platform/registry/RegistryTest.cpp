@@ -76,8 +76,8 @@ TEST_F(RegistryTest, ValuesPersistInTheHiveFileAndSurviveAReread) {
 }
 
 TEST_F(RegistryTest, AwkwardTextsRoundTrip) {
-  const std::string texts[] = {"", "say \"hi\"", "C:\\path\\", "two\nlines\r\n", "tab\there", std::string("nul\x01x"),
-                               "ünïcode ✓"};
+  const std::string texts[] = {
+      "", "say \"hi\"", "C:\\path\\", "two\nlines\r\n", "tab\there", std::string("nul\x01x"), "ünïcode ✓"};
   {
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKey("K", true));
@@ -87,7 +87,8 @@ TEST_F(RegistryTest, AwkwardTextsRoundTrip) {
   RewriteHive(ReadText(Hive()));
   TRegistry reg;
   ASSERT_TRUE(reg.OpenKeyReadOnly("K"));
-  for (size_t i = 0; i < std::size(texts); ++i) EXPECT_EQ(reg.ReadString("v" + std::to_string(i)).value_or("?"), texts[i]);
+  for (size_t i = 0; i < std::size(texts); ++i)
+    EXPECT_EQ(reg.ReadString("v" + std::to_string(i)).value_or("?"), texts[i]);
   EXPECT_EQ(reg.ReadString("odd \"name\" = \\").value_or("?"), "n");
   EXPECT_TRUE(TakeRegistryProblems().empty());
 }
@@ -230,9 +231,10 @@ TEST_F(RegistryTest, ATreeWhoseTextWouldBeTooLargeIsNeverWritten) {
   // every one of the 512 sections repeats its path: about 26 MB, beyond what
   // the next start would read. Such a write used to replace the hive and the
   // next start set every setting aside.
-  const std::string text = "Slidomat registry hive 1\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Tarvenit\\Slidomat]\n"
-                           "\"LastFCC\"=\"XVID\"\n" +
-                           DeepSection(512, std::string(200, 'n'));
+  const std::string text =
+      "Slidomat registry hive 1\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Tarvenit\\Slidomat]\n"
+      "\"LastFCC\"=\"XVID\"\n" +
+      DeepSection(512, std::string(200, 'n'));
   WriteText(Hive(), text);
   TRegistry reg;
   ASSERT_TRUE(reg.OpenKey("SOFTWARE\\Tarvenit\\Slidomat", false));

@@ -84,16 +84,16 @@ TEST(FontTest, RendersAccentedAndNonLatinText) {
   const TGrayCanvas e = draw("e");
   const TGrayCanvas eAcute = draw("\xC3\xA9");
   EXPECT_GT(CountSet(eAcute, 255), CountSet(e, 255));  // the accent adds pixels
-  EXPECT_GT(CountSet(draw("\xD0\x96"), 255), 50);  // Cyrillic Zhe
+  EXPECT_GT(CountSet(draw("\xD0\x96"), 255), 50);      // Cyrillic Zhe
 }
 
 TEST(FontTest, MalformedUtf8BecomesReplacementCharacters) {
   EXPECT_EQ(DecodeUtf8("a\xC3\xA9z"), U"a\u00E9z");
   EXPECT_EQ(DecodeUtf8("\xF0\x9F\x98\x80"), U"\U0001F600");
-  EXPECT_EQ(DecodeUtf8("\xC0\xAF"), U"\uFFFD\uFFFD");          // overlong '/'
-  EXPECT_EQ(DecodeUtf8("\xED\xA0\x80"), U"\uFFFD\uFFFD\uFFFD");  // a surrogate
-  EXPECT_EQ(DecodeUtf8("x\xE2\x82"), U"x\uFFFD\uFFFD");        // cut off at the end
-  EXPECT_EQ(DecodeUtf8("\xE9t\xE9"), U"\uFFFDt\uFFFD");        // Latin-1 bytes keep the text around them
+  EXPECT_EQ(DecodeUtf8("\xC0\xAF"), U"\uFFFD\uFFFD");                      // overlong '/'
+  EXPECT_EQ(DecodeUtf8("\xED\xA0\x80"), U"\uFFFD\uFFFD\uFFFD");            // a surrogate
+  EXPECT_EQ(DecodeUtf8("x\xE2\x82"), U"x\uFFFD\uFFFD");                    // cut off at the end
+  EXPECT_EQ(DecodeUtf8("\xE9t\xE9"), U"\uFFFDt\uFFFD");                    // Latin-1 bytes keep the text around them
   EXPECT_EQ(DecodeUtf8("\xF4\x90\x80\x80"), U"\uFFFD\uFFFD\uFFFD\uFFFD");  // past U+10FFFF
   TFont font("DejaVu Sans", 16);
   EXPECT_GT(font.TextExtent("\xFF\xFE").cx, 0);  // drawable, never a crash
