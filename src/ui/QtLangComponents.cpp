@@ -217,7 +217,7 @@ public:
       }
     } else {
       QStringList text;
-      for (const std::string& l : lines) text << Q(l);
+      for (const std::string& line : lines) text << Q(line);
       if (auto* e = qobject_cast<QPlainTextEdit*>(object_)) e->setPlainText(text.join('\n'));
       if (auto* e = qobject_cast<QTextEdit*>(object_)) e->setPlainText(text.join('\n'));
     }
@@ -318,7 +318,8 @@ TTextStorageObject::TTextStorageObject(TTextStorage& storage, QObject* owner) : 
 }
 
 TLangComponentPtr LangComponentOf(QObject* object) {
-  if (auto* ts = qobject_cast<TTextStorageObject*>(object)) return std::make_shared<TTextStorageComponent>(ts->Storage());
+  if (auto* ts = qobject_cast<TTextStorageObject*>(object))
+    return std::make_shared<TTextStorageComponent>(ts->Storage());
   return std::make_shared<TQtLangComponent>(object);
 }
 

@@ -16,31 +16,31 @@
 #include "avi/U_BmpToAvi.h"
 #include "frames/U_FrameServer.h"
 #include "localization/TextStorage.h"
+#include "platform/shell/Shell.h"
 #include "project/U_PictureSelection.h"
 #include "project/U_ProjectFile.h"
 #include "project/U_Soundtrack.h"
-#include "support/PortableMode.h"
-#include "support/U_Log.h"
 #include "support/MessageBoxes.h"
+#include "support/PortableMode.h"
 #include "support/SettingsStore.h"
-#include "support/U_SysUtils.h"
 #include "support/TaskBarProgress.h"
-#include "platform/shell/Shell.h"
+#include "support/U_Log.h"
+#include "support/U_SysUtils.h"
 #include "ui/AboutDlg.h"
+#include "ui/CodecLoadingDlg.h"
 #include "ui/QtLangComponents.h"
 #include "ui/QtUiThread.h"
 #include "ui/QtUserInteraction.h"
+#include "ui/ThumbnailLoaderDlg.h"
+#include "ui/ThumbnailStrip.h"
 #include "ui/U_DragDrop.h"
 #include "ui/U_ExpertDlg.h"
 #include "ui/U_JumpDlg.h"
-#include "ui/CodecLoadingDlg.h"
-#include "ui/ThumbnailLoaderDlg.h"
-#include "ui/ThumbnailStrip.h"
 #include "ui/U_ProcessSuccess.h"
 #include "ui/U_ReorderDlg.h"
 #include "ui/U_SettingsDlg.h"
-#include "ui/UiHelpers.h"
 #include "ui/U_TaskBarLauncher.h"
+#include "ui/UiHelpers.h"
 #include "ui_U_MainDlg.h"
 
 namespace sdm {
@@ -83,8 +83,8 @@ bool EndsWith(const std::string& s, const std::string& suffix) {
 // ---------------------------------------------------------------- creation
 
 TMainDlg::TMainDlg(TProgramEnvironment environment, QWidget* parent)
-    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                              Qt::WindowCloseButtonHint),
       environment_(std::move(environment)),
       ui_(std::make_unique<Ui::MainDlg>()) {
   ui_->setupUi(this);
@@ -186,8 +186,9 @@ std::string TMainDlg::ChangeLogPath() const { return FindDataFile(environment_.P
 void TMainDlg::SetUpLook() {
   // The program-wide style sheet takes over palettes; the banner's colours are
   // therefore given the same way.
-  ui_->top_pnl->setStyleSheet("#top_pnl { background-color: #262932; }"
-                              "#product_lbl { color: #c0c0c0; } #subtitle_lbl { color: white; }");
+  ui_->top_pnl->setStyleSheet(
+      "#top_pnl { background-color: #262932; }"
+      "#product_lbl { color: #c0c0c0; } #subtitle_lbl { color: white; }");
   QFont product = ui_->product_lbl->font();
   product.setBold(true);
   product.setPixelSize(15);
@@ -242,42 +243,42 @@ void TMainDlg::Command(const std::function<void()>& body) {
 }
 
 void TMainDlg::ConnectCommands() {
-  auto on = [this](auto* sender, auto signal, void (TMainDlg::*method)()) {
+  auto command = [this](auto* sender, auto signal, void (TMainDlg::*method)()) {
     connect(sender, signal, this, [this, method] { Command([this, method] { (this->*method)(); }); });
   };
   using B = QAbstractButton;
   using A = QAction;
-  on(ui_->addphotos_btn, &B::clicked, &TMainDlg::addphotos_btnClick);
-  on(ui_->Add1, &A::triggered, &TMainDlg::addphotos_btnClick);
-  on(ui_->imgreset_btn, &B::clicked, &TMainDlg::imgreset_btnClick);
-  on(ui_->reset1, &A::triggered, &TMainDlg::imgreset_btnClick);
-  on(ui_->save_btn, &B::clicked, &TMainDlg::save_btnClick);
-  on(ui_->Save1, &A::triggered, &TMainDlg::save_btnClick);
-  on(ui_->load_btn, &B::clicked, &TMainDlg::load_btnClick);
-  on(ui_->Load1, &A::triggered, &TMainDlg::load_btnClick);
-  on(ui_->prev_btn, &B::clicked, &TMainDlg::prev_btnClick);
-  on(ui_->next_btn, &B::clicked, &TMainDlg::next_btnClick);
-  on(ui_->jump_btn, &B::clicked, &TMainDlg::jump_btnClick);
-  on(ui_->sort_btn, &B::clicked, &TMainDlg::sort_btnClick);
-  on(ui_->Organize1, &A::triggered, &TMainDlg::sort_btnClick);
-  on(ui_->sound_btn, &B::clicked, &TMainDlg::sound_btnClick);
-  on(ui_->Select1, &A::triggered, &TMainDlg::sound_btnClick);
-  on(ui_->resetaudio_btn, &B::clicked, &TMainDlg::resetaudio_btnClick);
-  on(ui_->Remove1, &A::triggered, &TMainDlg::resetaudio_btnClick);
-  on(ui_->matchaudio_btn, &B::clicked, &TMainDlg::matchaudio_btnClick);
-  on(ui_->exp_btn, &B::clicked, &TMainDlg::exp_btnClick);
-  on(ui_->codecconfig_btn, &B::clicked, &TMainDlg::codecconfig_btnClick);
-  on(ui_->codecabout_btn, &B::clicked, &TMainDlg::codecabout_btnClick);
-  on(ui_->out_btn, &B::clicked, &TMainDlg::out_btnClick);
-  on(ui_->go_btn, &B::clicked, &TMainDlg::go_btnClick);
-  on(ui_->cancel_btn, &B::clicked, &TMainDlg::cancel_btnClick);
-  on(ui_->New1, &A::triggered, &TMainDlg::ResetProject);
-  on(ui_->settings_btn, &B::clicked, &TMainDlg::settings_btnClick);
-  on(ui_->Settings1, &A::triggered, &TMainDlg::settings_btnClick);
-  on(ui_->help_btn, &B::clicked, &TMainDlg::help_btnClick);
-  on(ui_->Help1, &A::triggered, &TMainDlg::help_btnClick);
-  on(ui_->about_btn, &B::clicked, &TMainDlg::about_btnClick);
-  on(ui_->About1, &A::triggered, &TMainDlg::about_btnClick);
+  command(ui_->addphotos_btn, &B::clicked, &TMainDlg::addphotos_btnClick);
+  command(ui_->Add1, &A::triggered, &TMainDlg::addphotos_btnClick);
+  command(ui_->imgreset_btn, &B::clicked, &TMainDlg::imgreset_btnClick);
+  command(ui_->reset1, &A::triggered, &TMainDlg::imgreset_btnClick);
+  command(ui_->save_btn, &B::clicked, &TMainDlg::save_btnClick);
+  command(ui_->Save1, &A::triggered, &TMainDlg::save_btnClick);
+  command(ui_->load_btn, &B::clicked, &TMainDlg::load_btnClick);
+  command(ui_->Load1, &A::triggered, &TMainDlg::load_btnClick);
+  command(ui_->prev_btn, &B::clicked, &TMainDlg::prev_btnClick);
+  command(ui_->next_btn, &B::clicked, &TMainDlg::next_btnClick);
+  command(ui_->jump_btn, &B::clicked, &TMainDlg::jump_btnClick);
+  command(ui_->sort_btn, &B::clicked, &TMainDlg::sort_btnClick);
+  command(ui_->Organize1, &A::triggered, &TMainDlg::sort_btnClick);
+  command(ui_->sound_btn, &B::clicked, &TMainDlg::sound_btnClick);
+  command(ui_->Select1, &A::triggered, &TMainDlg::sound_btnClick);
+  command(ui_->resetaudio_btn, &B::clicked, &TMainDlg::resetaudio_btnClick);
+  command(ui_->Remove1, &A::triggered, &TMainDlg::resetaudio_btnClick);
+  command(ui_->matchaudio_btn, &B::clicked, &TMainDlg::matchaudio_btnClick);
+  command(ui_->exp_btn, &B::clicked, &TMainDlg::exp_btnClick);
+  command(ui_->codecconfig_btn, &B::clicked, &TMainDlg::codecconfig_btnClick);
+  command(ui_->codecabout_btn, &B::clicked, &TMainDlg::codecabout_btnClick);
+  command(ui_->out_btn, &B::clicked, &TMainDlg::out_btnClick);
+  command(ui_->go_btn, &B::clicked, &TMainDlg::go_btnClick);
+  command(ui_->cancel_btn, &B::clicked, &TMainDlg::cancel_btnClick);
+  command(ui_->New1, &A::triggered, &TMainDlg::ResetProject);
+  command(ui_->settings_btn, &B::clicked, &TMainDlg::settings_btnClick);
+  command(ui_->Settings1, &A::triggered, &TMainDlg::settings_btnClick);
+  command(ui_->help_btn, &B::clicked, &TMainDlg::help_btnClick);
+  command(ui_->Help1, &A::triggered, &TMainDlg::help_btnClick);
+  command(ui_->about_btn, &B::clicked, &TMainDlg::about_btnClick);
+  command(ui_->About1, &A::triggered, &TMainDlg::about_btnClick);
   connect(ui_->Quit1, &QAction::triggered, this, &QWidget::close);
   connect(ui_->Openlogfile1, &QAction::triggered, this, [this] {
     if (log_) log_->OpenLogFile();
@@ -331,9 +332,8 @@ void TMainDlg::SyncFromProject() {
   ui_->codecs_cmb->setCurrentIndex(ui_->codecs_cmb->findText(QString::fromStdString(project_.CodecEntry())));
   ui_->out_txt->setText(QString::fromStdString(project_.OutputPath()));
   ui_->sound_txt->setText(QString::fromStdString(project_.SoundPath()));
-  ui_->audioduration_lbl->setText(project_.SoundPath().empty()
-                                      ? QString()
-                                      : QString::fromStdString(FormatDuration(project_.SoundDuration())));
+  ui_->audioduration_lbl->setText(
+      project_.SoundPath().empty() ? QString() : QString::fromStdString(FormatDuration(project_.SoundDuration())));
   ui_->Greyscale1->setChecked(project_.Greyscale());
   ui_->Sepia1->setChecked(project_.Sepia());
   syncing_ = false;
@@ -538,9 +538,9 @@ void TMainDlg::save_btnClick() {
   if (chosen.empty()) return;
   // Like the system's save dialog of this command: a name that does not
   // exist yet is created only when the user says so.
-  if (!FileExistsLong(chosen) &&
-      ShowMessageBox(chosen + "\n" + Translated("This file does not exist.") + "\n" + Translated("Do you want to create it?"),
-                     mbYesNo, mkQuestion) != mrYes)
+  if (!FileExistsLong(chosen) && ShowMessageBox(chosen + "\n" + Translated("This file does not exist.") + "\n" +
+                                                    Translated("Do you want to create it?"),
+                                                mbYesNo, mkQuestion) != mrYes)
     return;
   SaveProject(project_, chosen);
 }
@@ -644,8 +644,8 @@ void TMainDlg::OpenOutputDialog() { out_btnClick(); }
 // ---------------------------------------------------------------- language
 
 void TMainDlg::langueAfterLanguageSwitch() {
-  setWindowTitle(QString::fromStdString(std::string(kProductName) + " v" +
-                                        GetFileVersionString(environment_.ProgramPath)));
+  setWindowTitle(
+      QString::fromStdString(std::string(kProductName) + " v" + GetFileVersionString(environment_.ProgramPath)));
   const std::string project = Translated("Slidomat Project") + "(*.sdm)|*.sdm";
   const std::pair<const char*, std::string> filters[] = {
       {"JODSound", Translated("MP3 files") + "(*.mp3)|*.mp3"},

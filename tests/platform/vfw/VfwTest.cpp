@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "platform/Dib24.h"
-#include "platform/vfw/Vfw.h"
 #include "platform/registry/Registry.h"
 #include "platform/vfw/MemoryCompressorStore.h"
+#include "platform/vfw/Vfw.h"
 #include "testsupport/TestSupport.h"
 
 using namespace sdm;
@@ -25,12 +25,16 @@ class Env {
 public:
   Env(const char* name, const char* value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-    if (value) setenv(name, value, 1);
-    else unsetenv(name);
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
   }
   ~Env() {
-    if (had_) setenv(name_.c_str(), old_.c_str(), 1);
-    else unsetenv(name_.c_str());
+    if (had_)
+      setenv(name_.c_str(), old_.c_str(), 1);
+    else
+      unsetenv(name_.c_str());
   }
 
 private:
@@ -68,9 +72,9 @@ std::vector<uint32_t> Compress(FOURCC fcc, int n, std::vector<bool>& keys, DWORD
   if (!ic) return {};
   BITMAPINFOHEADER in = Rgb(w, h), out;
   EXPECT_EQ(ICSendMessage(ic, ICM_COMPRESS_GET_FORMAT, reinterpret_cast<DWORD_PTR>(&in), 0), 40);
-  EXPECT_EQ(ICSendMessage(ic, ICM_COMPRESS_GET_FORMAT, reinterpret_cast<DWORD_PTR>(&in),
-                          reinterpret_cast<DWORD_PTR>(&out)),
-            ICERR_OK);
+  EXPECT_EQ(
+      ICSendMessage(ic, ICM_COMPRESS_GET_FORMAT, reinterpret_cast<DWORD_PTR>(&in), reinterpret_cast<DWORD_PTR>(&out)),
+      ICERR_OK);
   EXPECT_EQ(ICSendMessage(ic, ICM_COMPRESS_BEGIN, reinterpret_cast<DWORD_PTR>(&in), reinterpret_cast<DWORD_PTR>(&out)),
             ICERR_OK);
   const auto max = static_cast<size_t>(
@@ -85,8 +89,7 @@ std::vector<uint32_t> Compress(FOURCC fcc, int n, std::vector<bool>& keys, DWORD
     for (size_t i = 0; i < f.Bits.size(); i += 97) f.Bits[i] = static_cast<uint8_t>(k * 8);
     DWORD flags = 0, ckid = 0;
     const DWORD force = static_cast<DWORD>(k) == forceAt ? ICCOMPRESS_KEYFRAME : 0;
-    EXPECT_EQ(ICCompress(ic, force, &out, buf.data(), &in, f.Bits.data(), &ckid, &flags, k + 1, 0, 0, nullptr,
-                         nullptr),
+    EXPECT_EQ(ICCompress(ic, force, &out, buf.data(), &in, f.Bits.data(), &ckid, &flags, k + 1, 0, 0, nullptr, nullptr),
               ICERR_OK);
     sizes.push_back(out.biSizeImage);
     keys.push_back((flags & AVIIF_KEYFRAME) != 0);
@@ -189,7 +192,7 @@ TEST(Vfw, OneFramePerFrameWithKeyFramesAtTheSettingsInterval) {
 
 TEST(Vfw, SettingsBelongToEachCompressorAndApplyAtTheNextOpen) {
   TempDir dir;
-  Env reg("SLIDOMAT_REGISTRY_DIR", dir.path().c_str());
+  Env registryDir("SLIDOMAT_REGISTRY_DIR", dir.path().c_str());
   Env e("SLIDOMAT_CODECS", nullptr);
   const FOURCC fmp4 = mmioFOURCC('F', 'M', 'P', '4'), mjpg = mmioFOURCC('M', 'J', 'P', 'G');
   const FOURCC dib = mmioFOURCC('D', 'I', 'B', ' ');
@@ -208,7 +211,7 @@ TEST(Vfw, SettingsBelongToEachCompressorAndApplyAtTheNextOpen) {
   SetCompressorDialogHooks(
       [](HWND owner, FOURCC, const std::string&, TCompressorSettings& s) {
         EXPECT_EQ(owner, 77u);
-        s.Quality = 1000;  // much lower quality
+        s.Quality = 1000;            // much lower quality
         s.KeyFrameInterval = 99999;  // beyond range: kept within it
         return true;
       },
