@@ -1,12 +1,12 @@
 #pragma once
-// The benchmarks make their pictures with libjpeg, so no data files are
-// needed; each says how its rows look, this writes them.
-#include <jpeglib.h>
-
+// The benchmarks make their pictures with the tests' JPEG writer, so no data
+// files are needed; each says how its rows look, this writes them.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "testsupport/JpegWriter.h"
 
 namespace bench {
 
@@ -17,33 +17,16 @@ namespace bench {
 template <typename FillRow>
 void WriteJpeg(const std::string& path, int w, int h, int quality, FillRow fillRow,
                const std::vector<uint8_t>* app1 = nullptr) {
+  const std::vector<uint8_t> file = sdm::test::EncodeJpeg(
+      w, h, 3, JCS_RGB, fillRow, [quality](jpeg_compress_struct& c) { jpeg_set_quality(&c, quality, TRUE); },
+      [app1](jpeg_compress_struct& c) {
+        if (app1) jpeg_write_marker(&c, JPEG_APP0 + 1, app1->data(), static_cast<unsigned>(app1->size()));
+      });
   FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) {
+  if (!f || std::fwrite(file.data(), 1, file.size(), f) != file.size() || std::fclose(f) != 0) {
     std::perror(path.c_str());
     std::exit(1);
   }
-  jpeg_compress_struct c{};
-  jpeg_error_mgr err{};
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  jpeg_stdio_dest(&c, f);
-  c.image_width = static_cast<JDIMENSION>(w);
-  c.image_height = static_cast<JDIMENSION>(h);
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, quality, TRUE);
-  jpeg_start_compress(&c, TRUE);
-  if (app1) jpeg_write_marker(&c, JPEG_APP0 + 1, app1->data(), static_cast<unsigned>(app1->size()));
-  std::vector<JSAMPLE> row(static_cast<size_t>(w) * 3);
-  while (c.next_scanline < c.image_height) {
-    fillRow(static_cast<int>(c.next_scanline), row.data());
-    JSAMPROW r = row.data();
-    jpeg_write_scanlines(&c, &r, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  std::fclose(f);
 }
 
 }  // namespace bench

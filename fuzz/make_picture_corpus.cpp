@@ -44,31 +44,12 @@ Bytes Samples(int w, int h, int components) {
 // A JPEG written with the encoder settings set by tweak.
 template <class F>
 Bytes Jpeg(int w, int h, int components, J_COLOR_SPACE in, F&& tweak) {
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &out, &size);
-  c.image_width = static_cast<JDIMENSION>(w);
-  c.image_height = static_cast<JDIMENSION>(h);
-  c.input_components = components;
-  c.in_color_space = in;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 50, TRUE);
-  tweak(c);
-  jpeg_start_compress(&c, TRUE);
   const Bytes s = Samples(w, h, components);
-  while (c.next_scanline < c.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(s.data() + c.next_scanline * static_cast<size_t>(w) * components);
-    jpeg_write_scanlines(&c, &row, 1);
-  }
-  jpeg_finish_compress(&c);
-  Bytes file(out, out + size);
-  jpeg_destroy_compress(&c);
-  std::free(out);
-  return file;
+  return sdm::test::EncodeJpeg(w, h, components, in, sdm::test::RowsOf(s, w, components),
+                               [&tweak](jpeg_compress_struct& c) {
+                                 jpeg_set_quality(&c, 50, TRUE);
+                                 tweak(c);
+                               });
 }
 
 Bytes Rgb(int w, int h) {

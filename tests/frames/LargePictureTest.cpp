@@ -19,7 +19,8 @@ namespace {
 // A w × h JPEG made of two rows repeated: the top part one row, the bottom
 // part another, each row flat colours in bands whose edges fall on 16-pixel
 // blocks, so every block is flat and decodes to its colour at any scale.
-// Written straight to the file a row at a time, so making it takes no memory.
+// Encoded a row at a time from those two rows: making it takes no more memory
+// than the compressed file, a few megabytes of flat blocks.
 struct TBands {
   std::vector<int> columnEdges;  // band i spans [edge i, edge i+1)
   int rowEdge;                   // the bottom part starts here
@@ -35,21 +36,6 @@ struct TBands {
 };
 
 void WriteBandedJpeg(const std::string& name, int w, int h, const TBands& bands) {
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  FILE* f = std::fopen(name.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  jpeg_stdio_dest(&c, f);
-  c.image_width = static_cast<JDIMENSION>(w);
-  c.image_height = static_cast<JDIMENSION>(h);
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, 90, TRUE);
-  c.dct_method = JDCT_IFAST;
-  jpeg_start_compress(&c, TRUE);
   std::vector<uint8_t> rows[2];
   for (int part = 0; part < 2; ++part)
     for (int x = 0; x < w; ++x) {
@@ -57,13 +43,16 @@ void WriteBandedJpeg(const std::string& name, int w, int h, const TBands& bands)
       rows[part].insert(rows[part].end(), {static_cast<uint8_t>(colour >> 16), static_cast<uint8_t>(colour >> 8),
                                            static_cast<uint8_t>(colour)});
     }
-  while (c.next_scanline < c.image_height) {
-    JSAMPROW row = rows[c.next_scanline >= static_cast<JDIMENSION>(bands.rowEdge)].data();
-    jpeg_write_scanlines(&c, &row, 1);
-  }
-  jpeg_finish_compress(&c);
-  jpeg_destroy_compress(&c);
-  std::fclose(f);
+  test::WriteBytes(name, test::EncodeJpeg(
+                             w, h, 3, JCS_RGB,
+                             [&](int y, JSAMPLE* row) {
+                               const std::vector<uint8_t>& r = rows[y >= bands.rowEdge];
+                               std::copy(r.begin(), r.end(), row);
+                             },
+                             [](jpeg_compress_struct& c) {
+                               jpeg_set_quality(&c, 90, TRUE);
+                               c.dct_method = JDCT_IFAST;
+                             }));
 }
 
 // The memory a step takes at its peak, in MiB, above what the process held

@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include <jpeglib.h>
+#include "testsupport/JpegWriter.h"
 
 namespace sdm::test {
 
@@ -77,36 +77,15 @@ inline std::vector<uint8_t> MakeBmp(int width, int height, const BmpLayout& l, c
 inline std::vector<uint8_t> MakeJpeg(int width, int height, int components, J_COLOR_SPACE space,
                                      const std::vector<uint8_t>& samples, bool progressive = false, int quality = 100,
                                      J_COLOR_SPACE stored = JCS_UNKNOWN, bool adobeMarker = true) {
-  jpeg_compress_struct c;
-  jpeg_error_mgr err;
-  c.err = jpeg_std_error(&err);
-  jpeg_create_compress(&c);
-  unsigned char* out = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&c, &out, &size);
-  c.image_width = static_cast<JDIMENSION>(width);
-  c.image_height = static_cast<JDIMENSION>(height);
-  c.input_components = components;
-  c.in_color_space = space;
-  jpeg_set_defaults(&c);
-  jpeg_set_quality(&c, quality, TRUE);
-  if (space == JCS_RGB) {  // no chroma subsampling: flat colours come back closely
-    for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
-  }
-  if (stored != JCS_UNKNOWN) jpeg_set_colorspace(&c, stored);
-  if (!adobeMarker) c.write_Adobe_marker = FALSE;
-  if (progressive) jpeg_simple_progression(&c);
-  jpeg_start_compress(&c, TRUE);
-  const size_t stride = static_cast<size_t>(width) * components;
-  while (c.next_scanline < c.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(samples.data() + c.next_scanline * stride);
-    jpeg_write_scanlines(&c, &row, 1);
-  }
-  jpeg_finish_compress(&c);
-  std::vector<uint8_t> file(out, out + size);
-  jpeg_destroy_compress(&c);
-  std::free(out);
-  return file;
+  return EncodeJpeg(width, height, components, space, RowsOf(samples, width, components), [&](jpeg_compress_struct& c) {
+    jpeg_set_quality(&c, quality, TRUE);
+    if (space == JCS_RGB) {  // no chroma subsampling: flat colours come back closely
+      for (int i = 0; i < c.num_components; ++i) c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
+    }
+    if (stored != JCS_UNKNOWN) jpeg_set_colorspace(&c, stored);
+    if (!adobeMarker) c.write_Adobe_marker = FALSE;
+    if (progressive) jpeg_simple_progression(&c);
+  });
 }
 
 // Flat-coloured RGB samples with a colour per 8 × 8 block row, so the blocks
