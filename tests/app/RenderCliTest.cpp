@@ -54,17 +54,8 @@ std::string LosslessCodec() {
   return "DIB ";
 }
 
-class RenderCli : public ::testing::Test {
+class RenderCli : public test::PrivateRegistryTest {
 protected:
-  TempDir dir;
-  void SetUp() override {
-    setenv("SLIDOMAT_REGISTRY_DIR", dir.file("hive").c_str(), 1);
-    setenv("XDG_DATA_HOME", dir.file("data").c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("SLIDOMAT_REGISTRY_DIR");
-    unsetenv("XDG_DATA_HOME");
-  }
   std::vector<std::string> Pics() {
     return {SourcePath("examples/landscape.jpg"), SourcePath("examples/portrait.jpg"), SourcePath("examples/bars.bmp")};
   }

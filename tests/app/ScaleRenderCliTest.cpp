@@ -19,18 +19,9 @@ using namespace sdm::test;
 
 namespace {
 
-class ScaleRender : public ::testing::Test {
+class ScaleRender : public PrivateRegistryTest {
 protected:
-  TempDir dir;
-  void SetUp() override {
-    setenv("SLIDOMAT_REGISTRY_DIR", dir.file("hive").c_str(), 1);
-    setenv("XDG_DATA_HOME", dir.file("data").c_str(), 1);
-  }
-  void TearDown() override {
-    unsetenv("SLIDOMAT_REGISTRY_DIR");
-    unsetenv("XDG_DATA_HOME");
-    unsetenv("SLIDOMAT_AVI_RIFF_LIMIT");
-  }
+  void TearDown() override { unsetenv("SLIDOMAT_AVI_RIFF_LIMIT"); }
 
   // Renders without questions; the status must be 0.
   void Render(std::vector<std::string> args) {

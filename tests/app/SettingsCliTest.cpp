@@ -14,12 +14,7 @@ using sdm::test::TempDir;
 using sdm::test::WriteText;
 
 namespace {
-class SettingsCli : public ::testing::Test {
-protected:
-  void SetUp() override { setenv("SLIDOMAT_REGISTRY_DIR", dir.path().c_str(), 1); }
-  void TearDown() override { unsetenv("SLIDOMAT_REGISTRY_DIR"); }
-  TempDir dir;
-};
+class SettingsCli : public sdm::test::PrivateRegistryTest {};
 }  // namespace
 
 TEST_F(SettingsCli, AValueSurvivesARestart) {
@@ -32,7 +27,7 @@ TEST_F(SettingsCli, AValueSurvivesARestart) {
   EXPECT_EQ(r.out, "MJPG\n");
   r = RunCli({"settings", "list"});
   EXPECT_EQ(r.out, "LastFCC=MJPG\nOutPath=/home/ann/Videos/My Films/\n");
-  EXPECT_NE(ReadText(dir.file("HKEY_CURRENT_USER.reg")).find("\"LastFCC\"=\"MJPG\""), std::string::npos);
+  EXPECT_NE(ReadText(UserHive()).find("\"LastFCC\"=\"MJPG\""), std::string::npos);
 }
 
 TEST_F(SettingsCli, BadUsageAndUnwritableHive) {
@@ -49,11 +44,11 @@ TEST_F(SettingsCli, BadUsageAndUnwritableHive) {
 }
 
 TEST_F(SettingsCli, AGarbledHiveIsReportedAndKept) {
-  WriteText(dir.file("HKEY_CURRENT_USER.reg"), "garbage\n");
+  WriteText(UserHive(), "garbage\n");
   auto r = RunCli({"settings", "get", "LastFCC"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.err.find("kept as"), std::string::npos) << r.err;
-  EXPECT_EQ(ReadText(dir.file("HKEY_CURRENT_USER.reg.garbled")), "garbage\n");
+  EXPECT_EQ(ReadText(UserHive() + ".garbled"), "garbage\n");
 }
 
 TEST_F(SettingsCli, APortableCopyKeepsItsSettingsInItsIniFile) {
@@ -61,7 +56,7 @@ TEST_F(SettingsCli, APortableCopyKeepsItsSettingsInItsIniFile) {
   namespace fs = std::filesystem;
   fs::create_directories(dir.file("usb"));
   fs::copy_file(SDM_CLI, dir.file("usb/slidomat-cli"));
-  setenv("SLIDOMAT_MACHINE_REGISTRY_DIR", dir.file("machine").c_str(), 1);
+  Uninstall();
   auto run = [&](const std::vector<std::string>& args) {
     std::vector<std::string> argv{dir.file("usb/slidomat-cli")};
     argv.insert(argv.end(), args.begin(), args.end());
@@ -70,10 +65,9 @@ TEST_F(SettingsCli, APortableCopyKeepsItsSettingsInItsIniFile) {
   ASSERT_EQ(run({"settings", "set", "LastFCC", "MJPG"}).status, 0);
   EXPECT_NE(ReadText(dir.file("usb/settings.ini")).find("LastFCC=MJPG"), std::string::npos);
   // Nothing of the program stays in the registry between runs...
-  EXPECT_EQ(ReadText(dir.file("HKEY_CURRENT_USER.reg")).find("Tarvenit"), std::string::npos);
+  EXPECT_EQ(ReadText(UserHive()).find("Tarvenit"), std::string::npos);
   // ...and the next run finds the value all the same.
   EXPECT_EQ(run({"settings", "get", "LastFCC"}).out, "MJPG\n");
-  unsetenv("SLIDOMAT_MACHINE_REGISTRY_DIR");
 }
 
 TEST(ProgramVersion, TheCommandLineProgramCarriesTheVersionRecord) {

@@ -21,34 +21,15 @@ using P = TLangProp;
 
 namespace {
 
-const char* const kLocaleVars[] = {"LC_ALL", "LC_MESSAGES", "LANG"};
-
-class LangList : public ::testing::Test {
+class LangList : public test::PrivateRegistryTest {
 protected:
   void SetUp() override {
-    fs::create_directories(dir.file("user"));
     fs::create_directories(dir.file("prog"));
-    setenv("SLIDOMAT_REGISTRY_DIR", dir.file("user").c_str(), 1);
-    for (const char* v : kLocaleVars) {
-      const char* old = std::getenv(v);
-      savedLocale.emplace_back(v, old ? std::optional<std::string>(old) : std::nullopt);
-      unsetenv(v);
-    }
-    setenv("LANG", "it_IT.UTF-8", 1);  // a language no test ships
     list.SetProgramFolder(dir.file("prog"));
     list.FilePrefix = "SDM_";
     list.RegKey = "Software\\Tarvenit\\Slidomat";
     list.SetRoot(prog.root);
     list.AfterLanguageSwitch = [this] { ++afterCalls; };
-  }
-  void TearDown() override {
-    unsetenv("SLIDOMAT_REGISTRY_DIR");
-    for (const auto& [name, value] : savedLocale) {
-      if (value)
-        setenv(name.c_str(), value->c_str(), 1);
-      else
-        unsetenv(name.c_str());
-    }
   }
   std::string Lang(const std::string& name) const { return dir.file("prog/" + name); }
   // A revision-4 file whose main window caption reads caption.
@@ -60,8 +41,8 @@ protected:
     WriteBytes(Lang(name), f.Bytes());
   }
 
-  TempDir dir;
-  std::vector<std::pair<std::string, std::optional<std::string>>> savedLocale;
+  // The locale names a language no test ships.
+  test::ScopedEnv lcAll_{"LC_ALL", nullptr}, lcMessages_{"LC_MESSAGES", nullptr}, lang_{"LANG", "it_IT.UTF-8"};
   TFakeProgram prog;
   TLangList list;
   int afterCalls = 0;

@@ -11,18 +11,9 @@ using namespace sdm;
 namespace fs = std::filesystem;
 
 namespace {
-class BurnTools : public ::testing::Test {
+class BurnTools : public test::PrivateRegistryTest {
 protected:
-  void SetUp() override {
-    setenv("SLIDOMAT_REGISTRY_DIR", dir.file("hive").c_str(), 1);
-    oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-    fs::create_directories(dir.file("bin"));
-    setenv("PATH", dir.file("bin").c_str(), 1);
-  }
-  void TearDown() override {
-    setenv("PATH", oldPath.c_str(), 1);
-    unsetenv("SLIDOMAT_REGISTRY_DIR");
-  }
+  BurnTools() { fs::create_directories(dir.file("bin")); }
   void Value(const std::string& name, const std::string& text) {
     TRegistry reg(HKEY_CURRENT_USER);
     ASSERT_TRUE(reg.OpenKey(kVendorKey, true));
@@ -34,8 +25,8 @@ protected:
     ::chmod(path.c_str(), 0755);
     return path;
   }
-  test::TempDir dir;
-  std::string oldPath;
+  // Only the test's own programs are found.
+  test::ScopedEnv path_{"PATH", dir.file("bin")};
 };
 }  // namespace
 

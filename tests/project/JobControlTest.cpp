@@ -71,9 +71,8 @@ int VideoPackets(const std::string& file) { return static_cast<int>(ProbePackets
 
 }  // namespace
 
-class JobControl : public ::testing::Test {
+class JobControl : public PrivateRegistryTest {
 protected:
-  TempDir dir;
   Recorder ui;
   View view;
   TEventLoop loop;
@@ -84,7 +83,6 @@ protected:
   std::string out;
 
   void SetUp() override {
-    setenv("SLIDOMAT_REGISTRY_DIR", dir.file("hive").c_str(), 1);
     SetUserInteraction(&ui);
     project.Interaction = &ui;
     log = std::make_unique<TKLog>(dir.file("job.log"), false, 10000, false);
@@ -96,7 +94,6 @@ protected:
   void TearDown() override {
     job.reset();
     SetUserInteraction(nullptr);
-    unsetenv("SLIDOMAT_REGISTRY_DIR");
   }
   void Pictures(int n) {
     const char* names[] = {"examples/bars.bmp", "examples/portrait.bmp", "examples/landscape.jpg"};

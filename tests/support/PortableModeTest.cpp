@@ -11,19 +11,13 @@ using namespace sdm;
 namespace fs = std::filesystem;
 
 namespace {
-class PortableMode : public ::testing::Test {
+class PortableMode : public test::PrivateRegistryTest {
 protected:
   void SetUp() override {
-    setenv("SLIDOMAT_REGISTRY_DIR", dir.file("user").c_str(), 1);
-    setenv("SLIDOMAT_MACHINE_REGISTRY_DIR", dir.file("machine").c_str(), 1);
-    setenv("XDG_DATA_HOME", dir.file("data").c_str(), 1);
+    Uninstall();
     fs::create_directories(dir.file("usb"));
   }
-  void TearDown() override {
-    for (const char* v : {"SLIDOMAT_REGISTRY_DIR", "SLIDOMAT_MACHINE_REGISTRY_DIR", "XDG_DATA_HOME"}) unsetenv(v);
-  }
   std::string Program() const { return dir.file("usb/slidomat"); }
-  test::TempDir dir;
 };
 }  // namespace
 

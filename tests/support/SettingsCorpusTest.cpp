@@ -12,11 +12,10 @@
 using namespace sdm;
 using namespace sdm::test;
 
-TEST(SettingsCorpus, EveryFileGoesInAndOutWithoutFault) {
-  TempDir dir;
+using SettingsCorpus = PrivateRegistryTest;
+
+TEST_F(SettingsCorpus, EveryFileGoesInAndOutWithoutFault) {
   std::filesystem::create_directories(dir.file("ini"));
-  std::filesystem::create_directories(dir.file("hive"));
-  setenv("SLIDOMAT_REGISTRY_DIR", dir.file("hive").c_str(), 1);
   std::map<std::string, fuzz::TSettingsRun> runs;
   uintmax_t total = 0;
   for (const auto& e : std::filesystem::directory_iterator(SourcePath("tests/data/settings-corpus"))) {
@@ -28,7 +27,6 @@ TEST(SettingsCorpus, EveryFileGoesInAndOutWithoutFault) {
     for (const std::string& f : run.faults) ADD_FAILURE() << f;
     runs[name] = run;
   }
-  unsetenv("SLIDOMAT_REGISTRY_DIR");
   ASSERT_GE(runs.size(), 12u);
   EXPECT_LT(total, 64u * 1024u);
   // Values counted from how each seed was written.

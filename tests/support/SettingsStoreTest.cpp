@@ -20,27 +20,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class SettingsStore : public ::testing::Test {
+class SettingsStore : public test::PrivateRegistryTest {
 protected:
   void SetUp() override {
-    fs::create_directories(dir.file("user"));
-    fs::create_directories(dir.file("machine"));
-    setenv("SLIDOMAT_REGISTRY_DIR", dir.file("user").c_str(), 1);
-    setenv("SLIDOMAT_MACHINE_REGISTRY_DIR", dir.file("machine").c_str(), 1);
-    setenv("XDG_DATA_HOME", dir.file("data").c_str(), 1);
-    setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1);
+    Uninstall();
     TakeRegistryProblems();
-  }
-  void TearDown() override {
-    for (const char* v : {"SLIDOMAT_REGISTRY_DIR", "SLIDOMAT_MACHINE_REGISTRY_DIR", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-      unsetenv(v);
   }
   static void AddUninstallEntry(TRootKey root, const std::string& key, const std::string* displayName) {
     TRegistry reg(root);
     ASSERT_TRUE(reg.OpenKey(std::string(kUninstallKey) + "\\" + key, true));
     if (displayName) reg.WriteString("DisplayName", *displayName);
   }
-  TempDir dir;
 };
 
 }  // namespace

@@ -23,6 +23,17 @@ namespace sdm::test {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// A machine hive with the program's uninstall entry, as `cmake --install`
+// records it.
+const char* const kInstalledMachineHive =
+    "Slidomat registry hive 1\n\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvenit Slidomat]\n"
+    "\"DisplayName\"=\"Tarvenit Slidomat\"\n";
+
+}  // namespace
+
 TempDir::TempDir() {
   static std::atomic<unsigned> counter{0};
   const char* base = std::getenv("SDM_TEST_TMP");
@@ -45,6 +56,33 @@ TempDir::~TempDir() {
   std::error_code ec;
   if (!path_.empty() && !std::getenv("SDM_KEEP_TMP")) fs::remove_all(path_, ec);
 }
+
+ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+  if (const char* old = std::getenv(name)) old_ = old;
+  if (value)
+    setenv(name, value, 1);
+  else
+    unsetenv(name);
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (old_)
+    setenv(name_.c_str(), old_->c_str(), 1);
+  else
+    unsetenv(name_.c_str());
+}
+
+PrivateRegistryTest::PrivateRegistryTest()
+    : user_("SLIDOMAT_REGISTRY_DIR", dir.file("user")),
+      machine_("SLIDOMAT_MACHINE_REGISTRY_DIR", dir.file("machine")),
+      data_("XDG_DATA_HOME", dir.file("data")),
+      cache_("XDG_CACHE_HOME", dir.file("cache")) {
+  fs::create_directories(dir.file("user"));
+  fs::create_directories(dir.file("machine"));
+  WriteText(dir.file("machine/HKEY_LOCAL_MACHINE.reg"), kInstalledMachineHive);
+}
+
+void PrivateRegistryTest::Uninstall() { fs::remove(dir.file("machine/HKEY_LOCAL_MACHINE.reg")); }
 
 CommandResult RunCommand(const std::vector<std::string>& argv, const std::string& input) {
   CommandResult result;
@@ -140,10 +178,7 @@ CommandResult RunCli(const std::vector<std::string>& args, const std::string& in
   // keeps its settings in the registry the test set up.
   if (std::getenv("SLIDOMAT_MACHINE_REGISTRY_DIR")) return RunCommand(argv, input);
   static TempDir machine;
-  WriteText(machine.file("HKEY_LOCAL_MACHINE.reg"),
-            "Slidomat registry hive 1\n\n"
-            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvenit Slidomat]\n"
-            "\"DisplayName\"=\"Tarvenit Slidomat\"\n");
+  WriteText(machine.file("HKEY_LOCAL_MACHINE.reg"), kInstalledMachineHive);
   setenv("SLIDOMAT_MACHINE_REGISTRY_DIR", machine.path().c_str(), 1);
   CommandResult r = RunCommand(argv, input);
   unsetenv("SLIDOMAT_MACHINE_REGISTRY_DIR");

@@ -153,12 +153,6 @@ std::vector<std::string> CaptionsThatDoNotFit(QWidget& window) {
 // ---------------------------------------------------------------- WindowTest
 
 void WindowTest::SetUp() {
-  setenv("SLIDOMAT_REGISTRY_DIR", dir.file("user").c_str(), 1);
-  setenv("SLIDOMAT_MACHINE_REGISTRY_DIR", dir.file("machine").c_str(), 1);
-  setenv("XDG_DATA_HOME", dir.file("data").c_str(), 1);
-  setenv("XDG_CACHE_HOME", dir.file("cache").c_str(), 1);
-  // Three compressors keep the start-up's listing short.
-  setenv("SLIDOMAT_CODECS", "xvid,MJPG,DIB ", 1);
   fs::create_directories(dir.file("prog"));
   // The program file: the test program under the name of the window's, in a
   // folder of its own, where a portable copy keeps settings.ini.
@@ -182,20 +176,10 @@ void WindowTest::SetUp() {
   watchdog.start();
 }
 
-void WindowTest::TearDown() {
-  Stop();
-  for (const char* v :
-       {"SLIDOMAT_REGISTRY_DIR", "SLIDOMAT_MACHINE_REGISTRY_DIR", "XDG_DATA_HOME", "XDG_CACHE_HOME", "SLIDOMAT_CODECS"})
-    unsetenv(v);
-}
+void WindowTest::TearDown() { Stop(); }
 
 void WindowTest::Start(const std::vector<std::string>& arguments, bool installed) {
-  fs::create_directories(dir.file("machine"));
-  if (installed)
-    WriteText(dir.file("machine/HKEY_LOCAL_MACHINE.reg"),
-              "Slidomat registry hive 1\n\n"
-              "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvenit Slidomat]\n"
-              "\"DisplayName\"=\"Tarvenit Slidomat\"\n");
+  if (!installed) Uninstall();
   TProgramEnvironment env;
   env.ProgramPath = ProgramPath();
   env.Arguments = arguments;

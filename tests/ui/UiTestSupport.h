@@ -63,7 +63,7 @@ private:
 // wrap by design are left out.
 std::vector<std::string> CaptionsThatDoNotFit(QWidget& window);
 
-class WindowTest : public ::testing::Test {
+class WindowTest : public PrivateRegistryTest {
 protected:
   void SetUp() override;
   void TearDown() override;
@@ -87,7 +87,8 @@ protected:
   // Copies of the example pictures in a folder of the test: name -> example.
   std::string Picture(const std::string& name, const std::string& example = "landscape.jpg");
 
-  TempDir dir;
+  // Three compressors keep the start-up's listing short.
+  ScopedEnv codecs_{"SLIDOMAT_CODECS", "xvid,MJPG,DIB "};
   // Fails a test fast, instead of hanging it, when a dialog nobody answers
   // stays open.
   QTimer watchdog;

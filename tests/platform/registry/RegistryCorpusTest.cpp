@@ -13,9 +13,9 @@
 using namespace sdm;
 using namespace sdm::test;
 
-TEST(RegistryCorpus, EveryHiveIsReadOrSetAsideWithoutFault) {
-  TempDir dir;
-  setenv("SLIDOMAT_REGISTRY_DIR", dir.path().c_str(), 1);
+using RegistryCorpus = PrivateRegistryTest;
+
+TEST_F(RegistryCorpus, EveryHiveIsReadOrSetAsideWithoutFault) {
   std::map<std::string, fuzz::TRegistryRun> runs;
   uintmax_t total = 0;
   for (const auto& e : std::filesystem::directory_iterator(SourcePath("tests/data/registry-corpus"))) {
@@ -27,7 +27,6 @@ TEST(RegistryCorpus, EveryHiveIsReadOrSetAsideWithoutFault) {
     for (const std::string& f : run.faults) ADD_FAILURE() << f;
     runs[name] = run;
   }
-  unsetenv("SLIDOMAT_REGISTRY_DIR");
   // The corpus stays small: a fuzzer run pointed at it by mistake adds files.
   ASSERT_GE(runs.size(), 20u);
   EXPECT_LT(total, 64u * 1024u);

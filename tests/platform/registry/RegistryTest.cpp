@@ -18,21 +18,16 @@ using sdm::test::WriteText;
 
 namespace {
 
-class RegistryTest : public ::testing::Test {
+class RegistryTest : public test::PrivateRegistryTest {
 protected:
-  void SetUp() override {
-    setenv("SLIDOMAT_REGISTRY_DIR", dir.path().c_str(), 1);
-    TakeRegistryProblems();
-  }
-  void TearDown() override { unsetenv("SLIDOMAT_REGISTRY_DIR"); }
-  std::string Hive() const { return dir.file("HKEY_CURRENT_USER.reg"); }
+  void SetUp() override { TakeRegistryProblems(); }
+  std::string Hive() const { return UserHive(); }
   // Replaces the hive file as another process would (a new inode), so the
   // next access reads the file again instead of trusting memory.
   void RewriteHive(const std::string& text) {
     WriteText(Hive() + ".other", text);
     std::filesystem::rename(Hive() + ".other", Hive());
   }
-  TempDir dir;
 };
 
 }  // namespace
@@ -71,7 +66,7 @@ TEST_F(RegistryTest, ValuesPersistInTheHiveFileAndSurviveAReread) {
   EXPECT_EQ(reg.GetDataType("missing"), REG_NONE);
   EXPECT_FALSE(reg.WriteString("x", "y")) << "read-only key";
   // No temporary file is left behind by the writes.
-  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+  for (const auto& e : std::filesystem::directory_iterator(dir.file("user")))
     EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos) << e.path();
 }
 

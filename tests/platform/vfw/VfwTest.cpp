@@ -17,30 +17,10 @@
 
 using namespace sdm;
 using sdm::test::MemoryStore;
+using sdm::test::ScopedEnv;
 using sdm::test::TempDir;
 
 namespace {
-
-class Env {
-public:
-  Env(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~Env() {
-    if (had_)
-      setenv(name_.c_str(), old_.c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-
-private:
-  std::string name_, old_;
-  bool had_ = false;
-};
 
 BITMAPINFOHEADER Rgb(int w, int h, int bits = 24) {
   BITMAPINFOHEADER b;
@@ -103,12 +83,12 @@ std::vector<uint32_t> Compress(FOURCC fcc, int n, std::vector<bool>& keys, DWORD
 
 TEST(Vfw, EnumerationFollowsTheInstalledListAndTheEnvironment) {
   {
-    Env e("SLIDOMAT_CODECS", "");
+    ScopedEnv e("SLIDOMAT_CODECS", "");
     ICINFO info;
     EXPECT_FALSE(ICInfo(ICTYPE_VIDEO, 0, &info));
     EXPECT_EQ(ICOpen(ICTYPE_VIDEO, mmioFOURCC('D', 'I', 'B', ' '), ICMODE_QUERY), nullptr);
   }
-  Env e("SLIDOMAT_CODECS", "dib ,FFV1");
+  ScopedEnv e("SLIDOMAT_CODECS", "dib ,FFV1");
   ICINFO info;
   ASSERT_TRUE(ICInfo(ICTYPE_VIDEO, 0, &info));
   EXPECT_EQ(info.fccHandler, mmioFOURCC('F', 'F', 'V', '1'));
@@ -129,7 +109,7 @@ TEST(Vfw, EnumerationFollowsTheInstalledListAndTheEnvironment) {
 }
 
 TEST(Vfw, TheQueryRefusesWhatTheEncoderCannotTake) {
-  Env e("SLIDOMAT_CODECS", nullptr);
+  ScopedEnv e("SLIDOMAT_CODECS", nullptr);
   const FOURCC dib = mmioFOURCC('D', 'I', 'B', ' '), ffv1 = mmioFOURCC('F', 'F', 'V', '1');
   const FOURCC fmp4 = mmioFOURCC('F', 'M', 'P', '4');
   EXPECT_EQ(QueryOf(dib, Rgb(640, 480)), ICERR_OK);
@@ -158,7 +138,7 @@ TEST(Vfw, TheQueryRefusesWhatTheEncoderCannotTake) {
 }
 
 TEST(Vfw, OneFramePerFrameWithKeyFramesAtTheSettingsInterval) {
-  Env e("SLIDOMAT_CODECS", nullptr);
+  ScopedEnv e("SLIDOMAT_CODECS", nullptr);
   MemoryStore store;
   SetCompressorSettingsStore(&store);
   ICINFO info;
@@ -192,8 +172,8 @@ TEST(Vfw, OneFramePerFrameWithKeyFramesAtTheSettingsInterval) {
 
 TEST(Vfw, SettingsBelongToEachCompressorAndApplyAtTheNextOpen) {
   TempDir dir;
-  Env registryDir("SLIDOMAT_REGISTRY_DIR", dir.path().c_str());
-  Env e("SLIDOMAT_CODECS", nullptr);
+  ScopedEnv registryDir("SLIDOMAT_REGISTRY_DIR", dir.path().c_str());
+  ScopedEnv e("SLIDOMAT_CODECS", nullptr);
   const FOURCC fmp4 = mmioFOURCC('F', 'M', 'P', '4'), mjpg = mmioFOURCC('M', 'J', 'P', 'G');
   const FOURCC dib = mmioFOURCC('D', 'I', 'B', ' ');
   std::vector<bool> keys;
