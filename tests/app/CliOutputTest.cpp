@@ -21,9 +21,12 @@ CommandResult RunCliIntoFullDisk(const std::string& args) {
 
 }  // namespace
 
-TEST(CliOutput, AFullStdoutIsAFailure) {
+// Every command runs with the test's own registry, never the settings.ini
+// beside the program.
+using CliOutput = sdm::test::PrivateRegistryTest;
+
+TEST_F(CliOutput, AFullStdoutIsAFailure) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  TempDir dir;
   // A listing short enough to sit in the buffer until exit, and a help text.
   for (const std::string& args :
        {std::string("codecs"), std::string("--help"), "frames --count " + SourcePath("examples/bars.bmp")}) {
@@ -36,8 +39,7 @@ TEST(CliOutput, AFullStdoutIsAFailure) {
   EXPECT_EQ(RunCli({"codecs"}).status, 0);
 }
 
-TEST(CliOutput, NoCommandWritesOverItsInputOrAFolder) {
-  TempDir dir;
+TEST_F(CliOutput, NoCommandWritesOverItsInputOrAFolder) {
   const std::string bmp = dir.file("frame.bmp");
   fs::copy_file(SourcePath("examples/bars.bmp"), bmp);
   const std::string mp3 = MakeMp3(dir, "s.mp3", 44100, 2, 1.0, {"-b", "128"});

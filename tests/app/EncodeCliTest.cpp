@@ -44,7 +44,11 @@ std::vector<uint8_t> Bmp(int w, int h, int n) {
 
 }  // namespace
 
-TEST(EncodeCli, CodecsPrintsOneLinePerCompressor) {
+// Every command runs with the test's own registry, never the settings.ini
+// beside the program.
+using EncodeCli = sdm::test::PrivateRegistryTest;
+
+TEST_F(EncodeCli, CodecsPrintsOneLinePerCompressor) {
   setenv("SLIDOMAT_CODECS", "FFV1,DIB ", 1);
   auto r = RunCli({"codecs"});
   unsetenv("SLIDOMAT_CODECS");
@@ -52,8 +56,7 @@ TEST(EncodeCli, CodecsPrintsOneLinePerCompressor) {
   EXPECT_EQ(r.out, "FFV1 FFV1 Lossless Video\nDIB  Uncompressed RGB 24-bit\n");
 }
 
-TEST(EncodeCli, EncodesBmpFramesIntoAnAviFfmpegReads) {
-  TempDir dir;
+TEST_F(EncodeCli, EncodesBmpFramesIntoAnAviFfmpegReads) {
   std::vector<std::string> args = {"encode", "--codec", "FFV1", "--fps", "10", "-o", dir.file("out.avi")};
   for (int k = 0; k < 4; ++k) {
     // 62 × 3 bytes per row needs padding: the reader must drop it.
@@ -79,8 +82,7 @@ TEST(EncodeCli, EncodesBmpFramesIntoAnAviFfmpegReads) {
       std::equal(raw.begin() + 2 * 62 * 40 * 3, raw.begin() + 2 * 62 * 40 * 3 + 186, bmp.begin() + 54 + 39 * stride));
 }
 
-TEST(EncodeCli, ErrorsAreReportedAndLoseNothing) {
-  TempDir dir;
+TEST_F(EncodeCli, ErrorsAreReportedAndLoseNothing) {
   const std::string out = dir.file("keep.avi");
   sdm::test::WriteText(out, "precious");
   WriteBytes(dir.file("a.bmp"), Bmp(64, 48, 0));
@@ -107,8 +109,7 @@ TEST(EncodeCli, ErrorsAreReportedAndLoseNothing) {
   EXPECT_NE(r.status, 0);
 }
 
-TEST(EncodeCli, AFolderOrPipeNamedLikeTheOutputIsLeftAlone) {
-  TempDir dir;
+TEST_F(EncodeCli, AFolderOrPipeNamedLikeTheOutputIsLeftAlone) {
   WriteBytes(dir.file("a.bmp"), Bmp(64, 48, 0));
   const std::string folder = dir.file("folder.avi");
   std::filesystem::create_directory(folder);
@@ -129,8 +130,7 @@ TEST(EncodeCli, AFolderOrPipeNamedLikeTheOutputIsLeftAlone) {
 
 // Frames of 320x240 uncompressed (230 KB each) fill a small disk quickly; the
 // command must fail with the file and the system's reason, never say "Wrote".
-TEST(EncodeCli, AFullDiskOrFileSizeLimitFailsWithThePathAndTheReason) {
-  TempDir dir;
+TEST_F(EncodeCli, AFullDiskOrFileSizeLimitFailsWithThePathAndTheReason) {
   std::vector<std::string> frames;
   for (int k = 0; k < 6; ++k) {
     frames.push_back(dir.file("f" + std::to_string(k) + ".bmp"));

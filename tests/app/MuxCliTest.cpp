@@ -64,8 +64,11 @@ TEST(Mp3FramesCliTest, PrintsTheFrameIndexOfASoundtrack) {
   EXPECT_EQ(RunCli({"mp3frames"}).status, 2);
 }
 
-TEST(MuxCliTest, JoinsAVideoOfAnotherWriterAndASoundtrack) {
-  TempDir dir;
+// Every command runs with the test's own registry, never the settings.ini
+// beside the program.
+using MuxCliTest = sdm::test::PrivateRegistryTest;
+
+TEST_F(MuxCliTest, JoinsAVideoOfAnotherWriterAndASoundtrack) {
   const std::string video = dir.file("silent.avi");
   auto made = RunCommand({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=160x120:rate=10", "-t", "3",
                           "-c:v", "mjpeg", video});
@@ -95,8 +98,7 @@ TEST(MuxCliTest, JoinsAVideoOfAnotherWriterAndASoundtrack) {
   EXPECT_EQ(test::ReadBytes(video), before);
 }
 
-TEST(MuxCliTest, BadInputFailsWithoutTouchingTheVideo) {
-  TempDir dir;
+TEST_F(MuxCliTest, BadInputFailsWithoutTouchingTheVideo) {
   const std::string video = dir.file("silent.avi");
   ASSERT_EQ(RunCommand({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=5", "-t", "1",
                         "-c:v", "mjpeg", video})
@@ -124,8 +126,7 @@ TEST(MuxCliTest, BadInputFailsWithoutTouchingTheVideo) {
 
 // The output on a disk that fills up: the command fails naming the file and
 // the system's reason, never "Wrote", and the silent video stays as it was.
-TEST(MuxCliTest, AFullDiskFailsWithThePathAndTheReason) {
-  TempDir dir;
+TEST_F(MuxCliTest, AFullDiskFailsWithThePathAndTheReason) {
   const std::string video = dir.file("silent.avi");
   ASSERT_EQ(RunCommand({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=5", "-t", "2",
                         "-c:v", "rawvideo", "-pix_fmt", "bgr24", video})
