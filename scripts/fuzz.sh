@@ -47,9 +47,16 @@ if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
   usage
 fi
 
-build_dir=build-fuzz
-CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSDM_FUZZ=ON -DSDM_TESTS=OFF -DSDM_BENCH=OFF >/dev/null
+# SDM_FUZZ_BUILD_DIR names a build folder already configured with clang and
+# SDM_FUZZ=ON (the test script's sanitizer build, which builds the targets
+# beside the tests instead of compiling the libraries a third time);
+# otherwise build-fuzz/ is configured for the targets alone.
+build_dir=${SDM_FUZZ_BUILD_DIR:-}
+if [ -z "$build_dir" ]; then
+  build_dir=build-fuzz
+  CC=clang CXX=clang++ cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DSDM_FUZZ=ON -DSDM_TESTS=OFF -DSDM_BENCH=OFF >/dev/null
+fi
 cmake --build "$build_dir" -j2 --target "${targets[@]}"
 
 # The targets put their inputs in files: a private folder, in memory where

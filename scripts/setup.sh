@@ -11,7 +11,7 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
   libavcodec-dev libavutil-dev libswscale-dev libavformat-dev
   libogg-dev libvorbis-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   ffmpeg lame mpg123 sox musepack-tools
   qt6-base-dev qt6-translations-l10n xvfb xauth desktop-file-utils appstream
 )

@@ -209,11 +209,12 @@ TEST(SysUtils, TaskProgressKeepsItsState) {
   none.SetState(TTaskProgressBar::psError);
   EXPECT_EQ(none.State(), TTaskProgressBar::psError);
 
+  // Declared before the bar: its destructor reports the end of its progress.
+  int lastFlag = -1;
+  int64_t lastPos = -1, lastMax = -1;
   TTaskProgressBar bar(1);
   EXPECT_EQ(bar.State(), TTaskProgressBar::psNone);  // without progress until used
   EXPECT_FALSE(bar.Active());
-  int lastFlag = -1;
-  int64_t lastPos = -1, lastMax = -1;
   bar.OnChange = [&](int f, int64_t p, int64_t m) {
     lastFlag = f;
     lastPos = p;

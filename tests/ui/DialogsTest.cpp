@@ -488,7 +488,7 @@ TEST_F(DoneDialog, ABurnThatCouldNotStartIsSaidAndDoneStaysOpen) {
 
 TEST_F(Dialogs, SettingsStoresDebugModeOnlyOnOk) {
   Start();
-  auto tickAnd = [this](const char* button) {
+  auto tickAnd = [](const char* button) {
     return [button](QWidget* w) {
       auto* d = qobject_cast<TSettingsDlg*>(w);
       ASSERT_NE(d, nullptr);

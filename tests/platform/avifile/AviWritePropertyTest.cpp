@@ -227,7 +227,10 @@ void CheckWithFfprobe(const TPlan& plan, const std::string& path) {
     std::istringstream g(got[n]), w(want);
     std::string gl, wl;
     for (size_t k = 0;; ++k) {
-      const bool more = static_cast<bool>(std::getline(g, gl)) | static_cast<bool>(std::getline(w, wl));
+      // Both lines are read every time, so a shorter side shows as empty.
+      const bool gotLine = static_cast<bool>(std::getline(g, gl));
+      const bool wantLine = static_cast<bool>(std::getline(w, wl));
+      const bool more = gotLine || wantLine;
       if (!more) break;
       if (gl != wl) {
         ADD_FAILURE() << "stream " << n << ", packet " << k << ": ffprobe read \"" << gl << "\", written \"" << wl
