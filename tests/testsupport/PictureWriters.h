@@ -333,7 +333,7 @@ struct HeicSpec {
   int quality = 90;
   heif_orientation orientation = heif_orientation_normal;  // written as the file's own rotation and mirroring
   const Bytes* profile = nullptr;
-  bool thumbnail = false;  // a 64-pixel-wide thumbnail of its own as well
+  int thumbnail = 0;  // a thumbnail of its own as well, this many pixels on its longer side
 };
 
 namespace detail {
@@ -377,7 +377,8 @@ inline Bytes EncodeHeic(int w, int h, const Bytes& rgba, const HeicSpec& spec = 
   options->image_orientation = spec.orientation;
   heif_image_handle* handle = nullptr;
   heif_context_encode_image(ctx, img, enc, options, &handle);
-  if (spec.thumbnail && handle) heif_context_encode_thumbnail(ctx, img, handle, enc, options, 64, nullptr);
+  if (spec.thumbnail > 0 && handle)
+    heif_context_encode_thumbnail(ctx, img, handle, enc, options, spec.thumbnail, nullptr);
   heif_encoding_options_free(options);
   Bytes out;
   heif_writer writer{1, detail::HeifAppend};
