@@ -170,13 +170,18 @@ TEST_F(MainWindow, DroppedFilesArePicturesUnlessOneMp3Alone) {
   EXPECT_EQ(Project().PictureList().Items(), std::vector<std::string>{pic});
   EXPECT_TRUE(Contains(LogMessages(), "File not supported : " + mp3));
   EXPECT_EQ(Project().SoundPath(), "");
-  // One ".MP3" in capitals is not a soundtrack; a folder is not found.
+  // One ".MP3" in capitals is not a soundtrack; a folder brings its
+  // pictures in name order, and names what it holds besides.
   EXPECT_TRUE(DropFiles(Main(), {loud}));
   EXPECT_TRUE(Contains(LogMessages(), "File not supported : " + loud));
+  const std::string other = Picture("b.png", "bars.bmp");
+  WriteText(dir.file("pics/notes.txt"), "not a picture");
   EXPECT_TRUE(DropFiles(Main(), {dir.file("pics")}));
-  EXPECT_TRUE(Contains(LogMessages(), "File not found : " + dir.file("pics")));
-  EXPECT_EQ(Project().PictureCount(), 1);
+  EXPECT_TRUE(Contains(LogMessages(), "File not supported : " + dir.file("pics/notes.txt")));
+  EXPECT_EQ(Project().PictureList().Items(), (std::vector<std::string>{pic, other, pic}));
   EXPECT_EQ(Project().SoundPath(), "");
+  Form().imgreset_btn->click();
+  Main().AddFiles({pic});
 
   // One ".mp3" alone becomes the soundtrack, with its length.
   EXPECT_TRUE(DropFiles(Main(), {mp3}));
