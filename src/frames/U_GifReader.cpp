@@ -29,7 +29,7 @@ struct TGifSource {
 int Read(GifFileType* gif, GifByteType* buf, int length) {
   auto* s = static_cast<TGifSource*>(gif->UserData);
   const size_t n = std::min<size_t>(length > 0 ? static_cast<size_t>(length) : 0, s->size - s->pos);
-  std::memcpy(buf, s->data + s->pos, n);
+  if (n > 0) std::memcpy(buf, s->data + s->pos, n);  // an empty file has no data at all
   s->pos += n;
   return static_cast<int>(n);
 }

@@ -41,7 +41,7 @@ void OnWarning(png_structp, png_const_charp) {}  // a dropped profile or an odd 
 void Read(png_structp png, png_bytep out, size_t length) {
   auto* src = static_cast<TPngSource*>(png_get_io_ptr(png));
   if (length > src->size - src->pos) png_error(png, "the file is cut short");
-  std::memcpy(out, src->data + src->pos, length);
+  if (length > 0) std::memcpy(out, src->data + src->pos, length);
   src->pos += length;
 }
 
