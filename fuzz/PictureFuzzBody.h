@@ -1,8 +1,8 @@
 #pragma once
-// What the fuzz target and the corpus test do with one picture file: load it
+// What the fuzz targets and the corpus tests do with one picture file: load it
 // as the frame server does (with the frame it goes into, so the reduced-scale
-// path is reached too), then fit it, grey it and tone it, checking the
-// promises of the loaders on the way. A refused file (an EError naming the
+// path is reached too), then fit it, grey it and tone it, and load it once
+// more as a thumbnail, checking the promises of the loaders on the way. A refused file (an EError naming the
 // file) is a correct answer; a broken promise is collected as a fault so the
 // fuzzer can stop on it and the test can name it.
 #include <cstdint>
@@ -75,6 +75,20 @@ inline TPictureRun RunPictureFile(const std::string& path) {
   } catch (const EError& e) {
     run.refusal = e.what();
     if (run.refusal.find(path) == std::string::npos) run.faults.push_back("the error does not name the file");
+  }
+  // The same file as a thumbnail takes other roads (the EXIF preview, DCT
+  // and WebP scaling, a HEIF's own thumbnail); it may load where the whole
+  // picture is refused, but never breaks a promise either.
+  try {
+    TImageFile thumb(path, TFitSize{100, 75, true});
+    const int64_t w = thumb.Width(), h = thumb.Height();
+    if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide || w * h > kMaxPicturePixels)
+      run.faults.push_back("thumbnail loaded as " + std::to_string(w) + " x " + std::to_string(h));
+    else
+      detail::CheckPixels(thumb.Bitmap(), "thumbnail", false, run);
+  } catch (const EError& e) {
+    if (std::string(e.what()).find(path) == std::string::npos)
+      run.faults.push_back("the thumbnail's error does not name the file");
   }
   return run;
 }

@@ -1,9 +1,10 @@
 // libFuzzer target for the picture loaders (JPEG through libjpeg with the EXIF
-// orientation, and our BMP reader), with fitting and the colour effects after
-// them. The loaders work on files, so each input is written to a file of this
-// process first; its name ends in ".jpg", so an input that starts with "BM"
-// goes to the BMP reader and any other to the JPEG decoder. Build and run it
-// with scripts/fuzz.sh.
+// orientation, preview and ICC profile, and our BMP reader), with fitting and
+// the colour effects after them. The loaders work on files, so each input is
+// written to a file of this process first; its name ends in ".jpg", so an
+// input is read as the kind its first bytes say ("BM" the BMP reader), and
+// one that matches no kind goes to the JPEG decoder. The other kinds have
+// targets of their own. Build and run it with scripts/fuzz.sh.
 #include <string>
 
 #include "FuzzInput.h"

@@ -11,8 +11,10 @@ packages=(
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
   libavcodec-dev libavutil-dev libswscale-dev libavformat-dev
   libogg-dev libvorbis-dev
+  libpng-dev libwebp-dev libtiff-dev libheif-dev libgif-dev liblcms2-dev
   clang libclang-rt-14-dev clang-format
   ffmpeg lame mpg123 sox musepack-tools
+  python3-pil libheif-examples colord-data libgs-common
   qt6-base-dev qt6-translations-l10n xvfb xauth desktop-file-utils appstream
 )
 

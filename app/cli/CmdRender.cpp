@@ -15,6 +15,7 @@
 
 #include "Cli.h"
 #include "avi/U_BmpToAvi.h"
+#include "frames/PictureNotes.h"
 #include "localization/TextStorage.h"
 #include "project/U_JobControl.h"
 #include "project/U_ProjectFile.h"
@@ -250,9 +251,16 @@ int RunRender(const sdm::cli::Args& args) {
   project.Interaction = &interaction;
   project.Log = [&](const std::string& m, int level) {
     log.AddLine(m, level);
-    // Pictures left out matter to whoever runs this; say so at once.
-    if (level >= sdm::llError && !o.quiet) std::cerr << m << "\n";
+    // Pictures left out, or taken from where they moved to, matter to whoever
+    // runs this; say so at once.
+    const bool relinked = m.rfind("Picture relinked : ", 0) == 0;
+    if ((level >= sdm::llError || relinked) && !o.quiet) std::cerr << m << "\n";
   };
+  // The readers' notes come from the job's thread: the log takes them there.
+  const sdm::TScopedPictureNoteSink notes([&](const std::string& m, int level) {
+    log.AddLine(m, level);
+    if (!o.quiet) std::cerr << m << "\n";
+  });
 
   const bool isProject = o.inputs.size() == 1 && EndsWithNoCase(o.inputs[0], ".sdm");
   if (isProject) {
@@ -317,5 +325,5 @@ int RunRender(const sdm::cli::Args& args) {
 SDM_CLI_COMMAND("render",
                 "render [--sound FILE.mp3] [--codec FOURCC] [--resolution WxH] [--fps N] [--ms-per-picture N] "
                 "[--dynamic] [--no-xfade] [--no-osd] [--greyscale] [--sepia] [--single-frame] [--match-audio] "
-                "[--yes] [--quiet] -o OUT.avi (PROJECT.sdm | PICTURE...)",
+                "[--yes] [--quiet] -o OUT.avi (PROJECT.sdm | PICTURE... | FOLDER)",
                 "Renders a slideshow to an AVI file, with its soundtrack when one is given", RunRender);

@@ -12,6 +12,7 @@
 #include <iostream>
 
 #include "Cli.h"
+#include "frames/PictureNotes.h"
 #include "platform/RegularFile.h"
 #include "support/Errors.h"
 #include "support/PortableMode.h"
@@ -97,6 +98,9 @@ int main(int argc, char** argv) {
   }
   Args args(argv + 2, argv + argc);
   int status;
+  // What the picture readers have to say (a colour profile they could not
+  // use) goes to stderr; render sends it to the log as well.
+  sdm::SetPictureNoteSink([](const std::string& line, int) { std::cerr << line << "\n"; });
   // A copy without an uninstall entry keeps its settings in settings.ini
   // beside it: read in now, written back (and the registry cleared) however
   // the command ends.

@@ -160,6 +160,7 @@ public:
     Grab(main, "main-pictures");
 
     Dialogs(main);
+    PictureMessages(main);
     Job(main);
     return failures_;
   }
@@ -215,6 +216,30 @@ private:
                     "Output file already exists, and will be overwritten. Continue anyway ?",
                     QMessageBox::Yes | QMessageBox::No, &main);
     GrabDialog(box, "dialog-question");
+  }
+
+  // The picture picker on its first filter (every kind), and the messages
+  // about a project's pictures that were not found.
+  void PictureMessages(sdm::TMainDlg& main) {
+    QFileDialog picker(&main);
+    const QFileDialog* kept = main.FileDialog("JOD");
+    picker.setOptions(kept->options());
+    picker.setFileMode(kept->fileMode());
+    picker.setNameFilters(kept->nameFilters());
+    picker.setDirectory(QString::fromStdString(examples_));
+    picker.resize(720, 420);
+    GrabDialog(picker, "dialog-pictures");
+    const std::vector<std::string> gone = {"/media/card/DCIM/100CANON/IMG_0412.JPG",
+                                           "/media/card/DCIM/100CANON/IMG_0413.JPG", "/home/ana/Phone/IMG_2024.HEIC"};
+    const QString warning = QString::fromStdString(sdm::main_ts().Translate("Warning"));
+    QMessageBox told(QMessageBox::Warning, warning, QString::fromStdString(sdm::TMainDlg::LeftOutMessage(gone)),
+                     QMessageBox::Ok, &main);
+    GrabDialog(told, "dialog-pictures-left-out");
+    const QString question = QString::fromStdString(sdm::main_ts().Translate("Question"));
+    QMessageBox asked(QMessageBox::Question, question,
+                      QString::fromStdString(sdm::TMainDlg::SaveWithoutLeftOutQuestion(gone)),
+                      QMessageBox::Yes | QMessageBox::No, &main);
+    GrabDialog(asked, "dialog-save-without-pictures");
   }
 
   // A job with the example pictures: grabbed a third of the way in, and after

@@ -136,7 +136,11 @@ TFrameServer::TFrameServer(TStringList& pictures, const TStringList* captions, i
 TFrameServer::~TFrameServer() { pictures_.Unsubscribe(subscription_); }
 
 std::unique_ptr<TFrameServer> TFrameServer::CreateThumbnailServer(TStringList& pictures, const TStringList* captions) {
-  return std::make_unique<TFrameServer>(pictures, captions, 1, ThumbnailHeight, ThumbnailWidth, TFrameOptions{});
+  auto server = std::make_unique<TFrameServer>(pictures, captions, 1, ThumbnailHeight, ThumbnailWidth, TFrameOptions{});
+  // Its pictures are only ever shown this small: a camera's JPEG is decoded
+  // at an eighth of its size, or taken from its EXIF preview.
+  server->thumbnails_ = true;
+  return server;
 }
 
 int TFrameServer::FrameCount() const {
@@ -204,7 +208,8 @@ void TFrameServer::LoadPicture(int p) {
     height = (4 * frameHeight_) / 3;
   }
   auto start = TClock::now();
-  auto picture = std::make_unique<TImageFile>(pictures_[p], TFitSize{width, height}, std::move(pictureStorage_));
+  auto picture =
+      std::make_unique<TImageFile>(pictures_[p], TFitSize{width, height, thumbnails_}, std::move(pictureStorage_));
   stats_.DecodeSeconds += SecondsSince(start);
   start = TClock::now();
   picture->Fit(width, height, keepStorage_ ? &pictureStorage_ : nullptr);

@@ -90,7 +90,8 @@ public:
   TFrameServer(const TFrameServer&) = delete;
   TFrameServer& operator=(const TFrameServer&) = delete;
 
-  // The main window's thumbnail server: 100 × 75, one frame per picture, no effects.
+  // The main window's thumbnail server: 100 × 75, one frame per picture, no
+  // effects, its pictures decoded no larger than needed to cover 100 × 75.
   static std::unique_ptr<TFrameServer> CreateThumbnailServer(TStringList& pictures, const TStringList* captions);
 
   // N × FramesPerPicture + (N − 1) × FadeFrames for N pictures; zero or
@@ -155,6 +156,7 @@ private:
   TFrameOptions options_;
 
   std::unique_ptr<TImageFile> picture_;
+  bool thumbnails_ = false;  // pictures may be decoded reduced, no smaller than the frame
   bool keepStorage_ = false;
   TBitmap32 pictureStorage_;  // what the last picture was decoded into, when kept
   int loadedIndex_ = -1;

@@ -10,8 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "frames/U_BmpReader.h"
-#include "frames/U_JpegReader.h"
+#include "frames/PictureFormats.h"
 #include "platform/RegularFile.h"
 #include "support/Errors.h"
 
@@ -30,6 +29,7 @@ std::string BitmapSizeText(int64_t width, int64_t height) {
 namespace {
 
 const std::string kBitmapLimitText = "at most " + std::to_string(kMaxPictureBytes >> 20) + " MiB";
+constexpr const char* kPictureKindsText = "JPEG, PNG, HEIF, WebP, TIFF, GIF or BMP";
 
 }  // namespace
 
@@ -103,18 +103,14 @@ std::vector<uint8_t> ReadPictureFile(const std::string& fileName) {
 }
 
 void DecodePicture(const uint8_t* data, size_t size, const std::string& fileName, TFitSize fit, TBitmap32& out) {
-  // The signature wins over the name: a BMP saved as ".jpg" still loads.
-  if (size >= 2 && data[0] == 'B' && data[1] == 'M') {
-    ReadBmp(data, size, fileName, out);
-    return;
-  }
-  const std::string ext = ExtensionOf(fileName);
-  if (ext == "jpg" || ext == "jpeg")
-    ReadJpeg(data, size, fileName, out, fit);
-  else if (ext == "bmp")
-    ReadBmp(data, size, fileName, out);
-  else
-    throw EError(PictureError(fileName, "unsupported file extension \"." + ext + "\""));
+  // The content wins over the name: a PNG saved as ".jpg" still loads. A
+  // file whose first bytes are damaged goes to the reader its name says, so
+  // the error says what is wrong with it.
+  TPictureKind kind = DetectPictureKind(data, size);
+  if (kind == TPictureKind::Unknown) kind = PictureKindOfExtension("." + ExtensionOf(fileName));
+  if (kind == TPictureKind::Unknown)
+    throw EError(PictureError(fileName, "not a picture of a kind we read (" + std::string(kPictureKindsText) + ")"));
+  DecodePictureOfKind(kind, data, size, fileName, fit, out);
 }
 
 namespace {

@@ -33,6 +33,12 @@ constexpr int64_t kMaxPictureFileSize = 512ll * 1024 * 1024;
 struct TFitSize {
   int width = 0;
   int height = 0;
+  // The picture is only ever shown this small (a thumbnail): it may be
+  // decoded smaller than it is, no smaller than needed to cover the frame
+  // (a JPEG by DCT scaling or from its EXIF thumbnail, a WebP scaled, a
+  // HEIF from its own thumbnail). Frames of a video never ask for this, so
+  // they stay exactly what a full decode gives.
+  bool thumbnail = false;
 };
 
 // "Cannot load picture "<file>": <reason>", the form of every loading error.
@@ -50,9 +56,9 @@ void CheckFitSize(int width, int height);
 // The whole picture file, refused when it is not a regular file (a folder, a
 // named pipe, a device), cannot be read, or is beyond kMaxPictureFileSize.
 std::vector<uint8_t> ReadPictureFile(const std::string& fileName);
-// Decodes a picture file image: BMP when it starts with "BM", otherwise by the
-// extension of fileName (jpg, jpeg, bmp). Throws EError naming the file or
-// the extension.
+// Decodes a picture file image, its kind told by its first bytes (or, when
+// they match none, by the extension of fileName), into an opaque bitmap in
+// sRGB. Throws EError naming the file.
 void DecodePicture(const uint8_t* data, size_t size, const std::string& fileName, TFitSize fit, TBitmap32& out);
 
 class TImageFile {

@@ -8,11 +8,15 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <csetjmp>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
+#include "frames/ColorProfile.h"
 #include "frames/ExifOrientation.h"
 #include "frames/U_ImageFile.h"
 #include "support/Errors.h"
@@ -137,46 +141,9 @@ int OrientationOf(const jpeg_decompress_struct& c) {
   return kOrientationUpright;
 }
 
-// Where the stored pixel (x, y) of a w × h picture lands in the bitmap that
-// stands upright: at origin + y × perRow + x × perColumn.
-struct TPlacement {
-  ptrdiff_t origin, perRow, perColumn;
-};
-
-TPlacement PlacementFor(int orientation, ptrdiff_t w, ptrdiff_t h) {
-  switch (orientation) {
-    case 2: return {w - 1, w, -1};        // (w-1-x, y)
-    case 3: return {w * h - 1, -w, -1};   // (w-1-x, h-1-y)
-    case 4: return {(h - 1) * w, -w, 1};  // (x, h-1-y)
-    case 5: return {0, 1, h};             // (y, x) in an h-wide bitmap
-    case 6: return {h - 1, -1, h};        // (h-1-y, x)
-    case 7: return {w * h - 1, -1, -h};   // (h-1-y, w-1-x)
-    case 8: return {(w - 1) * h, 1, -h};  // (y, w-1-x)
-    default: return {0, w, 1};
-  }
-}
-
-// Rows stored [y0, y0 + rows) of a w × h picture, band[r × w + x], put where
-// they stand. For a quarter turn each stored row becomes a column, so the
-// band is walked across first: the rows of one column land side by side.
-void PlaceBand(const TColor32* band, int y0, int rows, int w, int h, int orientation, TBitmap32& out) {
-  const TPlacement p = PlacementFor(orientation, w, h);
-  TColor32* dst = out.Bits();
-  if (OrientationSwapsSides(orientation)) {
-    for (ptrdiff_t x = 0; x < w; ++x) {
-      TColor32* column = dst + p.origin + x * p.perColumn + y0 * p.perRow;
-      for (ptrdiff_t r = 0; r < rows; ++r) column[r * p.perRow] = band[r * w + x];
-    }
-  } else {
-    for (ptrdiff_t r = 0; r < rows; ++r) {
-      TColor32* row = dst + p.origin + (y0 + r) * p.perRow;
-      for (ptrdiff_t x = 0; x < w; ++x) row[x * p.perColumn] = band[r * w + x];
-    }
-  }
-}
-
 // The DCT scale (denominator 1, 2, 4 or 8) to decode at. Full size whenever
-// the bitmap stays within kMaxPicturePixels. Beyond it, among the scales that
+// the bitmap stays within kMaxPicturePixels, unless only a thumbnail is
+// wanted. Beyond it (or for a thumbnail), among the scales that
 // bring it within, the smallest picture that still covers the frame (as it
 // will stand), so fitting loses nothing; with no frame known, or none that
 // covers it, the largest picture within the bound. 0 when even 1/8 is beyond.
@@ -185,9 +152,10 @@ int ChooseScale(jpeg_decompress_struct& c, int orientation, TFitSize fit) {
   c.scale_num = 1;
   c.scale_denom = 1;
   jpeg_calc_output_dimensions(&c);
-  if (pixels(c) <= kMaxPicturePixels) return 1;
-  int within = 0;  // the largest picture within the bound
-  int covers = 0;  // the smallest within the bound that covers the frame
+  if (pixels(c) <= kMaxPicturePixels && !fit.thumbnail) return 1;
+  // A thumbnail is decoded as small as still covers its frame.
+  int within = pixels(c) <= kMaxPicturePixels ? 1 : 0;  // the largest picture within the bound
+  int covers = 0;                                       // the smallest within the bound that covers the frame
   for (int denom : {2, 4, 8}) {
     c.scale_denom = static_cast<unsigned>(denom);
     jpeg_calc_output_dimensions(&c);
@@ -198,6 +166,48 @@ int ChooseScale(jpeg_decompress_struct& c, int orientation, TFitSize fit) {
     if (fit.width > 0 && fit.height > 0 && across >= fit.width && down >= fit.height) covers = denom;
   }
   return covers ? covers : within;
+}
+
+// The embedded ICC profile (APP2 segments, put back together by libjpeg,
+// which allocated icc) as a transform for the pixels libjpeg gives, or null
+// without a usable one.
+std::unique_ptr<TColorTransform> ProfileOf(const jpeg_decompress_struct& c, JOCTET* icc, unsigned int length, bool cmyk,
+                                           const std::string& fileName) {
+  if (!icc) return nullptr;
+  const std::vector<uint8_t> profile(icc, icc + length);
+  std::free(icc);
+  TColorModel model = c.jpeg_color_space == JCS_GRAYSCALE ? TColorModel::Grey : TColorModel::Rgb;
+  if (cmyk) model = c.saw_Adobe_marker ? TColorModel::CmykInverted : TColorModel::Cmyk;
+  return ProfileTransform(profile, model, fileName);
+}
+
+// A thumbnail from the camera's own preview in the EXIF block, when it has
+// the picture's shape and covers the frame as it will stand: it spares
+// decoding millions of pixels for a hundred by seventy-five. The preview is
+// stored the way the picture is, so it is turned the same way.
+bool FromExifThumbnail(const jpeg_decompress_struct& c, int orientation, TFitSize fit, const TColorTransform* profile,
+                       TBitmap32& out) {
+  for (jpeg_saved_marker_ptr m = c.marker_list; m; m = m->next) {
+    size_t offset = 0, length = 0;
+    if (m->marker != JPEG_APP0 + 1 || !ExifThumbnail(m->data, m->data_length, offset, length)) continue;
+    TBitmap32 thumb;
+    try {
+      ReadJpeg(m->data + offset, length, "EXIF thumbnail", thumb);
+    } catch (const EError&) {
+      return false;  // a broken preview: the picture itself will do
+    }
+    const double shape = static_cast<double>(c.image_width) / c.image_height;
+    if (std::abs(static_cast<double>(thumb.Width()) / thumb.Height() / shape - 1.0) > 0.02) return false;
+    const bool turned = OrientationSwapsSides(orientation);
+    if ((turned ? thumb.Height() : thumb.Width()) < fit.width || (turned ? thumb.Width() : thumb.Height()) < fit.height)
+      return false;
+    TurnUpright(thumb, orientation);
+    if (profile)
+      for (int y = 0; y < thumb.Height(); ++y) profile->Apply(thumb.Row(y), static_cast<size_t>(thumb.Width()));
+    out = std::move(thumb);
+    return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -215,6 +225,7 @@ void ReadJpeg(const uint8_t* data, size_t size, const std::string& fileName, TBi
         s.cinfo.mem->max_memory_to_use = kMaxDecoderMemory;
         jpeg_mem_src(&s.cinfo, data, static_cast<unsigned long>(size));
         jpeg_save_markers(&s.cinfo, JPEG_APP0 + 1, 0xFFFF);  // EXIF (and XMP, passed over)
+        jpeg_save_markers(&s.cinfo, JPEG_APP0 + 2, 0xFFFF);  // the ICC profile, in as many pieces as it takes
         jpeg_read_header(&s.cinfo, TRUE);
       }))
     libjpegFailed();
@@ -226,6 +237,14 @@ void ReadJpeg(const uint8_t* data, size_t size, const std::string& fileName, TBi
   const int orientation = OrientationOf(c);
   const bool cmyk = c.jpeg_color_space == JCS_CMYK || c.jpeg_color_space == JCS_YCCK;
   c.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;
+  JOCTET* icc = nullptr;
+  unsigned int iccLength = 0;
+  if (!Guarded(s.err, [&] {
+        if (!jpeg_read_icc_profile(&c, &icc, &iccLength)) icc = nullptr;
+      }))
+    libjpegFailed();
+  const std::unique_ptr<TColorTransform> profile = ProfileOf(c, icc, iccLength, cmyk, fileName);
+  if (fit.thumbnail && !cmyk && FromExifThumbnail(c, orientation, fit, profile.get(), out)) return;
   int denom = 0;
   if (!Guarded(s.err, [&] { denom = ChooseScale(c, orientation, fit); })) libjpegFailed();
   if (denom == 0)
@@ -258,7 +277,10 @@ void ReadJpeg(const uint8_t* data, size_t size, const std::string& fileName, TBi
       JDIMENSION got = 0;
       if (!Guarded(s.err, [&] { got = jpeg_read_scanlines(&c, &row, 1); })) libjpegFailed();
       if (got != 1) fail("truncated JPEG data");
-      if (cmyk) CmykToRgb(pixels, width, c.saw_Adobe_marker);
+      if (profile)
+        profile->Apply(pixels, static_cast<size_t>(width));
+      else if (cmyk)
+        CmykToRgb(pixels, width, c.saw_Adobe_marker);
     }
     if (!upright) PlaceBand(band.data(), y0, rows, width, height, orientation, out);
   }

@@ -99,6 +99,13 @@ const std::vector<std::string>& MainTextStorageLines() {
       "frames",
       // The About dialog's library list: "libjpeg.so.62 (built with 2.1.5)".
       "built with",
+      // Pictures of every kind: the picture dialog's first filter, and the
+      // pictures of a loaded project that were left out.
+      "All pictures",
+      "These pictures of the project were not found, or are not pictures Slidomat can read:",
+      "These pictures of the project were not found when it was loaded:",
+      "Save the project without them?",
+      "and %d more",
   };
   return lines;
 }

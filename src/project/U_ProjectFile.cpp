@@ -11,6 +11,7 @@
 #include <random>
 
 #include "platform/RegularFile.h"
+#include "project/PictureFinder.h"
 #include "project/U_SlideProject.h"
 #include "support/Errors.h"
 
@@ -190,9 +191,34 @@ std::string SaveProject(TSlideProject& project, const std::string& chosenName) {
   return fileName;
 }
 
+namespace {
+
+// The picture lines whose pictures cannot be added (missing, or of a kind we
+// do not read), as the lines name them.
+std::vector<std::string> LeftOut(const std::vector<std::string>& lines) {
+  std::vector<std::string> paths;
+  size_t i = 0;
+  while (i < lines.size() && !lines[i].empty() && lines[i][0] == ';') ++i;
+  for (; i < lines.size(); ++i) {
+    const std::string path = lines[i].substr(0, lines[i].find('\t'));
+    std::error_code ec;
+    const bool folder = lines[i].find('\t') == std::string::npos && std::filesystem::is_directory(path, ec);
+    if (!folder && CheckPicture(path) != TAddPictureResult::Added) paths.push_back(path);
+  }
+  return paths;
+}
+
+}  // namespace
+
 void LoadProject(TSlideProject& project, const std::string& fileName, const TProjectLoadActions& actions) {
   // Read first: a file that cannot be read leaves the project as it was.
   std::vector<std::string> lines = ReadProjectLines(fileName);
+  // Pictures that moved with the project (or were copied with it to another
+  // place) are found beside it.
+  RelinkMovedPictures(lines, fileName, [&project](const std::string& line) {
+    if (project.Log) project.Log(line, 1);
+  });
+  std::vector<std::string> leftOut = LeftOut(lines);
   project.SetProjectFile(fileName);
   TProjectLoadActions a = actions;
   if (!a.ClearPictures) a.ClearPictures = [&project] { project.ClearPictures(); };
@@ -200,6 +226,7 @@ void LoadProject(TSlideProject& project, const std::string& fileName, const TPro
   ApplyProjectLines(
       std::move(lines), a, [&project](bool grey, bool sepia) { project.SetEffects(grey, sepia); },
       [&project](const std::string& out) { project.SetOutputPath(out); });
+  project.SetLeftOutPictures(std::move(leftOut));
 }
 
 }  // namespace sdm

@@ -69,7 +69,10 @@ void ApplyProjectLines(std::vector<std::string> lines, const TProjectLoadActions
 
 // Save and Load over the slideshow project, without a window. SaveProject
 // returns the name it wrote (after the ".sdm" rule). Both remember the file
-// as the project's ProjectFile.
+// as the project's ProjectFile. LoadProject first looks for pictures that are
+// not at their stored paths beside the project file and in the folders below
+// it (logging each it finds), and records those it still leaves out in the
+// project's LeftOutPictures.
 std::string SaveProject(TSlideProject& project, const std::string& chosenName);
 void LoadProject(TSlideProject& project, const std::string& fileName, const TProjectLoadActions& actions);
 

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "frames/PictureFormats.h"
+#include "support/U_SysUtils.h"
 #include "support/UserInteraction.h"
 
 namespace sdm {
@@ -28,18 +30,14 @@ bool ParseWholeInt(const std::string& text, int32_t& value) {
   return true;
 }
 
-std::string LowerExtension(const std::string& path) {
-  const size_t slash = path.find_last_of('/');
-  const size_t dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string ext = path.substr(dot);
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-  return ext;
-}
-
 bool FileExists(const std::string& path) {
   std::error_code ec;
   return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+bool FolderExists(const std::string& path) {
+  std::error_code ec;
+  return !path.empty() && std::filesystem::is_directory(path, ec);
 }
 
 // Nearest integer, ties to even, kept inside [lo, hi] before it is narrowed so
@@ -68,9 +66,12 @@ std::string PictureFileName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-bool IsSupportedPictureName(const std::string& path) {
-  const std::string ext = LowerExtension(path);
-  return ext == ".bmp" || ext == ".jpg" || ext == ".jpeg";
+bool IsSupportedPictureName(const std::string& path) { return HasPictureExtension(path); }
+
+TAddPictureResult CheckPicture(const std::string& path) {
+  if (!FileExists(path)) return TAddPictureResult::NotFound;
+  if (!IsSupportedPictureName(path)) return TAddPictureResult::NotSupported;
+  return TAddPictureResult::Added;
 }
 
 const std::vector<std::string>& TSlideProject::Resolutions() {
@@ -97,22 +98,35 @@ TAddPictureResult TSlideProject::AddPicture(const std::string& text) {
   const size_t tab = text.find('\t');
   const std::string path = tab == std::string::npos ? text : text.substr(0, tab);
   const std::string caption = tab == std::string::npos ? PictureFileName(path) : text.substr(tab + 1);
-  if (!FileExists(path)) {
-    Logged("File not found : " + path, 2);
-    return TAddPictureResult::NotFound;
+  const TAddPictureResult result = CheckPicture(path);
+  if (result == TAddPictureResult::NotFound) Logged("File not found : " + path, 2);
+  if (result == TAddPictureResult::NotSupported) Logged("File not supported : " + path, 2);
+  if (result == TAddPictureResult::Added) AppendPicture(path, caption);
+  return result;
+}
+
+void TSlideProject::AddFolder(const std::string& folder) {
+  // The folder's files in name order, as a file manager lists them.
+  std::vector<std::string> files;
+  ListFiles(folder, files);
+  for (const std::string& f : files) {
+    if (IsSupportedPictureName(f))
+      AppendPicture(f, PictureFileName(f));
+    else
+      Logged("File not supported : " + f, 2);
   }
-  if (!IsSupportedPictureName(path)) {
-    Logged("File not supported : " + path, 2);
-    return TAddPictureResult::NotSupported;
-  }
-  AppendPicture(path, caption);
-  return TAddPictureResult::Added;
 }
 
 void TSlideProject::AddFiles(const std::vector<std::string>& entries) {
   Logged("Files count : " + std::to_string(PictureCount()), 1);
   Logged(std::to_string(entries.size()) + " files to be added", 1);
-  for (const std::string& e : entries) AddPicture(e);
+  for (const std::string& e : entries) {
+    // A folder given whole (dropped, or named to render) brings its pictures.
+    if (e.find('\t') == std::string::npos && FolderExists(e))
+      AddFolder(e);
+    else
+      AddPicture(e);
+  }
   Logged("Files count : " + std::to_string(PictureCount()), 1);
 }
 
@@ -153,6 +167,7 @@ void TSlideProject::ExchangePictures(int a, int b) {
 void TSlideProject::ClearPictures() {
   captions_.Clear();
   pictures_.Clear();
+  leftOut_.clear();
 }
 
 void TSlideProject::SetCaption(int index, const std::string& caption) { captions_.Put(index, caption); }

@@ -43,8 +43,13 @@ void ParseResolution(const std::string& text, int32_t& width, int32_t& height);
 // The file name of a path: the part after the last '/', extension kept.
 std::string PictureFileName(const std::string& path);
 
-// True when the path ends in ".bmp", ".jpg" or ".jpeg", in any case.
+// True when the path ends in the extension of a picture kind we read
+// (".jpg", ".png", ".heic", ... in any case).
 bool IsSupportedPictureName(const std::string& path);
+
+// Whether a picture could be added from path: Added when it is a file with a
+// picture's name, else NotFound (no such file, or a folder) or NotSupported.
+TAddPictureResult CheckPicture(const std::string& path);
 
 class TSlideProject {
 public:
@@ -83,10 +88,17 @@ public:
   int PictureCount() const { return pictures_.Count(); }
 
   // Adds one picture from "path" or "path<TAB>caption" when the file exists
-  // and is a BMP or JPEG by its name; logs why a picture is left out.
+  // and has the name of a picture kind we read; logs why a picture is left out.
   TAddPictureResult AddPicture(const std::string& text);
-  // AddPicture for every entry, with the "Files count" log lines around.
+  // AddPicture for every entry, with the "Files count" log lines around. An
+  // entry that names a folder adds the pictures in it, in name order; its
+  // other files are logged as not supported, its sub-folders not entered.
   void AddFiles(const std::vector<std::string>& entries);
+  // The pictures of the last project loaded that were left out (not found,
+  // or not pictures we read), as the file named them; emptied with the
+  // picture list. Saving the project would drop them.
+  const std::vector<std::string>& LeftOutPictures() const { return leftOut_; }
+  void SetLeftOutPictures(std::vector<std::string> paths) { leftOut_ = std::move(paths); }
   // Appends without any check (the caller has checked the file).
   void AppendPicture(const std::string& path, const std::string& caption);
   void InsertPicture(int index, const std::string& path, const std::string& caption);
@@ -182,8 +194,11 @@ private:
   void Show(const std::string& englishText);
   void Logged(const std::string& message, int level);
 
+  void AddFolder(const std::string& folder);
+
   TStringList pictures_;
   TStringList captions_;
+  std::vector<std::string> leftOut_;
   std::string soundPath_;
   int32_t soundDuration_ = 0;
   std::string outputPath_;

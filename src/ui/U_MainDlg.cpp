@@ -14,6 +14,8 @@
 #include <stdexcept>
 
 #include "avi/U_BmpToAvi.h"
+#include "frames/PictureFormats.h"
+#include "frames/PictureNotes.h"
 #include "frames/U_FrameServer.h"
 #include "localization/TextStorage.h"
 #include "platform/shell/Shell.h"
@@ -78,7 +80,40 @@ bool EndsWith(const std::string& s, const std::string& suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
+// The picture dialog's first filter: every kind we read, by every extension.
+std::string AllPicturesFilter(const std::string& label) {
+  std::string patterns;
+  for (const std::string& ext : PictureExtensions()) patterns += (patterns.empty() ? "*" : ";*") + ext;
+  return label + "|" + patterns;
+}
+
+// The pictures, one a line; past a dozen, how many more there are.
+std::string PictureLines(const std::vector<std::string>& pictures) {
+  constexpr size_t kShown = 12;
+  std::string text;
+  for (size_t i = 0; i < pictures.size() && i < kShown; ++i) text += "\n" + pictures[i];
+  if (pictures.size() > kShown) {
+    // The count goes where the translation puts "%d", never through printf.
+    std::string more = Translated("and %d more");
+    const size_t at = more.find("%d");
+    const std::string count = std::to_string(pictures.size() - kShown);
+    more = at == std::string::npos ? more + " " + count : more.replace(at, 2, count);
+    text += "\n" + more;
+  }
+  return text;
+}
+
 }  // namespace
+
+std::string TMainDlg::LeftOutMessage(const std::vector<std::string>& pictures) {
+  return Translated("These pictures of the project were not found, or are not pictures Slidomat can read:") + "\n" +
+         PictureLines(pictures);
+}
+
+std::string TMainDlg::SaveWithoutLeftOutQuestion(const std::vector<std::string>& pictures) {
+  return Translated("These pictures of the project were not found when it was loaded:") + "\n" +
+         PictureLines(pictures) + "\n\n" + Translated("Save the project without them?");
+}
 
 // ---------------------------------------------------------------- creation
 
@@ -115,7 +150,9 @@ TMainDlg::TMainDlg(TProgramEnvironment environment, QWidget* parent)
     dlg->setOption(QFileDialog::DontUseNativeDialog, true);
     if (k.accept == QFileDialog::AcceptSave) dlg->setOption(QFileDialog::DontConfirmOverwrite, true);
     if (k.defaultSuffix) dlg->setDefaultSuffix(k.defaultSuffix);
-    dlg->setNameFilters(DialogNameFilters(k.builtInFilter));
+    const std::string filter =
+        std::string(k.name) == "JOD" ? AllPicturesFilter("All pictures") + "|" + k.builtInFilter : k.builtInFilter;
+    dlg->setNameFilters(DialogNameFilters(filter));
   }
 
   // The windows' languages. Every run starts from the program's own English
@@ -164,6 +201,7 @@ TMainDlg::~TMainDlg() {
   avi_.reset();
   dropTarget_.reset();
   dropList_.clear();
+  if (log_) SetPictureNoteSink({});
   log_.reset();  // last: it writes its file when it goes
 }
 
@@ -534,6 +572,10 @@ void TMainDlg::ShowJobFinished(const std::string& videoPath) {
 // --- Project file.
 
 void TMainDlg::save_btnClick() {
+  // Pictures the project named but that were not there when it was loaded
+  // are not in the lists: saving would drop them from the file for good.
+  const std::vector<std::string> leftOut = project_.LeftOutPictures();
+  if (!leftOut.empty() && ShowMessageBox(SaveWithoutLeftOutQuestion(leftOut), mbYesNo, mkQuestion) != mrYes) return;
   const std::string chosen = ChooseFile("JSD_fl", "");
   if (chosen.empty()) return;
   // Like the system's save dialog of this command: a name that does not
@@ -543,6 +585,7 @@ void TMainDlg::save_btnClick() {
                                                 mbYesNo, mkQuestion) != mrYes)
     return;
   SaveProject(project_, chosen);
+  project_.SetLeftOutPictures({});
 }
 
 void TMainDlg::load_btnClick() {
@@ -564,6 +607,8 @@ void TMainDlg::LoadProjectFile(const std::string& file) {
   }
   ShowPictureCount();
   SyncFromProject();
+  // One message for all the pictures that were left out, not one each.
+  if (!project_.LeftOutPictures().empty()) ShowMessageBox(LeftOutMessage(project_.LeftOutPictures()), mbOk, mkWarning);
 }
 
 // --- New, dialogs, web.
@@ -649,8 +694,8 @@ void TMainDlg::langueAfterLanguageSwitch() {
   const std::string project = Translated("Slidomat Project") + "(*.sdm)|*.sdm";
   const std::pair<const char*, std::string> filters[] = {
       {"JODSound", Translated("MP3 files") + "(*.mp3)|*.mp3"},
-      {"JOD", Translated("Bitmap Files") + " (*.bmp)|*.bmp" + "|" + Translated("JPEG Files") +
-                  " (*.jpg, *.jpeg)|*.jpg;*.jpeg"},
+      {"JOD", AllPicturesFilter(Translated("All pictures")) + "|" + Translated("Bitmap Files") + " (*.bmp)|*.bmp" +
+                  "|" + Translated("JPEG Files") + " (*.jpg, *.jpeg)|*.jpg;*.jpeg"},
       {"JSD_fl", project},
       {"JOD_fl", project},
       {"JSD", Translated("AVI Files") + "(*.avi)|*.avi"},
@@ -697,6 +742,9 @@ void TMainDlg::AppEvtActivate() {
 
   const bool debug = GetSetting("DebugMode") == "1";
   log_ = std::make_unique<TKLog>(GetAppDataFolder(program, title) + title + ".log", debug, 10000, false);
+  // The picture readers' notes (a colour profile they could not use) come
+  // from the job's thread as well as this one; the log takes both.
+  SetPictureNoteSink([log = log_.get()](const std::string& line, int level) { log->AddLine(line, level); });
   LogLine("Starting");
   LogLine(program);
   LogLine(windowTitle().toStdString());

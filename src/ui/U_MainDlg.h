@@ -132,6 +132,12 @@ public:
   std::string ChangeLogPath() const;
   static std::string WebAddress();
 
+  // The messages about a project's pictures that were left out when it was
+  // loaded (not found, or not pictures we read): told after the load, and
+  // asked before a save that would drop them. Each lists the pictures.
+  static std::string LeftOutMessage(const std::vector<std::string>& pictures);
+  static std::string SaveWithoutLeftOutQuestion(const std::vector<std::string>& pictures);
+
 signals:
   // The first activation's work is done (codecs listed, project reset, a
   // project named on the command line loaded).

@@ -204,3 +204,45 @@ TEST(ProjectFile, FileErrorsLoseNothing) {
   for (const auto& e : std::filesystem::directory_iterator(dir.path()))
     EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos) << e.path();
 }
+
+// A project moved (or copied to another machine) with its pictures: those
+// not at their stored paths are found by name beside the project file and in
+// the folders below it; the rest are left out, named, and remembered.
+TEST(ProjectFile, MovedPicturesAreFoundBesideTheProjectAndTheRestLeftOut) {
+  TempDir dir;
+  namespace fs = std::filesystem;
+  for (const char* folder : {"show/2019", "show/2020", "show/pics", "show/.cache", "elsewhere"})
+    fs::create_directories(dir.file(folder));
+  const std::string y2019 = Picture(dir, "show/2019/IMG_0001.jpg"), y2020 = Picture(dir, "show/2020/IMG_0001.jpg");
+  const std::string png = Picture(dir, "show/pics/B.PNG"), here = Picture(dir, "elsewhere/IMG_0001.jpg");
+  const std::string notes = Picture(dir, "show/notes.txt");
+  Picture(dir, "show/.cache/gone.jpg");  // hidden folders are not searched
+  const std::string old = "/nowhere/photos/";
+  WriteText(dir.file("show/show.sdm"), ";Sound=\r\n;Output=\r\n" + old + "2020/IMG_0001.jpg\r\n" + old +
+                                           "2019/IMG_0001.jpg\r\n" + old + "b.png\tmy caption\r\n" + here + "\r\n" +
+                                           old + "gone.jpg\r\n" + notes + "\r\n");
+  LoggedProject p;
+  LoadProject(p.project, dir.file("show/show.sdm"), {});
+  // The folders the stored path ends with decide between pictures of the same
+  // name; a picture that is where it was stays, whatever lies beside the project.
+  EXPECT_EQ(p.project.PictureList().Items(), (std::vector<std::string>{y2020, y2019, png, here}));
+  EXPECT_EQ(p.project.CaptionList().Items(),
+            (std::vector<std::string>{"IMG_0001.jpg", "IMG_0001.jpg", "my caption", "IMG_0001.jpg"}));
+  const std::vector<std::string> expected = {"1 Picture relinked : " + old + "2020/IMG_0001.jpg -> " + y2020,
+                                             "1 Picture relinked : " + old + "2019/IMG_0001.jpg -> " + y2019,
+                                             "1 Picture relinked : " + old + "b.png -> " + png,
+                                             "1 Files count : 0",
+                                             "1 6 files to be added",
+                                             "2 File not found : " + old + "gone.jpg",
+                                             "2 File not supported : " + notes,
+                                             "1 Files count : 4"};
+  EXPECT_EQ(p.log, expected);
+  EXPECT_EQ(p.project.LeftOutPictures(), (std::vector<std::string>{old + "gone.jpg", notes}));
+  // Saving writes where the pictures are now; emptying the list forgets the
+  // pictures left out with it.
+  SaveProject(p.project, dir.file("show/show.sdm"));
+  EXPECT_NE(ReadText(dir.file("show/show.sdm")).find(y2020 + "\r\n" + y2019 + "\r\n" + png + "\tmy caption\r\n"),
+            std::string::npos);
+  p.project.ClearPictures();
+  EXPECT_TRUE(p.project.LeftOutPictures().empty());
+}

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <filesystem>
 
 #include "support/UserInteraction.h"
 #include "testsupport/TestSupport.h"
@@ -278,23 +279,50 @@ TEST_F(SlideProjectTest, SoundDurationRoundsHalvesToEven) {
 
 TEST_F(SlideProjectTest, AddPictureChecksTheFileAndItsExtension) {
   test::TempDir dir;
-  for (const char* n : {"a.JPG", "b.Jpeg", "c.bmp", "d.gif", "e.png"}) test::WriteText(dir.file(n), "");
+  for (const char* n : {"a.JPG", "b.Jpeg", "c.bmp", "d.gif", "e.png", "f.HEIC", "g.txt", "h.mp3"})
+    test::WriteText(dir.file(n), "");
   project.AddFiles({dir.file("a.JPG"), dir.file("b.Jpeg") + "\tHarbour\tat dusk", dir.file("c.bmp"), dir.file("d.gif"),
-                    dir.file("e.png"), dir.file("missing.jpg"), dir.path().string() + "/", ""});
-  ASSERT_EQ(project.PictureCount(), 3);
+                    dir.file("e.png"), dir.file("f.HEIC"), dir.file("g.txt"), dir.file("h.mp3"),
+                    dir.file("missing.jpg"), dir.path().string() + "/\tcaption", ""});
+  ASSERT_EQ(project.PictureCount(), 6);
   EXPECT_EQ(project.PictureList()[0], dir.file("a.JPG"));
   EXPECT_EQ(project.CaptionList()[0], "a.JPG");
   EXPECT_EQ(project.PictureList()[1], dir.file("b.Jpeg"));
   EXPECT_EQ(project.CaptionList()[1], "Harbour\tat dusk");  // only the first TAB separates
   EXPECT_EQ(project.CaptionList()[2], "c.bmp");
+  EXPECT_EQ(project.CaptionList()[5], "f.HEIC");
   const std::vector<std::string> expected = {"1 Files count : 0",
-                                             "1 8 files to be added",
-                                             "2 File not supported : " + dir.file("d.gif"),
-                                             "2 File not supported : " + dir.file("e.png"),
+                                             "1 11 files to be added",
+                                             "2 File not supported : " + dir.file("g.txt"),
+                                             "2 File not supported : " + dir.file("h.mp3"),
                                              "2 File not found : " + dir.file("missing.jpg"),
                                              "2 File not found : " + dir.path().string() + "/",
                                              "2 File not found : ",
-                                             "1 Files count : 3"};
+                                             "1 Files count : 6"};
+  EXPECT_EQ(log, expected);
+  for (const char* name : {"x.jpe", "x.jfif", "x.dib", "x.webp", "x.tif", "x.TIFF", "x.heif", "x.hif", "x.avif"})
+    EXPECT_TRUE(IsSupportedPictureName(name)) << name;
+  for (const char* name : {"x.mp3", "x.txt", "x", "jpg", "/a.jpg/x", "x.jpg.part"})
+    EXPECT_FALSE(IsSupportedPictureName(name)) << name;
+}
+
+// A folder, dropped or given to render, brings its pictures in name order;
+// its other files are logged, its sub-folders are not entered.
+TEST_F(SlideProjectTest, AFolderAddsItsPicturesInNameOrder) {
+  test::TempDir dir;
+  std::filesystem::create_directories(dir.file("holiday/inner"));
+  for (const char* n : {"holiday/IMG_0010.jpg", "holiday/IMG_0002.HEIC", "holiday/b.png", "holiday/notes.txt",
+                        "holiday/inner/deep.jpg", "holiday/a screenshot.webp"})
+    test::WriteText(dir.file(n), "");
+  project.AddFiles({dir.file("holiday/b.png"), dir.file("holiday")});
+  const std::vector<std::string> pictures = {dir.file("holiday/b.png"), dir.file("holiday/IMG_0002.HEIC"),
+                                             dir.file("holiday/IMG_0010.jpg"), dir.file("holiday/a screenshot.webp"),
+                                             dir.file("holiday/b.png")};
+  EXPECT_EQ(project.PictureList().Items(), pictures);
+  EXPECT_EQ(project.CaptionList()[1], "IMG_0002.HEIC");
+  const std::vector<std::string> expected = {"1 Files count : 0", "1 2 files to be added",
+                                             "2 File not supported : " + dir.file("holiday/notes.txt"),
+                                             "1 Files count : 5"};
   EXPECT_EQ(log, expected);
 }
 

@@ -186,7 +186,9 @@ TEST_F(Languages, FrenchChosenBeforeTheStartIsInEveryWindowAndMessage) {
   EXPECT_EQ(Main().windowTitle().toStdString(), "Slidomat v" + GetFileVersionString(ProgramPath()));
   EXPECT_EQ(Main().FileDialog("JSD")->nameFilters(), QStringList{"Fichiers AVI (*.avi)"});
   EXPECT_EQ(Main().FileDialog("JOD")->nameFilters(),
-            (QStringList{"Fichiers bitmap (*.bmp)", "Fichiers JPEG (*.jpg *.jpeg)"}));
+            (QStringList{"Toutes les images (*.jpg *.jpeg *.jpe *.jfif *.bmp *.dib *.png *.gif *.webp *.tif *.tiff "
+                         "*.heic *.heif *.hif *.avif)",
+                         "Fichiers bitmap (*.bmp)", "Fichiers JPEG (*.jpg *.jpeg)"}));
   EXPECT_EQ(Main().FileDialog("JOD_fl")->nameFilters(), QStringList{"Projet Slidomat (*.sdm)"});
   // The chooser shows the restored language with its header indented.
   EXPECT_EQ(Chooser()->List()->currentRow(), Row(0x040C));

@@ -151,6 +151,7 @@ TEST_F(MainWindow, AddFilesTakesThePicturesInTheFoldersOrder) {
   ModalScript again;
   again.Then([&](QWidget* w) {
     EXPECT_EQ(static_cast<QFileDialog*>(w)->directory().absolutePath().toStdString() + "/", dir.file("pics/"));
+    EXPECT_TRUE(static_cast<QFileDialog*>(w)->selectedNameFilter().startsWith("All pictures (*.jpg"));
     static_cast<QFileDialog*>(w)->reject();
   });
   Form().Add1->trigger();
@@ -170,13 +171,18 @@ TEST_F(MainWindow, DroppedFilesArePicturesUnlessOneMp3Alone) {
   EXPECT_EQ(Project().PictureList().Items(), std::vector<std::string>{pic});
   EXPECT_TRUE(Contains(LogMessages(), "File not supported : " + mp3));
   EXPECT_EQ(Project().SoundPath(), "");
-  // One ".MP3" in capitals is not a soundtrack; a folder is not found.
+  // One ".MP3" in capitals is not a soundtrack; a folder brings its
+  // pictures in name order, and names what it holds besides.
   EXPECT_TRUE(DropFiles(Main(), {loud}));
   EXPECT_TRUE(Contains(LogMessages(), "File not supported : " + loud));
+  const std::string other = Picture("b.png", "bars.bmp");
+  WriteText(dir.file("pics/notes.txt"), "not a picture");
   EXPECT_TRUE(DropFiles(Main(), {dir.file("pics")}));
-  EXPECT_TRUE(Contains(LogMessages(), "File not found : " + dir.file("pics")));
-  EXPECT_EQ(Project().PictureCount(), 1);
+  EXPECT_TRUE(Contains(LogMessages(), "File not supported : " + dir.file("pics/notes.txt")));
+  EXPECT_EQ(Project().PictureList().Items(), (std::vector<std::string>{pic, other, pic}));
   EXPECT_EQ(Project().SoundPath(), "");
+  Form().imgreset_btn->click();
+  Main().AddFiles({pic});
 
   // One ".mp3" alone becomes the soundtrack, with its length.
   EXPECT_TRUE(DropFiles(Main(), {mp3}));
@@ -448,6 +454,45 @@ TEST_F(MainWindow, SaveThenLoadGivesBackTheProject) {
   EXPECT_EQ(Project().SoundPath(), mp3);
 }
 
+// A project whose pictures are partly gone: those found beside it are
+// taken, the others are told in one message, and a save asks before it
+// drops them from the file.
+TEST_F(MainWindow, PicturesLeftOutOfALoadedProjectAreToldOnceAndSavedOnlyWhenTheUserSays) {
+  Start();
+  const std::string a = Picture("a.jpg"), moved = Picture("moved.jpg");
+  std::string text = ";Sound=\r\n;Output=\r\n" + a + "\r\n/old/place/moved.jpg\r\n";
+  for (int i = 0; i < 14; ++i) text += "/old/place/gone" + std::to_string(i) + ".jpg\r\n";
+  WriteText(dir.file("pics/show.sdm"), text);
+  ModalScript script;
+  script.Then(ModalScript::Choose({dir.file("pics/show.sdm")})).Then(script.Answer(QMessageBox::Ok));
+  Form().load_btn->click();
+  ASSERT_EQ(script.Pending(), 0);
+  EXPECT_EQ(Project().PictureList().Items(), (std::vector<std::string>{a, moved}));
+  EXPECT_TRUE(Contains(LogMessages(), "Picture relinked : /old/place/moved.jpg -> " + moved));
+  ASSERT_EQ(script.Texts.size(), 1u);
+  std::string listed;
+  for (int i = 0; i < 12; ++i) listed += "\n/old/place/gone" + std::to_string(i) + ".jpg";
+  EXPECT_EQ(script.Texts[0], "These pictures of the project were not found, or are not pictures Slidomat can read:\n" +
+                                 listed + "\nand 2 more");
+
+  // Saving asks first; No keeps the file as it is, and no picker opens.
+  script.Then(script.Answer(QMessageBox::No));
+  Form().save_btn->click();
+  ASSERT_EQ(script.Pending(), 0);
+  EXPECT_EQ(script.Texts.back(), "These pictures of the project were not found when it was loaded:\n" + listed +
+                                     "\nand 2 more\n\nSave the project without them?");
+  EXPECT_EQ(ReadText(dir.file("pics/show.sdm")), text);
+  // Yes saves without them, and the next save asks no more.
+  script.Then(script.Answer(QMessageBox::Yes)).Then(ModalScript::Choose({dir.file("pics/show.sdm")}));
+  Form().Save1->trigger();
+  ASSERT_EQ(script.Pending(), 0);
+  EXPECT_EQ(ReadText(dir.file("pics/show.sdm")), ";Sound=\r\n;Output=\r\n" + a + "\r\n" + moved + "\r\n");
+  script.Then(ModalScript::Choose({dir.file("pics/again.sdm")})).Then(script.Answer(QMessageBox::Yes));
+  Form().save_btn->click();
+  ASSERT_EQ(script.Pending(), 0);
+  EXPECT_NE(script.Texts.back().find("does not exist"), std::string::npos);
+}
+
 TEST_F(MainWindow, OptionsFollowTheirRules) {
   Start();
   QTest::mouseClick(Form().dynamics_chk, Qt::LeftButton);
@@ -602,12 +647,17 @@ TEST_F(MainWindow, APortableCopyKeepsItsSettingsBesideItAndNothingInTheRegistry)
 
 TEST_F(MainWindow, ALanguageSwitchRebuildsTheCaptionAndTheFileFilters) {
   Start();
-  EXPECT_EQ(Main().FileDialog("JOD")->nameFilters(), QStringList({"JPEG (*.jpeg *.jpg)", "Bitmap (*.bmp)"}));
+  // Every kind of picture first, so a folder of photos never looks empty.
+  const QString every =
+      "(*.jpg *.jpeg *.jpe *.jfif *.bmp *.dib *.png *.gif *.webp *.tif *.tiff *.heic *.heif *.hif *.avif)";
+  EXPECT_EQ(Main().FileDialog("JOD")->nameFilters(),
+            QStringList({"All pictures " + every, "JPEG (*.jpeg *.jpg)", "Bitmap (*.bmp)"}));
   EXPECT_EQ(Main().FileDialog("JSD")->nameFilters(), QStringList({"AVI Files (*.avi)"}));
   std::vector<std::string> french = MainTextStorageLines();
   french[15] = "Fichiers MP3";
   french[16] = "Images Bitmap";
   french[18] = "Projet Slidomat";
+  french[51] = "Toutes les images";
   main_ts().SetItems(french);
   Main().setWindowTitle("x");
   Main().langueAfterLanguageSwitch();
@@ -615,7 +665,7 @@ TEST_F(MainWindow, ALanguageSwitchRebuildsTheCaptionAndTheFileFilters) {
   EXPECT_EQ(Main().windowTitle().toStdString(), "Slidomat v" + GetFileVersionString(ProgramFilePath()));
   EXPECT_EQ(Main().FileDialog("JODSound")->nameFilters(), QStringList({"Fichiers MP3 (*.mp3)"}));
   EXPECT_EQ(Main().FileDialog("JOD")->nameFilters(),
-            QStringList({"Images Bitmap (*.bmp)", "JPEG Files (*.jpg *.jpeg)"}));
+            QStringList({"Toutes les images " + every, "Images Bitmap (*.bmp)", "JPEG Files (*.jpg *.jpeg)"}));
   EXPECT_EQ(Main().FileDialog("JSD_fl")->nameFilters(), QStringList({"Projet Slidomat (*.sdm)"}));
   EXPECT_EQ(Main().FileDialog("JOD_fl")->nameFilters(), QStringList({"Projet Slidomat (*.sdm)"}));
 }
