@@ -112,7 +112,7 @@ TFrameServer::TFrameServer(TStringList& pictures, const TStringList* captions, i
     : pictures_(pictures),
       captions_(captions),
       framesPerPicture_(framesPerPicture),
-      fadeFrames_(options.crossFade && framesPerPicture > 0 ? (framesPerPicture / 20) * 6 : 0),
+      fadeFrames_(FadeFramesFor(framesPerPicture, options.crossFade)),
       frameHeight_(frameHeight),
       frameWidth_(frameWidth),
       options_(options),
@@ -137,6 +137,14 @@ TFrameServer::~TFrameServer() { pictures_.Unsubscribe(subscription_); }
 
 std::unique_ptr<TFrameServer> TFrameServer::CreateThumbnailServer(TStringList& pictures, const TStringList* captions) {
   return std::make_unique<TFrameServer>(pictures, captions, 1, ThumbnailHeight, ThumbnailWidth, TFrameOptions{});
+}
+
+int TFrameServer::FadeFramesFor(int framesPerPicture, bool crossFade) {
+  return crossFade && framesPerPicture > 0 ? (framesPerPicture / 20) * 6 : 0;
+}
+
+int64_t TFrameServer::FrameCountFor(int64_t pictures, int framesPerPicture, bool crossFade) {
+  return pictures * framesPerPicture + (pictures - 1) * FadeFramesFor(framesPerPicture, crossFade);
 }
 
 int TFrameServer::FrameCount() const {
