@@ -99,6 +99,20 @@ const std::vector<std::string>& MainTextStorageLines() {
       "frames",
       // The About dialog's library list: "libjpeg.so.62 (built with 2.1.5)".
       "built with",
+      // The window's rough edges mended: the plain cause of an error first
+      // (its first words translated), the status after a failed job, the
+      // names a screen reader gives the thumbnails and the Jump slider, and
+      // what was left out of the files named on the command line.
+      "Cannot read",
+      "Cannot write",
+      "Cannot load picture",
+      "Video processing failed",
+      "Audio processing failed",
+      "Picture %d",
+      "First picture shown",
+      "Some files were not added:",
+      "File not supported :",
+      "No picture in the folder :",
   };
   return lines;
 }

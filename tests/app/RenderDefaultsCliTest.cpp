@@ -100,3 +100,14 @@ TEST_F(RenderDefaults, ProgressAtATerminalIsRedrawnAtMostTenTimesASecond) {
     EXPECT_NE(screen.find(" left"), std::string::npos);
   }
 }
+
+TEST_F(RenderDefaults, AFailureSaysWhichFileAndWhyFirst) {
+  const std::string out = dir.file("no/such/folder/x.avi");
+  const CommandResult r =
+      RunCli({"render", "--codec", "MJPG", "--single-frame", "-o", out, SourcePath("examples/bars.bmp")});
+  EXPECT_EQ(r.status, 1);
+  const std::string first = "Cannot write \"" + out + "\": No such file or directory\n";
+  const size_t at = r.err.find(first);
+  ASSERT_NE(at, std::string::npos) << r.err;
+  EXPECT_EQ(r.err.compare(at + first.size(), 24, "FileOpen failed. Err: $8"), 0) << r.err;
+}
