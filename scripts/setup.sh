@@ -13,7 +13,7 @@ packages=(
   libogg-dev libvorbis-dev
   clang libclang-rt-14-dev
   ffmpeg lame mpg123 sox musepack-tools
-  qt6-base-dev qt6-translations-l10n xvfb xauth desktop-file-utils appstream
+  qt6-base-dev qt6-translations-l10n xvfb xauth x11-utils desktop-file-utils appstream
 )
 
 missing=()
