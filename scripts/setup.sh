@@ -14,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   ffmpeg lame mpg123 sox musepack-tools
   qt6-base-dev qt6-translations-l10n xvfb xauth x11-utils desktop-file-utils appstream
+  dpkg-dev lintian
 )
 
 missing=()
