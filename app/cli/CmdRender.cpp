@@ -121,6 +121,7 @@ public:
     phase_ = text;
     label_.clear();
     framesDone_ = 0;
+    ++phases_;
     ended_ = false;
     Restart();
     if (!Tty) std::cerr << text << "\n";
@@ -162,6 +163,9 @@ private:
     std::string line;
     bool complete = false;
     if (label_.empty()) {
+      // Frames are counted in the video phase only; the audio phase shows
+      // its muxer's steps once they come.
+      if (phases_ != 1) return;
       const int done = std::min(framesDone_, max_);
       complete = done == max_;
       const int width = 16;
@@ -193,7 +197,7 @@ private:
   }
 
   std::string phase_, label_, shown_;
-  int position_ = 0, max_ = 0, framesDone_ = 0;
+  int position_ = 0, max_ = 0, framesDone_ = 0, phases_ = 0;
   Clock::time_point start_{}, lastDraw_{};
   bool drawn_ = false, ended_ = true, completeShown_ = false;
 };
@@ -234,6 +238,7 @@ std::string JobLine(const sdm::TSlideProject& project) {
   const std::string entry = project.CodecEntry();
   const size_t blank = entry.find(' ', 4);
   std::string codec = entry.substr(0, 4);
+  while (!codec.empty() && codec.back() == ' ') codec.pop_back();  // "DIB "
   if (blank != std::string::npos && blank + 1 < entry.size()) codec += " (" + entry.substr(blank + 1) + ")";
   int32_t width = 0, height = 0;
   sdm::ParseResolution(project.Resolution(), width, height);
