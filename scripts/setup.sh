@@ -15,7 +15,8 @@ packages=(
   clang libclang-rt-14-dev clang-format
   ffmpeg lame mpg123 sox musepack-tools
   python3-pil libheif-examples colord-data libgs-common
-  qt6-base-dev qt6-translations-l10n xvfb xauth desktop-file-utils appstream
+  qt6-base-dev qt6-translations-l10n xvfb xauth x11-utils desktop-file-utils appstream
+  dpkg-dev lintian
 )
 
 missing=()

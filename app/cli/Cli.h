@@ -18,6 +18,9 @@ struct Command {
   std::string usage;    // one line: "fit INPUT WIDTHxHEIGHT OUTPUT.bmp [--greyscale] [--sepia]"
   std::string summary;  // one line saying what it does
   Handler run;
+  // What "slidomat-cli NAME --help" adds after the usage and the summary: the
+  // arguments and options, one per line, with their defaults.
+  std::string options = {};
 };
 
 std::vector<Command>& Registry();

@@ -36,4 +36,10 @@ int RunAudioInfo(const sdm::cli::Args& args) {
 }  // namespace
 
 SDM_CLI_COMMAND("audio-info", "audio-info FILE", "Prints an audio file's format, PCM size, play time and tags",
-                RunAudioInfo);
+                RunAudioInfo,
+                R"(  FILE   a sound file, known by its extension: WAV, MP3 (MPEG-1, 2, 2.5, Layer I,
+         II, III), WMA/ASF, Ogg Vorbis, Monkey's Audio, AC-3, Musepack or FLAC
+
+Prints one "name: value" a line: kind, samplerate, channels, bits, pcmsize
+(bytes of PCM), duration (seconds, 3 decimals), seconds (the whole seconds the
+window shows), tagkinds (1 ID3v1, 2 ID3v2, 4 APEv2, 8 Vorbis), then the tags.)");

@@ -19,4 +19,6 @@ int RunCodecs(const sdm::cli::Args& args) {
 }  // namespace
 
 SDM_CLI_COMMAND("codecs", "codecs", "Lists the installed video compressors, one \"FOURCC description\" per line",
-                RunCodecs);
+                RunCodecs,
+                R"(No options. The first four characters of a line are what --codec takes.
+SLIDOMAT_CODECS (a comma-separated FourCC list) restricts the list.)");

@@ -77,4 +77,8 @@ int RunDecode(const sdm::cli::Args& args) {
 }  // namespace
 
 SDM_CLI_COMMAND("decode", "decode FILE OUT.wav [--native]",
-                "Decodes an audio file through the library's chain (or its reader) into a WAV file", RunDecode);
+                "Decodes an audio file through the library's chain (or its reader) into a WAV file", RunDecode,
+                R"(  FILE       a sound file of a format audio-info knows
+  OUT.wav    the WAV file to write (never one of the inputs)
+  --native   the reader's own rate, channels and bits instead of the chain's
+             44100 Hz stereo 16-bit)");

@@ -62,4 +62,9 @@ int RunEncode(const sdm::cli::Args& args) {
 }  // namespace
 
 SDM_CLI_COMMAND("encode", "encode --codec FOURCC [--fps N] -o OUT.avi FRAME.bmp...",
-                "Writes 24-bit BMP frames (all of one size) into an AVI file through the chosen compressor", RunEncode);
+                "Writes 24-bit BMP frames (all of one size) into an AVI file through the chosen compressor", RunEncode,
+                R"(  --codec FOURCC   the compressor, from `slidomat-cli codecs` (required)
+  --fps N          frames per second, 1 to 1000 (default 25); the frame period
+                   is 1000 div N milliseconds
+  -o OUT.avi       the video to write (required)
+  FRAME.bmp...     24-bit BMP frames, all of the first one's size, in order)");

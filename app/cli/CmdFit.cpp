@@ -40,4 +40,9 @@ int RunFit(const sdm::cli::Args& args) {
 }  // namespace
 
 SDM_CLI_COMMAND("fit", "fit INPUT WIDTHxHEIGHT OUTPUT.bmp [--greyscale] [--sepia]",
-                "Fits a picture into a frame size and writes a 24-bit BMP", RunFit);
+                "Fits a picture into a frame size and writes a 24-bit BMP", RunFit,
+                R"(  INPUT          a JPEG or BMP picture (a JPEG's EXIF orientation is applied)
+  WIDTHxHEIGHT   the frame size, each side 1 to 65535
+  OUTPUT.bmp     the 24-bit BMP to write
+  --greyscale    grey levels
+  --sepia        sepia tones (after --greyscale when both are given))");

@@ -107,4 +107,16 @@ int RunFrames(const sdm::cli::Args& args) {
 SDM_CLI_COMMAND("frames",
                 "frames [--size WxH] [--fpp N] [--dynamic] [--xfade] [--osd] [--greyscale] [--sepia] "
                 "(--count | --index I --out FILE.bmp) PICTURE...",
-                "Counts the frames of a slideshow or writes one frame as a 24-bit BMP", RunFrames);
+                "Counts the frames of a slideshow or writes one frame as a 24-bit BMP", RunFrames,
+                R"(  --size WxH      the frame size (default 720x576)
+  --fpp N         frames per picture, 1 to 1000000 (default 1)
+  --dynamic       the slow pan over each picture
+  --xfade         cross-fades between pictures ((N div 20) x 6 frames each)
+  --osd           the picture number and caption on the frames
+  --greyscale     grey levels
+  --sepia         sepia tones
+  --count         print the number of frames
+  --index I       write frame I (from 0) ...
+  --out FILE.bmp  ... to this 24-bit BMP
+  PICTURE...      the pictures in order; a caption may follow a TAB, else the
+                  caption is the file name)");

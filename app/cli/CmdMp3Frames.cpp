@@ -26,4 +26,4 @@ int RunMp3Frames(const sdm::cli::Args& args) {
 
 SDM_CLI_COMMAND("mp3frames", "mp3frames FILE.mp3",
                 "Scans an MP3 file for its frames and prints their count, sample rate, channels and bit rate",
-                RunMp3Frames);
+                RunMp3Frames, R"(  FILE.mp3   the soundtrack, scanned as the muxer scans it before a job adds it)");

@@ -57,4 +57,9 @@ int RunMux(const sdm::cli::Args& args) {
 }  // namespace
 
 SDM_CLI_COMMAND("mux", "mux VIDEO.avi AUDIO.mp3 OUT.avi",
-                "Adds an MP3 soundtrack to a silent AVI video, writing a new file with both streams", RunMux);
+                "Adds an MP3 soundtrack to a silent AVI video, writing a new file with both streams", RunMux,
+                R"(  VIDEO.avi   the silent video; every video frame is copied unchanged
+  AUDIO.mp3   the soundtrack; its MP3 frames are copied unchanged
+  OUT.avi     the new file (never one of the inputs, which stay as they are)
+
+Ctrl-C or SIGTERM cancels.)");

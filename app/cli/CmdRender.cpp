@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -80,12 +82,27 @@ public:
   }
 };
 
-// Progress on stderr: a bar redrawn in place at a terminal, one line per
-// phase otherwise.
+// "1:05", or "1:02:03" from an hour on.
+std::string ClockText(double seconds) {
+  const long long total = std::llround(std::max(seconds, 0.0));
+  char text[32];
+  if (total >= 3600)
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", total / 3600, total / 60 % 60, total % 60);
+  else
+    std::snprintf(text, sizeof text, "%lld:%02lld", total / 60, total % 60);
+  return text;
+}
+
+// Progress on stderr. At a terminal one line redrawn in place, at most ten
+// times a second and only when its text changes, with the frames done, the
+// rate and the time left; otherwise one line per phase.
 class TCliView : public sdm::IJobView {
 public:
+  using Clock = std::chrono::steady_clock;
   bool Tty = false;
   bool Quiet = false;
+  // Said once, above the progress, when the video phase starts.
+  std::string JobLine;
 
   void ProgressChanged(int position, int max) override {
     position_ = position;
@@ -93,44 +110,97 @@ public:
     Draw();
   }
   void PreviewChanged(const sdm::TDib24* frame) override {
-    if (frame) ++framesDone_;
+    if (!frame) return;
+    ++framesDone_;
+    Draw();
   }
   void StatusChanged(const std::string& text) override {
     if (text.empty() || Quiet) return;
+    ClearLine();
+    if (!JobLine.empty()) std::cerr << JobLine << "\n";
+    JobLine.clear();
     phase_ = text;
+    label_.clear();
     framesDone_ = 0;
+    ++phases_;
+    ended_ = false;
+    Restart();
     if (!Tty) std::cerr << text << "\n";
   }
   void ProgressLabelChanged(const std::string& text) override {
+    if (text != label_) {
+      Restart();  // each step of the muxer has its own pace
+      ended_ = text.empty();
+    }
     label_ = text;
     Draw();
   }
+  // Before a message and at the end: the line goes, and stays away until
+  // the next phase or step starts.
   void ClearLine() {
     if (drawn_) std::cerr << "\r\033[K" << std::flush;
     drawn_ = false;
+    ended_ = true;
+    shown_.clear();
   }
 
 private:
+  void Restart() {
+    start_ = Clock::now();
+    lastDraw_ = Clock::time_point{};
+    completeShown_ = false;
+  }
+
+  // ", 0:42 left" once the rate can be told.
+  std::string TimeLeft(double done, double max, double elapsed) const {
+    if (done <= 0 || done >= max || elapsed < 0.5) return "";
+    return ", " + ClockText(elapsed * (max - done) / done) + " left";
+  }
+
   void Draw() {
-    if (!Tty || Quiet || max_ <= 0) return;
-    char line[256];
+    if (!Tty || Quiet || ended_ || max_ <= 0) return;
+    const Clock::time_point now = Clock::now();
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    std::string line;
+    bool complete = false;
     if (label_.empty()) {
+      // Frames are counted in the video phase only; the audio phase shows
+      // its muxer's steps once they come.
+      if (phases_ != 1) return;
       const int done = std::min(framesDone_, max_);
-      const int width = 30;
+      complete = done == max_;
+      const int width = 16;
       const int fill = static_cast<int>(static_cast<long long>(done) * width / max_);
-      std::snprintf(line, sizeof line, "%s [%s%s] %d/%d frames", phase_.c_str(), std::string(fill, '#').c_str(),
-                    std::string(width - fill, '.').c_str(), done, max_);
+      line = phase_ + " [" + std::string(fill, '#') + std::string(width - fill, '.') + "] " + std::to_string(done) +
+             "/" + std::to_string(max_) + " frames";
+      if (done > 0 && elapsed >= 0.5) {
+        char rate[32];
+        std::snprintf(rate, sizeof rate, ", %.1f fps", done / elapsed);
+        line += rate;
+      }
+      line += TimeLeft(done, max_, elapsed);
     } else {
-      const int percent = static_cast<int>(static_cast<long long>(position_) * 100 / max_);
-      std::snprintf(line, sizeof line, "%.60s %3d%%", label_.c_str(), percent);
+      const int position = std::clamp(position_, 0, max_);
+      complete = position == max_;
+      line = label_.substr(0, 60) + " " + std::to_string(static_cast<long long>(position) * 100 / max_) + "%" +
+             TimeLeft(position, max_, elapsed);
     }
+    // A terminal redrawn for every frame costs more than the frame; the end
+    // of a phase is always shown, once.
+    if (line == shown_) return;
+    const bool showEnd = complete && !completeShown_;
+    if (!showEnd && now - lastDraw_ < std::chrono::milliseconds(100)) return;
     std::cerr << "\r\033[K" << line << std::flush;
+    shown_ = line;
+    lastDraw_ = now;
+    completeShown_ = completeShown_ || complete;
     drawn_ = true;
   }
 
-  std::string phase_, label_;
-  int position_ = 0, max_ = 0, framesDone_ = 0;
-  bool drawn_ = false;
+  std::string phase_, label_, shown_;
+  int position_ = 0, max_ = 0, framesDone_ = 0, phases_ = 0;
+  Clock::time_point start_{}, lastDraw_{};
+  bool drawn_ = false, ended_ = true, completeShown_ = false;
 };
 
 // The soundtrack as the window takes it: the audio library opens it and
@@ -152,15 +222,30 @@ std::string CodecEntryFor(const sdm::TStringList& codecs, const std::string& fou
   return fourcc;
 }
 
-// The start-up choice: the first line that begins with the remembered FourCC
-// ignoring case, else the first line.
+// Without --codec: "xvid" when it is installed, else the first compressor
+// listed. The window's remembered codec (LastFCC) is never read here, so a
+// script gets the same codec whatever was chosen in the window or by an
+// earlier run.
 std::string DefaultCodecEntry(const sdm::TStringList& codecs) {
   if (codecs.Empty()) return "";
-  std::string last = sdm::GetSetting("LastFCC");
-  if (last.empty()) last = "xvid";
   for (const auto& line : codecs.Items())
-    if (sdm::StartsText(line, last)) return line;
+    if (sdm::StartsText(line, "xvid")) return line;
   return codecs[0];
+}
+
+// "xvid (XviD MPEG-4 codec), 720x480, 15 fps, 3000 ms per picture": what the
+// job is made with, said before it starts.
+std::string JobLine(const sdm::TSlideProject& project) {
+  const std::string entry = project.CodecEntry();
+  const size_t blank = entry.find(' ', 4);
+  std::string codec = entry.substr(0, 4);
+  while (!codec.empty() && codec.back() == ' ') codec.pop_back();  // "DIB "
+  if (blank != std::string::npos && blank + 1 < entry.size()) codec += " (" + entry.substr(blank + 1) + ")";
+  int32_t width = 0, height = 0;
+  sdm::ParseResolution(project.Resolution(), width, height);
+  return "Codec " + codec + ", frame size " + std::to_string(width) + "x" + std::to_string(height) + ", " +
+         std::to_string(project.FramesPerSecond()) + " fps, " + std::to_string(project.MsPerPicture()) +
+         " ms per picture";
 }
 
 struct TRenderOptions {
@@ -286,6 +371,7 @@ int RunRender(const sdm::cli::Args& args) {
   sdm::TStringList codecs;
   avi.ListCodecs(codecs);
   project.SetCodecEntry(o.codec ? CodecEntryFor(codecs, *o.codec) : DefaultCodecEntry(codecs));
+  view.JobLine = JobLine(project);
 
   sdm::TEventLoop loop;
   sdm::TJobControl job(project, avi, loop, &log, &sdm::main_ts(), &view);
@@ -326,4 +412,34 @@ SDM_CLI_COMMAND("render",
                 "render [--sound FILE.mp3] [--codec FOURCC] [--resolution WxH] [--fps N] [--ms-per-picture N] "
                 "[--dynamic] [--no-xfade] [--no-osd] [--greyscale] [--sepia] [--single-frame] [--match-audio] "
                 "[--yes] [--quiet] -o OUT.avi (PROJECT.sdm | PICTURE... | FOLDER)",
-                "Renders a slideshow to an AVI file, with its soundtrack when one is given", RunRender);
+                "Renders a slideshow to an AVI file, with its soundtrack when one is given", RunRender,
+                R"(A project file sets its pictures, captions, soundtrack, output and effect;
+the options below change what it sets. Without a project, the pictures are
+taken in the order given, each captioned with its file name; a FOLDER gives
+its pictures in name order. Nothing the
+window remembers (its last codec, frame size or times) is used: the defaults
+are always those below.
+
+  -o, --output OUT.avi  the video to write (required unless the project names it)
+  --sound FILE.mp3      the soundtrack, added to the video
+  --codec FOURCC        the video compressor, from `slidomat-cli codecs`
+                        (default: xvid, else the first one listed)
+  --resolution WxH      320x240, 640x480, 720x480 or 720x576 (default 720x480)
+  --fps N               frames per second, 1 to 60 (default 15, 25 with --dynamic)
+  --ms-per-picture N    display time of a picture, 100 to 60000 (default 3000)
+  --match-audio         choose the time per picture whose video is nearest the
+                        soundtrack's length
+  --dynamic             a slow pan over each picture
+  --no-xfade            no cross-fades between pictures
+  --no-osd              no picture number and caption on the video
+  --greyscale           grey levels
+  --sepia               sepia tones (not with --greyscale)
+  --single-frame        one frame per picture, no pan, fades or captions
+  --yes                 answer yes to questions (overwriting an existing video)
+  --quiet               print only errors: no codec line, progress or summary
+
+Fewer than 30 frames a picture (fps x ms < 30000) switch the pan, the fades
+and the captions off, with a message. The codec, frame size and timing used
+are printed before the job starts. Ctrl-C or SIGTERM cancels: the video so far
+stays a valid AVI; during the soundtrack phase the complete silent video is
+kept beside the output.)");

@@ -53,4 +53,11 @@ int Run(const sdm::cli::Args& a) {
 }  // namespace
 
 SDM_CLI_COMMAND("settings", "settings get NAME | settings set NAME VALUE | settings list",
-                "Reads or writes the values the program remembers (its settings key)", Run);
+                "Reads or writes the values the program remembers (its settings key)", Run,
+                R"(  get NAME         print a value (an empty line when it is not set)
+  set NAME VALUE   store a value
+  list             print every value as NAME=VALUE
+
+The values live in the registry hive under $XDG_CONFIG_HOME/Tarvenit/
+(SLIDOMAT_REGISTRY_DIR points it elsewhere); a copy run from a folder without
+the install record keeps them in settings.ini beside the program.)");

@@ -144,4 +144,12 @@ int RunTags(const sdm::cli::Args& args) {
 
 SDM_CLI_COMMAND("tags", "tags FILE [--set NAME=VALUE]... [--write KINDS] [--remove KINDS]",
                 "Reads, writes or removes the tags of an audio file (KINDS: 1 ID3v1, 2 ID3v2, 4 APEv2, 8 Vorbis)",
-                RunTags);
+                RunTags,
+                R"(  FILE              the sound file
+  --set NAME=VALUE  set a tag (one value per name); may be repeated
+  --write KINDS     write the tags in these kinds (a sum of 1 ID3v1, 2 ID3v2,
+                    4 APEv2, 8 Vorbis comments)
+  --remove KINDS    remove the tags of these kinds
+
+Without --write or --remove the tags are printed: "tagkinds: N", then one
+NAME=VALUE a line; with them, what the file holds afterwards.)");

@@ -66,11 +66,37 @@ static int FinishOutput(int status) {
   return status == 0 ? 1 : status;
 }
 
+// The exit statuses every command keeps to, for scripts.
+static const char* const kExitStatusHelp =
+    "Exit status:\n"
+    "  0  the command did what it was asked (render: the video is complete)\n"
+    "  1  it failed or was cancelled; the reason is on stderr\n"
+    "  2  the command line was wrong (unknown command or option, missing argument)\n";
+
 static void PrintHelp(std::ostream& out) {
-  out << "Usage: slidomat-cli COMMAND [ARGUMENTS]\n\nCommands:\n";
+  out << "Usage: slidomat-cli COMMAND [ARGUMENTS]\n"
+         "       slidomat-cli COMMAND --help   (the command's options)\n"
+         "       slidomat-cli --version\n\nCommands:\n";
   auto commands = Registry();
   std::sort(commands.begin(), commands.end(), [](const Command& a, const Command& b) { return a.name < b.name; });
   for (const auto& c : commands) out << "  " << c.usage << "\n      " << c.summary << "\n";
+  out << "\n" << kExitStatusHelp;
+}
+
+static void PrintCommandHelp(std::ostream& out, const Command& c) {
+  out << "Usage: slidomat-cli " << c.usage << "\n\n" << c.summary << ".\n";
+  if (!c.options.empty()) out << "\n" << c.options << (c.options.back() == '\n' ? "" : "\n");
+  out << "\n" << kExitStatusHelp;
+}
+
+static bool AsksForHelp(const Args& args) {
+  return std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; });
+}
+
+static const Command* FindCommand(const std::string& name) {
+  const auto& commands = Registry();
+  auto it = std::find_if(commands.begin(), commands.end(), [&](const Command& c) { return c.name == name; });
+  return it == commands.end() ? nullptr : &*it;
 }
 
 }  // namespace sdm::cli
@@ -80,23 +106,35 @@ int main(int argc, char** argv) {
   // Past a file-size limit a write should fail with "File too large" and be
   // reported like a full disk, not kill the program half-way through a file.
   std::signal(SIGXFSZ, SIG_IGN);
-  if (argc < 2 || std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h" || std::string(argv[1]) == "help") {
+  const std::string first = argc < 2 ? std::string() : argv[1];
+  // "help COMMAND" is "COMMAND --help".
+  if (first == "help" && argc >= 3) {
+    if (const Command* c = FindCommand(argv[2])) {
+      PrintCommandHelp(std::cout, *c);
+      return FinishOutput(0);
+    }
+  }
+  if (argc < 2 || first == "--help" || first == "-h" || first == "help") {
     PrintHelp(argc < 2 ? std::cerr : std::cout);
     return FinishOutput(argc < 2 ? 2 : 0);
   }
-  if (std::string(argv[1]) == "--version") {
+  if (first == "--version") {
     std::cout << "slidomat-cli " << SDM_VERSION_TEXT << "\n";
-    return 0;
+    return FinishOutput(0);
   }
-  const std::string name = argv[1];
-  const auto& commands = Registry();
-  auto it = std::find_if(commands.begin(), commands.end(), [&](const Command& c) { return c.name == name; });
-  if (it == commands.end()) {
-    std::cerr << "slidomat-cli: unknown command \"" << name << "\"\n";
+  const Command* it = FindCommand(first);
+  if (!it) {
+    std::cerr << "slidomat-cli: unknown command \"" << first << "\"\n";
     PrintHelp(std::cerr);
     return 2;
   }
   Args args(argv + 2, argv + argc);
+  // Every command answers --help, whatever else is on its line, and touches
+  // nothing then (not even the portable settings).
+  if (AsksForHelp(args)) {
+    PrintCommandHelp(std::cout, *it);
+    return FinishOutput(0);
+  }
   int status;
   // What the picture readers have to say (a colour profile they could not
   // use) goes to stderr; render sends it to the log as well.

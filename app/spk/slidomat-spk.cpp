@@ -15,6 +15,7 @@
 
 #include "localization/LangSource.h"
 #include "support/Errors.h"
+#include "support/SdmVersion.h"
 #include "support/VersionInfo.h"
 
 namespace fs = std::filesystem;
@@ -33,11 +34,28 @@ void WriteFile(const fs::path& path, const std::string& data) {
   if (!out.flush()) throw sdm::EError("Cannot write " + path.string());
 }
 
+const char* const kUsage =
+    "usage: slidomat-spk compile SOURCE.txt OUT.SPK [--version 1.2.3.4]\n"
+    "       slidomat-spk text IN.SPK OUT.txt\n";
+
 int Usage() {
-  std::fprintf(stderr,
-               "usage: slidomat-spk compile SOURCE.txt OUT.SPK [--version 1.2.3.4]\n"
-               "       slidomat-spk text IN.SPK OUT.txt\n");
+  std::fputs(kUsage, stderr);
   return 2;
+}
+
+// --help and --version, as every installed program answers them.
+int Help() {
+  std::fputs(kUsage, stdout);
+  std::fputs(
+      "\n"
+      "compile  turns the text source of a language file into the .SPK file the\n"
+      "         program reads (--version stamps the program version it is for)\n"
+      "text     turns an .SPK file (such as SDM_ORIGINAL.SPK, written by\n"
+      "         `slidomat -co`) into text, its flag into a BMP beside it\n"
+      "\n"
+      "Exit status: 0 done, 1 a file could not be read or written, 2 wrong usage.\n",
+      stdout);
+  return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 void Compile(const fs::path& sourcePath, const fs::path& out, const std::string& version) {
@@ -64,6 +82,11 @@ void ToText(const fs::path& spk, const fs::path& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) return Help();
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("slidomat-spk %s\n", SDM_VERSION_TEXT);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+  }
   if (argc < 4) return Usage();
   const std::string cmd = argv[1];
   try {

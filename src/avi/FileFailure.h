@@ -1,8 +1,10 @@
 #pragma once
 // A failure of the AVI writer or the muxer on a file: it keeps the fixed text,
-// unit and line of an assertion failure (Message(), Unit(), Line()), and says
-// which file and why where the user reads it:
-//   FileOpen failed. Err: $8004406F (U_BmpToAvi, line 123): "/out/show.avi": Permission denied
+// unit and line of an assertion failure (Message(), Unit(), Line()), and puts
+// what the user needs first, which file and why, with the technical text on
+// the line after it:
+//   Cannot write "/out/show.avi": Permission denied
+//   FileOpen failed. Err: $8004406F (U_BmpToAvi, line 123)
 #include <string>
 
 #include "platform/avifile/AviFile.h"
@@ -10,21 +12,34 @@
 
 namespace sdm {
 
+// Whether the failing file was being read or written.
+enum class TFileAccess { Read, Write };
+
 class EFileFailure : public EAssertionFailed {
 public:
+  // The plain causes' own words; the window translates them where they begin
+  // a message.
+  static constexpr const char* kCannotRead = "Cannot read";
+  static constexpr const char* kCannotWrite = "Cannot write";
+
   EFileFailure(const std::string& message, const char* unit, int line, const std::string& path,
-               const std::string& reason)
+               const std::string& reason, TFileAccess access = TFileAccess::Write)
       : EAssertionFailed(message, unit, line),
-        text_(std::string(EAssertionFailed::what()) + ": \"" + path + "\"" + (reason.empty() ? "" : ": " + reason)),
+        cause_(std::string(access == TFileAccess::Read ? kCannotRead : kCannotWrite) + " \"" + path + "\"" +
+               (reason.empty() ? "" : ": " + reason)),
+        text_(cause_ + "\n" + EAssertionFailed::what()),
         path_(path),
         reason_(reason) {}
   const char* what() const noexcept override { return text_.c_str(); }
+  // The first line of what(): Cannot read|write "path": reason.
+  const std::string& Cause() const { return cause_; }
   const std::string& Path() const { return path_; }
   // The system's reason ("No space left on device") or what is wrong with
   // the file; empty when nothing more is known.
   const std::string& Reason() const { return reason_; }
 
 private:
+  std::string cause_;
   std::string text_;
   std::string path_;
   std::string reason_;

@@ -24,6 +24,10 @@ namespace sdm {
 
 class TBmpToAvi {
 public:
+  // Sample positions 0 and 1 of every file it writes stay empty: a video of
+  // n frames lasts n + 2 frame periods.
+  static constexpr int32_t kEmptyLeadingSamples = 2;
+
   TBmpToAvi();
   ~TBmpToAvi();  // Close() unless already closed; never throws
   TBmpToAvi(const TBmpToAvi&) = delete;

@@ -36,10 +36,12 @@ std::string WithCode(const char* text, HRESULT code) {
     if (hr_ != AVIERR_OK) throw EAssertionFailed(WithCode(text, hr_), SDM_UNIT, __LINE__); \
   } while (0)
 
-#define SDM_CHECK_AVI_FILE(call, text, path)                                                                           \
-  do {                                                                                                                 \
-    const HRESULT hr_ = (call);                                                                                        \
-    if (hr_ != AVIERR_OK) throw EFileFailure(WithCode(text, hr_), SDM_UNIT, __LINE__, (path), AVIFileLastErrorText()); \
+#define SDM_CHECK_AVI_FILE(call, text, path, access)                                              \
+  do {                                                                                            \
+    const HRESULT hr_ = (call);                                                                   \
+    if (hr_ != AVIERR_OK)                                                                         \
+      throw EFileFailure(WithCode(text, hr_), SDM_UNIT, __LINE__, (path), AVIFileLastErrorText(), \
+                         TFileAccess::access);                                                    \
   } while (0)
 
 // The 30-byte MPEGLAYER3WAVEFORMAT, laid out little-endian as stored.
@@ -203,8 +205,9 @@ void TMuxThd::Execute() {
   TMuxHandles h;
   AVIFileInit();
   h.avifileInit = true;
-  SDM_CHECK_AVI_FILE(AVIFileOpen(&h.source, VideoFile, OF_READ), "FileOpen failed. Err: $", VideoFile);
-  SDM_CHECK_AVI_FILE(AVIFileOpen(&h.output, OutputFile, OF_WRITE | OF_CREATE), "FileOpen failed. Err: $", OutputFile);
+  SDM_CHECK_AVI_FILE(AVIFileOpen(&h.source, VideoFile, OF_READ), "FileOpen failed. Err: $", VideoFile, Read);
+  SDM_CHECK_AVI_FILE(AVIFileOpen(&h.output, OutputFile, OF_WRITE | OF_CREATE), "FileOpen failed. Err: $", OutputFile,
+                     Write);
 
   AVIFILEINFO fileInfo;
   SDM_CHECK_AVI(AVIFileInfo(h.source, &fileInfo, sizeof fileInfo), "FileInfo failed. Err: $");
@@ -250,17 +253,17 @@ void TMuxThd::Execute() {
   for (long i = first; i < end && !Terminated(); ++i) {
     long bytes = 0, samples = 0;
     SDM_CHECK_AVI_FILE(AVIStreamRead(h.sourceVideo, i, 1, nullptr, 0, &bytes, &samples), "StreamRead failed. Err: $",
-                       VideoFile);
+                       VideoFile, Read);
     // Our own silent videos leave sample 0 empty; other writers put their
     // first key frame there, without which nothing after it decodes.
     if (i == 0 && bytes == 0) continue;
     sample.resize(static_cast<size_t>(bytes));
     if (bytes > 0)
       SDM_CHECK_AVI_FILE(AVIStreamRead(h.sourceVideo, i, 1, sample.data(), bytes, &bytes, &samples),
-                         "StreamRead failed. Err: $", VideoFile);
+                         "StreamRead failed. Err: $", VideoFile, Read);
     const bool key = AVIStreamFindSample(h.sourceVideo, i, FIND_KEY) == i;
     SDM_CHECK_AVI_FILE(AVIStreamWrite(h.outVideo, i, 1, sample.data(), bytes, key ? AVIIF_KEYFRAME : 0),
-                       "StreamWrite failed. Err: $", OutputFile);
+                       "StreamWrite failed. Err: $", OutputFile, Write);
     Position = static_cast<int32_t>(i);
     ReportProgress();
   }
@@ -279,7 +282,7 @@ void TMuxThd::Execute() {
     // frame that is not there.
     if (!chunk) throw EError("Cannot read the soundtrack \"" + AudioFile + "\": " + problem);
     SDM_CHECK_AVI_FILE(AVIStreamWrite(h.outAudio, j + 1, 1, chunk, static_cast<long>(size), 0),
-                       "StreamWrite failed. Err: $", OutputFile);
+                       "StreamWrite failed. Err: $", OutputFile, Write);
     Position = j + 1;
     ReportProgress();
   }

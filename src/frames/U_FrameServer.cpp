@@ -112,7 +112,7 @@ TFrameServer::TFrameServer(TStringList& pictures, const TStringList* captions, i
     : pictures_(pictures),
       captions_(captions),
       framesPerPicture_(framesPerPicture),
-      fadeFrames_(options.crossFade && framesPerPicture > 0 ? (framesPerPicture / 20) * 6 : 0),
+      fadeFrames_(FadeFramesFor(framesPerPicture, options.crossFade)),
       frameHeight_(frameHeight),
       frameWidth_(frameWidth),
       options_(options),
@@ -141,6 +141,14 @@ std::unique_ptr<TFrameServer> TFrameServer::CreateThumbnailServer(TStringList& p
   // at an eighth of its size, or taken from its EXIF preview.
   server->thumbnails_ = true;
   return server;
+}
+
+int TFrameServer::FadeFramesFor(int framesPerPicture, bool crossFade) {
+  return crossFade && framesPerPicture > 0 ? (framesPerPicture / 20) * 6 : 0;
+}
+
+int64_t TFrameServer::FrameCountFor(int64_t pictures, int framesPerPicture, bool crossFade) {
+  return pictures * framesPerPicture + (pictures - 1) * FadeFramesFor(framesPerPicture, crossFade);
 }
 
 int TFrameServer::FrameCount() const {

@@ -97,6 +97,11 @@ public:
   // N × FramesPerPicture + (N − 1) × FadeFrames for N pictures; zero or
   // negative for an empty list, when no frame may be requested.
   int FrameCount() const;
+  // The frames of each cross-fade: (framesPerPicture div 20) × 6 with
+  // cross-fades on, else none; and the frames of a slideshow of n pictures,
+  // both as a server built with these values makes them.
+  static int FadeFramesFor(int framesPerPicture, bool crossFade);
+  static int64_t FrameCountFor(int64_t pictures, int framesPerPicture, bool crossFade);
 
   // Draws frame i (0 <= i < FrameCount) into bitmap, resized to the frame
   // size. A picture that cannot be loaded makes this throw the loader's error;

@@ -17,7 +17,7 @@
 namespace sdm {
 
 std::string PictureError(const std::string& fileName, const std::string& reason) {
-  return "Cannot load picture \"" + fileName + "\": " + reason;
+  return std::string(kCannotLoadPicture) + " \"" + fileName + "\": " + reason;
 }
 
 std::string BitmapSizeText(int64_t width, int64_t height) {

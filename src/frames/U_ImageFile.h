@@ -42,6 +42,7 @@ struct TFitSize {
 };
 
 // "Cannot load picture "<file>": <reason>", the form of every loading error.
+constexpr const char* kCannotLoadPicture = "Cannot load picture";
 std::string PictureError(const std::string& fileName, const std::string& reason);
 // "20000 x 15000 pixels, 1145 MiB as a 32-bit bitmap": how large a picture or
 // frame is, for the errors that refuse one.

@@ -106,6 +106,20 @@ const std::vector<std::string>& MainTextStorageLines() {
       "These pictures of the project were not found when it was loaded:",
       "Save the project without them?",
       "and %d more",
+      // The window's rough edges mended: the plain cause of an error first
+      // (its first words translated), the status after a failed job, the
+      // names a screen reader gives the thumbnails and the Jump slider, and
+      // what was left out of the files named on the command line.
+      "Cannot read",
+      "Cannot write",
+      "Cannot load picture",
+      "Video processing failed",
+      "Audio processing failed",
+      "Picture %d",
+      "First picture shown",
+      "Some files were not added:",
+      "File not supported :",
+      "No picture in the folder :",
   };
   return lines;
 }

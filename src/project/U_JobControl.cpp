@@ -11,6 +11,7 @@
 #include "frames/U_VideoMakerThd.h"
 #include "localization/TextStorage.h"
 #include "platform/RegularFile.h"
+#include "project/ErrorText.h"
 #include "project/U_SlideProject.h"
 #include "support/Errors.h"
 #include "support/MessageBoxes.h"
@@ -57,7 +58,8 @@ std::string TJobControl::Translated(const std::string& englishText) const {
 }
 
 void TJobControl::ShowWithCause(const std::string& englishText, const std::string& cause) {
-  UserInteraction().ShowMessage(cause.empty() ? Translated(englishText) : Translated(englishText) + "\n" + cause);
+  UserInteraction().ShowMessage(cause.empty() ? Translated(englishText)
+                                              : Translated(englishText) + "\n" + TranslatedCause(cause, text_));
 }
 
 void TJobControl::Log(const std::string& line, int level) {
@@ -284,6 +286,9 @@ void TJobControl::OnVideoDone(TThread& thread) {
     Log("Video processing failed");
     SetProgress(0, pbMax_);
     EnableControls(true);
+    // The window is idle again: the status says the job failed rather than
+    // still reading "Processing Video".
+    SetStatus(Translated(kVideoFailedText));
     SetProgressLabel("");
     Ended(TJobEnd::VideoFailed);
     return;
@@ -311,7 +316,7 @@ void TJobControl::OnVideoDone(TThread& thread) {
     Show("An error occured while processing video. Please choose another codec or different settings and retry.");
     Log("Video processing failed");
     EnableControls(true);
-    SetStatus("");
+    SetStatus(Translated(kVideoFailedText));
     SetProgressLabel("");
     Ended(TJobEnd::VideoEmpty);
   }
@@ -348,7 +353,7 @@ void TJobControl::StartMuxer() {
     Log(lastError_, llError);
     ShowWithCause("Unable to rename file", outputPath_ + " -> " + temp + " : " + ec.message());
     EnableControls(true);
-    SetStatus("");
+    SetStatus(Translated(kAudioFailedText));
     SetProgressLabel("");
     Ended(TJobEnd::RenameFailed);
     return;
@@ -401,10 +406,10 @@ void TJobControl::OnMuxDone(TThread& thread) {
     std::string where = ec ? tempVideo_ : outputPath_;
     if (!ec) tempVideo_.clear();
     UserInteraction().ShowMessage(Translated("The soundtrack could not be added. The video without sound is kept as") +
-                                  " " + where + "\n" + lastError_);
+                                  " " + where + "\n" + TranslatedCause(lastError_, text_));
     OnMuxProgress(0, 0, "");
     EnableControls(true);
-    SetStatus("");
+    SetStatus(Translated(kAudioFailedText));
     SetProgressLabel("");
     Ended(TJobEnd::MuxFailed);
     return;

@@ -135,6 +135,9 @@ public:
 private:
   // Where the silent video is, said after a failed or cancelled audio phase.
   static constexpr const char* kVideoKeptText = "The video without sound is kept as";
+  // The status after a job that failed in its video or its audio phase.
+  static constexpr const char* kVideoFailedText = "Video processing failed";
+  static constexpr const char* kAudioFailedText = "Audio processing failed";
 
   void Show(const std::string& englishText);
   std::string Translated(const std::string& englishText) const;

@@ -2,11 +2,16 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
+#include "avi/U_BmpToAvi.h"
 #include "frames/PictureFormats.h"
+#include "frames/U_FrameServer.h"
+#include "frames/U_VideoMakerThd.h"
 #include "support/U_SysUtils.h"
 #include "support/UserInteraction.h"
 
@@ -240,9 +245,34 @@ void TSlideProject::EnableControls(bool enabled) {
 void TSlideProject::MatchAudio() {
   const int n = PictureCount();
   if (n == 0) return;
-  const double d = soundDuration_;
-  const double ms = options_.crossFade ? d * 1000.0 / (n * 1.3) : d * 1000.0 / n;
-  SetMsPerPicture(NearestClamped(ms, kMinMsPerPicture, kMaxMsPerPicture));
+  // The picture time is chosen by what a job really makes of it: whole frames
+  // per picture, the cross-fades the frame rule gives that many frames (none
+  // when the frame budget rule will switch them off), n - 1 fades between n
+  // pictures, and the writer's empty leading samples. Every number of frames
+  // per picture the spin range allows is tried, and the video nearest the
+  // soundtrack wins; a factor such as 1.3 for the fades missed by seconds.
+  const int32_t fps = std::max<int32_t>(framesPerSecond_, 1);
+  const int32_t period = 1000 / fps;
+  const int64_t target = static_cast<int64_t>(soundDuration_) * 1000;
+  const int fewest = TVideoMakerThd::FramesPerPicture(kMinMsPerPicture, period, false);
+  const int most = TVideoMakerThd::FramesPerPicture(kMaxMsPerPicture, period, false);
+  int64_t bestMs = kMinMsPerPicture;
+  int64_t bestMiss = INT64_MAX;
+  for (int fpp = fewest; fpp <= most; ++fpp) {
+    // The ends of the range stand for the shortest and longest time, so that
+    // the message below still tells when the soundtrack is too short.
+    const int64_t ms = fpp == fewest ? kMinMsPerPicture
+                       : fpp == most ? kMaxMsPerPicture
+                                     : static_cast<int64_t>(fpp) * period;
+    const bool fades = options_.crossFade && fps * ms >= kMinFramesPerPicture * 1000;
+    const int64_t frames = TFrameServer::FrameCountFor(n, fpp, fades) + TBmpToAvi::kEmptyLeadingSamples;
+    const int64_t miss = std::llabs(frames * period - target);
+    if (miss < bestMiss) {
+      bestMiss = miss;
+      bestMs = ms;
+    }
+  }
+  SetMsPerPicture(bestMs);
   if (msPerPicture_ == kMinMsPerPicture) Show(kMatchAudioMessage);
 }
 

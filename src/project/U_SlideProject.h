@@ -176,9 +176,10 @@ public:
   // Set by job control while a job runs.
   bool Busy = false;
 
-  // Match audio: the time per picture that makes the pictures fill the
-  // soundtrack. Does nothing without pictures; tells the user when the result
-  // is the shortest time allowed.
+  // Match audio: the time per picture whose video (whole frames per picture,
+  // the fades the frame rules make, the writer's leading samples) comes
+  // nearest the soundtrack at the current frame rate. Does nothing without
+  // pictures; tells the user when the result is the shortest time allowed.
   void MatchAudio();
 
   // New: everything but the codec back to its defaults.

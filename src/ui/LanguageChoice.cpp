@@ -1,5 +1,7 @@
 #include "ui/LanguageChoice.h"
 
+#include <QGroupBox>
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
@@ -105,6 +107,7 @@ TLanguageChoice::TLanguageChoice(QWidget* parent) : QFrame(parent) {
   list_->setItemDelegate(new TChoiceDelegate(*this));
   list_->setFocusPolicy(Qt::StrongFocus);
   setFocusProxy(list_);
+  NameList();
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -136,7 +139,18 @@ void TLanguageChoice::SetLanguageList(TLangList* list) {
     if (bound) self->list_->setCurrentRow(list->LanguageIndex());
     if (before) before();
     if (bound) self->header_->setText("  " + QString::fromStdString(list->CurrentHeaderName()));
+    if (bound) self->NameList();
   };
+  NameList();
+}
+
+void TLanguageChoice::NameList() {
+  // For screen readers the list is named by its header ("Choose your
+  // language"), or before a language gives one by the group around it.
+  QString name = header_->text().trimmed();
+  for (QWidget* p = parentWidget(); name.isEmpty() && p; p = p->parentWidget())
+    if (auto* group = qobject_cast<QGroupBox*>(p)) name = group->title();
+  list_->setAccessibleName(name);
 }
 
 void TLanguageChoice::ListClick(int row) {
@@ -153,6 +167,7 @@ void TLanguageChoice::ListClick(int row) {
     return;
   }
   header_->setText(QString::fromStdString(languageList_->CurrentHeaderName()));
+  NameList();
   QApplication::restoreOverrideCursor();
   emit Click();
 }

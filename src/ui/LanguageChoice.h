@@ -36,6 +36,7 @@ signals:
 
 private:
   void ListClick(int row);
+  void NameList();
 
   QLabel* header_ = nullptr;
   QFrame* separator_ = nullptr;

@@ -26,7 +26,9 @@ namespace sdm {
 void ApplyProgramLook(QApplication& app) {
   InitUiResources();
   app.setApplicationName(kProductName);
-  app.setApplicationDisplayName(kProductName);
+  // No display name: Qt would append it to every window title ("Slidomat
+  // v1.0.0.0 — Slidomat"); a dialog without a title of its own shows the
+  // application name all the same.
   app.setDesktopFileName("io.github.tarvenit.Slidomat");
   if (QStyle* fusion = QStyleFactory::create("Fusion")) app.setStyle(fusion);
   QFont font(kProgramFontFamily);

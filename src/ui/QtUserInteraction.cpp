@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 #include "localization/TextStorage.h"
+#include "project/ErrorText.h"
 #include "support/SettingsStore.h"
 
 namespace sdm {
@@ -46,6 +47,8 @@ int TQtUserInteraction::MessageBox(const std::string& caption, const std::string
   }
 }
 
-void ShowErrorBox(const std::string& text) { UserInteraction().MessageBox("Error", text, mbOk, mkError); }
+void ShowErrorBox(const std::string& text) {
+  UserInteraction().MessageBox("Error", TranslatedCause(text, &main_ts()), mbOk, mkError);
+}
 
 }  // namespace sdm

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "frames/U_FrameServer.h"
+#include "localization/TextStorage.h"
 #include "project/U_SlideProject.h"
 #include "ui/ThumbnailLoaderDlg.h"
 #include "ui/UiHelpers.h"
@@ -106,6 +107,25 @@ void TThumbStrip::Refresh() {
   }
   stats_->setText(QString("%1 - %2 / %3").arg(f + 1).arg(last + 1).arg(n));
   stats_->setVisible(n > 0);
+  NameSlots();
+}
+
+void TThumbStrip::NameSlots() {
+  const std::string pattern = main_ts().Translate("Picture %d");
+  const TStringList& captions = project_.CaptionList();
+  for (int k = 0; k < SlotCount; ++k) {
+    TThumbSlot* slot = slots_[k];
+    const int picture = first_ + k;
+    if (picture >= project_.PictureCount()) {
+      slot->setAccessibleName(QString());
+      continue;
+    }
+    std::string name = pattern;
+    const size_t at = name.find("%d");
+    if (at != std::string::npos) name.replace(at, 2, std::to_string(picture + 1));
+    if (picture < captions.Count() && !captions[picture].empty()) name += ": " + captions[picture];
+    slot->setAccessibleName(QString::fromStdString(name));
+  }
 }
 
 void TThumbStrip::Next() {

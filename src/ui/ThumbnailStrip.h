@@ -4,7 +4,8 @@
 // scrolls by one picture or jumps, and has the slots rendered through the
 // "Thumbnails" loader (or directly when that is busy). The slots are plain
 // children of the picture group without object names, so language files see
-// the same windows as before.
+// the same windows as before; each is named for screen readers by its picture
+// number and caption.
 #include <QLabel>
 #include <QObject>
 #include <array>
@@ -63,6 +64,9 @@ public:
   void PicturesEdited();
   // Hides the count label (the list was emptied).
   void ClearStats();
+  // Each visible slot's accessible name, "Picture 3: caption" in the current
+  // language, for screen readers (Refresh calls it; so does a language switch).
+  void NameSlots();
 
   int First() const { return first_; }
   TThumbSlot* Slot(int i) const { return slots_[static_cast<size_t>(i)]; }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "localization/TextStorage.h"
 #include "ui_U_JumpDlg.h"
 
 namespace sdm {
@@ -27,6 +28,8 @@ int TJumpDlg::FirstIndex() const { return ui_->trk->value(); }
 
 void TJumpDlg::Fill(int pictureCount, int firstIndex) {
   PictureCount = pictureCount;
+  // The slider has no caption of its own: a screen reader says what it moves.
+  ui_->trk->setAccessibleName(QString::fromStdString(main_ts().Translate("First picture shown")));
   ui_->trk->setRange(0, std::max(0, PictureCount - 5));
   ui_->trk->setValue(firstIndex);
   UpdateLabel();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLayout>
 #include <QMouseEvent>
@@ -19,6 +20,7 @@
 #include "frames/U_FrameServer.h"
 #include "localization/TextStorage.h"
 #include "platform/shell/Shell.h"
+#include "project/StartArguments.h"
 #include "project/U_PictureSelection.h"
 #include "project/U_ProjectFile.h"
 #include "project/U_Soundtrack.h"
@@ -140,14 +142,18 @@ TMainDlg::TMainDlg(TProgramEnvironment environment, QWidget* parent)
   ui_->client->setFixedSize(783, 504);
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 
+  // The pickers are the desktop's own (GTK, KDE, the desktop portal) where
+  // the platform offers them, so they look and behave like every other
+  // program's. A platform without a desktop (offscreen, where the tests drive
+  // the windows) gets Qt's own, which the tests can fill in.
+  const QString platform = QGuiApplication::platformName();
+  const bool toolkitPickers = platform == "offscreen" || platform == "minimal";
   for (const TFileDialogKind& k : kFileDialogs) {
     auto* dlg = new QFileDialog(this);
     dlg->setObjectName(k.name);
     dlg->setAcceptMode(k.accept);
     dlg->setFileMode(k.mode);
-    // The pickers of the windows are Qt's own, so they look the same on every
-    // desktop and take the window's language.
-    dlg->setOption(QFileDialog::DontUseNativeDialog, true);
+    dlg->setOption(QFileDialog::DontUseNativeDialog, toolkitPickers);
     if (k.accept == QFileDialog::AcceptSave) dlg->setOption(QFileDialog::DontConfirmOverwrite, true);
     if (k.defaultSuffix) dlg->setDefaultSuffix(k.defaultSuffix);
     const std::string filter =
@@ -703,6 +709,7 @@ void TMainDlg::langueAfterLanguageSwitch() {
   for (const auto& [name, filter] : filters) FileDialog(name)->setNameFilters(DialogNameFilters(filter));
   // What the window composed in the language before is composed again.
   ShowPictureCount();
+  strip_->NameSlots();
   // The toolkit's own texts (the file pickers, the buttons of message boxes)
   // follow when Qt's translation of the language is installed.
   UseToolkitLanguage(langue_.CurrentRecord().LangId);
@@ -798,11 +805,44 @@ void TMainDlg::AppEvtActivate() {
   // project's page when the user asks.
 
   startupDone_ = true;
-  // A project given on the command line (how a file manager opens one) is
-  // loaded once the window is ready.
-  if (!environment_.Arguments.empty() && EndsText(environment_.Arguments.front(), ".sdm"))
-    Command([this] { LoadProjectFile(environment_.Arguments.front()); });
+  // The files the program was started with (how a file manager opens them)
+  // are taken once the window is ready.
+  if (!environment_.Arguments.empty()) Command([this] { OpenArguments(environment_.Arguments); });
   emit StartupFinished();
+}
+
+void TMainDlg::OpenArguments(const std::vector<std::string>& arguments) {
+  // A project file is loaded as it always was; pictures, and the pictures of
+  // folders, are added to the slideshow; another file becomes the soundtrack
+  // when the audio library opens it. What is left out is said, not only
+  // logged: the user named those files.
+  TStartArguments start = SortStartArguments(arguments);
+  if (!start.ProjectFile.empty()) LoadProjectFile(start.ProjectFile);
+  if (!start.Pictures.empty()) AddFiles(start.Pictures);
+  bool soundTaken = false;
+  for (const std::string& other : start.Others) {
+    try {
+      if (!soundTaken && OpenSoundtrack(project_, other)) {
+        soundTaken = true;
+        continue;
+      }
+      start.LeftOut.push_back({other, TLeftOutReason::NotSupported});
+    } catch (const std::exception& e) {
+      // A sound file its reader cannot read: its own error, then the rest.
+      ShowErrorBox(e.what());
+    }
+  }
+  SyncFromProject();
+  if (start.LeftOut.empty()) return;
+  std::string text = Translated("Some files were not added:");
+  for (const TLeftOut& left : start.LeftOut) {
+    const char* why = left.Reason == TLeftOutReason::NotFound      ? "File not found :"
+                      : left.Reason == TLeftOutReason::EmptyFolder ? "No picture in the folder :"
+                                                                   : "File not supported :";
+    LogLine(std::string(why) + " " + left.Path, llError);
+    text += "\n" + Translated(why) + " " + left.Path;
+  }
+  ShowMessageBox(text, mbOk, mkWarning);
 }
 
 // ---------------------------------------------------------------- closing

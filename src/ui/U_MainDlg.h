@@ -192,6 +192,9 @@ private:
   void OnFilesDropped();
   void Organize();
   void LoadProjectFile(const std::string& file);
+  // The files the program was started with: a project, pictures, folders of
+  // pictures, a soundtrack; a message for what could not be taken.
+  void OpenArguments(const std::vector<std::string>& arguments);
 
   // Runs a command; an error it does not handle ends it and is shown in an
   // error box, and the window goes on.

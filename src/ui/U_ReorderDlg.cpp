@@ -27,6 +27,7 @@ TReorderDlg::TReorderDlg(QWidget* parent)
   auto engine = std::make_shared<std::mt19937>(std::random_device{}());
   Random = [engine](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(*engine); };
 
+  ui_->lst->setAccessibleName(ui_->pic_grp->title());
   connect(ui_->lst, &QTableWidget::itemSelectionChanged, this, [this] {
     if (!Shuffling) ShowSelection();
   });
@@ -69,6 +70,9 @@ void TReorderDlg::FitColumns() {
 
 bool TReorderDlg::Fill() {
   Shuffling = false;
+  // The list is named by its group ("Pictures") for screen readers, in the
+  // language of the moment.
+  ui_->lst->setAccessibleName(ui_->pic_grp->title());
   const int n = Project ? Project->PictureCount() : 0;
   {
     const QSignalBlocker block(ui_->lst);

@@ -102,7 +102,12 @@ TEST_F(EncodeCli, ErrorsAreReportedAndLoseNothing) {
 
   r = RunCli({"encode", "--codec", "FFV1", "-o", dir.file("x/y/z.avi"), dir.file("a.bmp")});
   EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.err.find("FileOpen failed. Err: $8004406F"), std::string::npos) << r.err;
+  // The cause first, the writer's own text on the next line.
+  EXPECT_EQ(r.err.rfind("Cannot write \"" + dir.file("x/y/z.avi") + "\": " + std::strerror(ENOENT) +
+                            "\nFileOpen failed. Err: $8004406F (U_BmpToAvi, line ",
+                        0),
+            0u)
+      << r.err;
   r = RunCli({"encode", "--codec", "FFV1", "--fps", "0", "-o", out, dir.file("a.bmp")});
   EXPECT_NE(r.status, 0);
   r = RunCli({"encode", "-o", out, dir.file("a.bmp")});

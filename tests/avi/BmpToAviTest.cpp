@@ -269,12 +269,14 @@ TEST(BmpToAvi, FailuresNameTheCheckAndTheUnit) {
   } catch (const EAssertionFailed& e) {
     EXPECT_EQ(e.Message(), "FileOpen failed. Err: $8004406F");
     EXPECT_EQ(e.Unit(), "U_BmpToAvi");
-    // The user reads which file and why after the fixed text and its place.
-    const std::string cause = "): \"" + w.FileName + "\": " + std::strerror(ENOENT);
+    // The user first reads which file and why, then the fixed text and its
+    // place on the next line.
+    const std::string cause = "Cannot write \"" + w.FileName + "\": " + std::strerror(ENOENT) + "\n";
     const std::string what = e.what();
-    const std::string head = "FileOpen failed. Err: $8004406F (U_BmpToAvi, line ";
-    EXPECT_EQ(what.substr(0, head.size()), head) << what;
-    EXPECT_EQ(what.substr(what.size() - cause.size()), cause) << what;
+    const std::string technical = "FileOpen failed. Err: $8004406F (U_BmpToAvi, line ";
+    EXPECT_EQ(what.substr(0, cause.size()), cause) << what;
+    EXPECT_EQ(what.substr(cause.size(), technical.size()), technical) << what;
+    EXPECT_EQ(what.back(), ')') << what;
   }
   // A frame the compressor cannot take fails at the first frame.
   w.FileName = dir.file("odd.avi");

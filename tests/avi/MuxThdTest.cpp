@@ -327,18 +327,21 @@ TEST(MuxThdTest, FailuresSayWhyAndLeaveTheSilentVideoAlone) {
   }
   // The code of a failed library call follows as 8 hexadecimal digits, and
   // the text names the muxer's unit.
+  // The file read and what is wrong with it come first.
   const auto run = RunMux(garbage, mp3, dir.file("o6.avi"));
+  const std::string cause = "Cannot read \"" + garbage + "\": not an AVI file, or a damaged one\n";
+  ASSERT_EQ(run.error.compare(0, cause.size(), cause), 0) << run.error;
   const std::string prefix = "FileOpen failed. Err: $";
-  ASSERT_EQ(run.error.compare(0, prefix.size(), prefix), 0) << run.error;
-  const std::string code = run.error.substr(prefix.size(), 8);
+  ASSERT_EQ(run.error.compare(cause.size(), prefix.size(), prefix), 0) << run.error;
+  const std::string code = run.error.substr(cause.size() + prefix.size(), 8);
   EXPECT_EQ(code.find_first_not_of("0123456789ABCDEF"), std::string::npos) << run.error;
-  EXPECT_EQ(run.error.substr(prefix.size() + 8, 16), " (U_MuxThd, line") << run.error;
-  // Then the file and what is wrong with it.
-  const std::string cause = "): \"" + garbage + "\": not an AVI file, or a damaged one";
-  EXPECT_EQ(run.error.substr(run.error.size() - cause.size()), cause) << run.error;
+  EXPECT_EQ(run.error.substr(cause.size() + prefix.size() + 8, 16), " (U_MuxThd, line") << run.error;
   const auto missing = RunMux(video, mp3, dir.file("no/such/folder/o7.avi"));
-  EXPECT_NE(missing.error.find("FileOpen failed. Err: $8004406F (U_MuxThd, line "), std::string::npos) << missing.error;
-  EXPECT_NE(missing.error.find("o7.avi\": " + std::string(std::strerror(ENOENT))), std::string::npos) << missing.error;
+  EXPECT_EQ(missing.error.rfind("Cannot write \"" + dir.file("no/such/folder/o7.avi") + "\": " + std::strerror(ENOENT) +
+                                    "\nFileOpen failed. Err: $8004406F (U_MuxThd, line ",
+                                0),
+            0u)
+      << missing.error;
 }
 
 // A video of another writer has its first key frame at sample 0, and every

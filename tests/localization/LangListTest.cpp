@@ -211,6 +211,29 @@ TEST_F(LangList, RestoreFindsTheStoredLanguageOrNothing) {
   setenv("LANG", "fr_FR.UTF-8", 1);
   other.RestoreLanguage();
   EXPECT_EQ(other.LanguageId(other.LanguageIndex()), 0x0C0Au);
+  // The language taken from the locale is remembered like a choice made in
+  // Settings: a later start under another locale keeps it.
+  EXPECT_EQ(GetSettingDWord("langue"), 0x0C0Au);
+  setenv("LC_MESSAGES", "fr_FR.UTF-8", 1);
+  TLangList later;
+  later.SetProgramFolder(dir.file("prog"));
+  later.FilePrefix = "SDM_";
+  later.RegKey = list.RegKey;
+  later.ScanLanguages();
+  later.RestoreLanguage();
+  EXPECT_EQ(later.LanguageId(later.LanguageIndex()), 0x0C0Au);
+  // A locale without a shipped language selects nothing and remembers
+  // nothing, so the next start looks at the locale again.
+  reg.DeleteValue("langue");
+  setenv("LC_MESSAGES", "it_IT.UTF-8", 1);
+  TLangList italian;
+  italian.SetProgramFolder(dir.file("prog"));
+  italian.FilePrefix = "SDM_";
+  italian.RegKey = list.RegKey;
+  italian.ScanLanguages();
+  italian.RestoreLanguage();
+  EXPECT_EQ(italian.LanguageIndex(), -1);
+  EXPECT_FALSE(GetSettingDWord("langue").has_value());
   EXPECT_TRUE(other.SelectLanguageId(0x080C)) << "Belgian French: the primary language matches";
   EXPECT_EQ(other.LanguageIndex(), 0);
   EXPECT_FALSE(other.SelectLanguageId(0x0410));

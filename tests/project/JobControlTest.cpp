@@ -281,7 +281,8 @@ TEST_F(JobControl, FailureAtTheFirstFrameIsAFailureAndTheNextJobRuns) {
   EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
     return l.rfind("Error ", 0) == 0 && l.find("p.bmp") != std::string::npos;
   }));
-  EXPECT_EQ(job->StatusText(), "Processing Video");  // the failed phase stays named
+  // The window is idle: its status says the job failed, not that it runs.
+  EXPECT_EQ(job->StatusText(), "Video processing failed");
   EXPECT_TRUE(job->ControlEnabled("go_btn"));
 
   fs::copy_file(SourcePath("examples/bars.bmp"), pic);
@@ -302,6 +303,7 @@ TEST_F(JobControl, AVideoThatEndsEmptyAsksForAnotherCodec) {
   EXPECT_EQ(ui.messages, std::vector<std::string>{"An error occured while processing video. Please choose another "
                                                   "codec or different settings and retry."});
   EXPECT_TRUE(Logged("Info Video processing failed"));
+  EXPECT_EQ(job->StatusText(), "Video processing failed");
   EXPECT_TRUE(job->ControlEnabled("go_btn"));
 }
 
@@ -358,6 +360,7 @@ TEST_F(JobControl, AFailedMuxPutsTheSilentVideoBackAtTheOutput) {
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].find(out), std::string::npos) << ui.messages[0];
   EXPECT_TRUE(Logged("Info Audio processing failed"));
+  EXPECT_EQ(job->StatusText(), "Audio processing failed");
   // The output is the complete silent video; no temporary file is left.
   EXPECT_EQ(ProbeValue(out, "v:0", "stream=width"), "320");
   EXPECT_EQ(ProbeValue(out, "a", "stream=codec_name"), "");

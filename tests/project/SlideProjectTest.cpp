@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <filesystem>
 
 #include "support/UserInteraction.h"
@@ -224,6 +225,18 @@ TEST_F(SlideProjectTest, GreyscaleAndSepiaAreExclusiveToggles) {
   EXPECT_FALSE(project.Greyscale());
 }
 
+// The length of the video a job makes of the project, in milliseconds,
+// worked out from the frame rules: whole frames per picture, (fpp div 20) × 6
+// fade frames between pictures when cross-fades survive the budget rule, and
+// the writer's two empty leading samples.
+int64_t VideoMs(TSlideProject& p) {
+  const int64_t period = 1000 / p.FramesPerSecond();
+  const int64_t fpp = std::max<int64_t>(1, std::llround(static_cast<double>(p.MsPerPicture()) / period));
+  const bool fades = p.CrossFade() && p.FramesPerSecond() * p.MsPerPicture() >= 30000;
+  const int64_t n = p.PictureCount();
+  return (n * fpp + (n - 1) * (fades ? fpp / 20 * 6 : 0) + 2) * period;
+}
+
 TEST_F(SlideProjectTest, MatchAudioFillsTheSoundtrack) {
   project.SetSoundtrack("/m/a.mp3", 180.0 / 86400);
   EXPECT_EQ(project.SoundDuration(), 180);
@@ -231,15 +244,50 @@ TEST_F(SlideProjectTest, MatchAudioFillsTheSoundtrack) {
   project.MatchAudio();  // no pictures: nothing happens
   EXPECT_EQ(project.MsPerPicture(), 3000);
 
+  // 20 pictures, 180 s at 15 fps (66 ms frames): 108 frames a picture and 18
+  // fade frames make 2732 frames, 180.312 s; 107 would give 2712, 178.992 s.
   for (int i = 0; i < 20; ++i) project.AppendPicture("/p/" + std::to_string(i) + ".jpg", "");
   project.MatchAudio();
-  EXPECT_EQ(project.MsPerPicture(), 6923);  // 180000 / 26 = 6923.08
+  EXPECT_EQ(project.MsPerPicture(), 108 * 66);
+  EXPECT_EQ(VideoMs(project), 180312);
+  // Without fades: 136 frames a picture, 2722 frames, 179.652 s.
   project.SetCrossFade(false);
   project.MatchAudio();
-  EXPECT_EQ(project.MsPerPicture(), 9000);
+  EXPECT_EQ(project.MsPerPicture(), 136 * 66);
+  EXPECT_EQ(VideoMs(project), 179652);
   EXPECT_TRUE(ui.messages.empty());
 
-  // Ten pictures and one second: exactly 100, still the minimum, so said.
+  // The case that ended 6.8 s short with the 1.3 factor: 20 pictures, 62 s.
+  // 39 frames a picture (6 fade frames) give 59.136 s; 40 (12 fade frames)
+  // would give 67.980 s, further off.
+  project.SetCrossFade(true);
+  project.SetSoundtrack("/m/s62.mp3", 62.0 / 86400);
+  project.MatchAudio();
+  EXPECT_EQ(project.MsPerPicture(), 39 * 66);
+  EXPECT_EQ(VideoMs(project), 59136);
+
+  // At 25 fps the budget rule keeps the fades at 71 frames a picture (2840
+  // ms): 3 pictures and 10 s give 251 frames, 10.040 s.
+  project.ClearPictures();
+  for (int i = 0; i < 3; ++i) project.AppendPicture("/p/x.jpg", "x");
+  project.SetFramesPerSecond(25);
+  project.SetSoundtrack("/m/d.mp3", 10.0 / 86400);
+  project.MatchAudio();
+  EXPECT_EQ(project.MsPerPicture(), 71 * 40);
+  EXPECT_EQ(VideoMs(project), 10040);
+  // Two pictures and two seconds at 15 fps: fewer than 30 frames a picture,
+  // so the budget rule drops the fades; 14 frames a picture give 1.980 s.
+  project.ClearPictures();
+  for (int i = 0; i < 2; ++i) project.AppendPicture("/p/x.jpg", "x");
+  project.SetFramesPerSecond(15);
+  project.SetSoundtrack("/m/e.mp3", 2.0 / 86400);
+  project.MatchAudio();
+  EXPECT_EQ(project.MsPerPicture(), 14 * 66);
+  EXPECT_EQ(VideoMs(project), 1980);
+  EXPECT_TRUE(ui.messages.empty());
+
+  // Ten pictures and one second: the shortest time is still too long, so
+  // the minimum is taken and said.
   project.ClearPictures();
   for (int i = 0; i < 10; ++i) project.AppendPicture("/p/x.jpg", "x");
   project.SetSoundtrack("/m/b.mp3", 1.0 / 86400);
@@ -248,22 +296,22 @@ TEST_F(SlideProjectTest, MatchAudioFillsTheSoundtrack) {
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0], "Soundtrack too short or too many picture loaded. Using minimal picture duration.");
 
-  // 200 pictures in 10 seconds with cross-fades: 38 ms, clamped to 100.
+  // 200 pictures in 10 seconds with cross-fades: the minimum again.
   project.ClearPictures();
   for (int i = 0; i < 200; ++i) project.AppendPicture("/p/x.jpg", "x");
-  project.SetCrossFade(true);
   project.SetSoundtrack("/m/c.mp3", 10.0 / 86400);
   project.MatchAudio();
   EXPECT_EQ(project.MsPerPicture(), 100);
   EXPECT_EQ(ui.messages.size(), 2u);
 
-  // A soundtrack of years cannot overflow: the time clamps to the maximum.
+  // A soundtrack of years cannot overflow: the time goes to the maximum.
   project.ClearPictures();
   project.AppendPicture("/p/x.jpg", "x");
   project.SetSoundtrack("/m/long.mp3", 1e7);
   EXPECT_EQ(project.SoundDuration(), INT32_MAX);
   project.MatchAudio();
   EXPECT_EQ(project.MsPerPicture(), 60000);
+  EXPECT_EQ(ui.messages.size(), 2u);
 }
 
 TEST_F(SlideProjectTest, SoundDurationRoundsHalvesToEven) {

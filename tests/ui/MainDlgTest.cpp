@@ -508,12 +508,13 @@ TEST_F(MainWindow, OptionsFollowTheirRules) {
   Form().Sepia1->trigger();
   EXPECT_FALSE(Project().Sepia());
 
-  // Match audio: 2 pictures, 2 seconds, cross-fade on: 2000 / 2.6 = 769 ms.
+  // Match audio: 2 pictures, 2 seconds at 15 fps: 14 frames of 66 ms a
+  // picture (too few for fades) and the 2 leading samples make 1.980 s.
   Main().AddFiles({Picture("a.jpg"), Picture("b.jpg")});
   Main().SetSoundtrack(MakeMp3(dir, "two.mp3", 44100, 2, 2.0, {"-b", "128"}));
   QTest::mouseClick(Form().matchaudio_btn, Qt::LeftButton);
-  EXPECT_EQ(Form().time_txt->value(), 769);
-  EXPECT_EQ(Project().MsPerPicture(), 769);
+  EXPECT_EQ(Form().time_txt->value(), 924);
+  EXPECT_EQ(Project().MsPerPicture(), 924);
   QTest::mouseClick(Form().resetaudio_btn, Qt::LeftButton);
   EXPECT_EQ(Form().sound_txt->text(), "");
   EXPECT_EQ(Form().audioduration_lbl->text(), "");

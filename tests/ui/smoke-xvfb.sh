@@ -9,6 +9,17 @@
 set -euo pipefail
 program=${1:?usage: smoke-xvfb.sh PATH/TO/slidomat}
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
+
+# Without any display, --help and --version still answer, and the window
+# itself ends with a message and status 1 instead of aborting.
+nodisplay=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
+"${nodisplay[@]}" "$program" --help | grep -q '^Usage: slidomat ' || { echo "smoke-xvfb: bad --help"; exit 1; }
+"${nodisplay[@]}" "$program" --help | grep -q '^Exit status:' || { echo "smoke-xvfb: --help lacks the exit statuses"; exit 1; }
+status=0
+message=$("${nodisplay[@]}" XDG_RUNTIME_DIR=/nonexistent "$program" 2>&1 >/dev/null) || status=$?
+[ "$status" -eq 1 ] || { echo "smoke-xvfb: without a display the exit status is $status, not 1"; exit 1; }
+grep -q 'without a display' <<<"$message" || { echo "smoke-xvfb: no message without a display: $message"; exit 1; }
+
 if ! command -v xvfb-run >/dev/null 2>&1; then
   echo "smoke-xvfb: xvfb-run is not installed; skipped"
   exit 77
@@ -47,7 +58,8 @@ if [ -n "${ASAN_OPTIONS:-}" ]; then export ASAN_OPTIONS="$ASAN_OPTIONS:strict_st
 log="$tmp/data/Tarvenit/Slidomat/Slidomat.log"
 
 xvfb-run -a -s "-screen 0 1024x768x24" \
-  sh -c 'echo $$ > "$0.pid"; exec "$0" "$@"' "$tmp/prog/slidomat" "$tmp/start.sdm" > "$tmp/output.txt" 2>&1 &
+  sh -c 'printf "%s\n%s\n" "$DISPLAY" "$XAUTHORITY" > "$0.display"; echo $$ > "$0.pid"; exec "$0" "$@"' \
+  "$tmp/prog/slidomat" "$tmp/start.sdm" > "$tmp/output.txt" 2>&1 &
 runner=$!
 
 # Start-up is done when the project's pictures have been added.
@@ -59,6 +71,14 @@ for _ in $(seq 1 600); do
 done
 if ! { [ -f "$log" ] && grep -q "Files count : 1" "$log"; }; then
   echo "smoke-xvfb: the window did not finish starting"; cat "$tmp/output.txt"; exit 1
+fi
+
+# The title bar reads exactly "Slidomat v" and the version, nothing appended.
+if command -v xwininfo >/dev/null 2>&1; then
+  version=$("$program" --version | cut -d' ' -f2)
+  titles=$(DISPLAY=$(sed -n 1p "$tmp/prog/slidomat.display") XAUTHORITY=$(sed -n 2p "$tmp/prog/slidomat.display") \
+           xwininfo -root -tree 2>/dev/null | grep -o '"Slidomat[^"]*"' || true)
+  grep -qx "\"Slidomat v$version\"" <<<"$titles" || { echo "smoke-xvfb: window titles: $titles"; exit 1; }
 fi
 
 kill -TERM "$app_pid"
