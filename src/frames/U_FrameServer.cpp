@@ -112,7 +112,7 @@ TFrameServer::TFrameServer(TStringList& pictures, const TStringList* captions, i
     : pictures_(pictures),
       captions_(captions),
       framesPerPicture_(framesPerPicture),
-      fadeFrames_(options.crossFade && framesPerPicture > 0 ? (framesPerPicture / 20) * 6 : 0),
+      fadeFrames_(FadeFramesFor(framesPerPicture, options.crossFade)),
       frameHeight_(frameHeight),
       frameWidth_(frameWidth),
       options_(options),
@@ -139,12 +139,18 @@ std::unique_ptr<TFrameServer> TFrameServer::CreateThumbnailServer(TStringList& p
   return std::make_unique<TFrameServer>(pictures, captions, 1, ThumbnailHeight, ThumbnailWidth, TFrameOptions{});
 }
 
-int TFrameServer::FrameCount() const {
-  const long long n = pictures_.Count();
-  const long long count = n * framesPerPicture_ + (n - 1) * fadeFrames_;
+int TFrameServer::FadeFramesFor(int framesPerPicture, bool crossFade) {
+  return crossFade && framesPerPicture > 0 ? (framesPerPicture / 20) * 6 : 0;
+}
+
+int TFrameServer::CountFrames(int pictures, int framesPerPicture, bool crossFade) {
+  const long long n = pictures;
+  const long long count = n * framesPerPicture + (n - 1) * FadeFramesFor(framesPerPicture, crossFade);
   if (count > INT_MAX) throw EError("The slideshow has too many frames");
   return static_cast<int>(count);
 }
+
+int TFrameServer::FrameCount() const { return CountFrames(pictures_.Count(), framesPerPicture_, fadeFrames_ > 0); }
 
 void TFrameServer::KeepPictureStorage(bool keep) {
   keepStorage_ = keep;
@@ -207,7 +213,7 @@ void TFrameServer::LoadPicture(int p) {
   auto picture = std::make_unique<TImageFile>(pictures_[p], TFitSize{width, height}, std::move(pictureStorage_));
   stats_.DecodeSeconds += SecondsSince(start);
   start = TClock::now();
-  picture->Fit(width, height, keepStorage_ ? &pictureStorage_ : nullptr);
+  picture->Fit(width, height, keepStorage_ ? &pictureStorage_ : nullptr, options_.fit);
   stats_.FitSeconds += SecondsSince(start);
   start = TClock::now();
   if (options_.greyscale) picture->Greyscale();

@@ -96,6 +96,10 @@ public:
   // N × FramesPerPicture + (N − 1) × FadeFrames for N pictures; zero or
   // negative for an empty list, when no frame may be requested.
   int FrameCount() const;
+  // The same for a slideshow not made yet: its fades are (framesPerPicture
+  // div 20) × 6 frames long with cross-fades, none without.
+  static int CountFrames(int pictures, int framesPerPicture, bool crossFade);
+  static int FadeFramesFor(int framesPerPicture, bool crossFade);
 
   // Draws frame i (0 <= i < FrameCount) into bitmap, resized to the frame
   // size. A picture that cannot be loaded makes this throw the loader's error;
