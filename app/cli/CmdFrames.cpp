@@ -42,6 +42,8 @@ TFramesOptions Parse(const sdm::cli::Args& args) {
       if (o.index < 0) throw sdm::cli::UsageError{"frame index must not be negative"};
     } else if (a == "--out") {
       o.out = Value(args, i);
+    } else if (a == "--scaling") {
+      o.effects.fit = sdm::cli::ParseFitFilter(Value(args, i));
     } else if (a == "--count") {
       o.count = true;
     } else if (a == "--dynamic") {
@@ -104,7 +106,8 @@ int RunFrames(const sdm::cli::Args& args) {
 
 }  // namespace
 
-SDM_CLI_COMMAND("frames",
-                "frames [--size WxH] [--fpp N] [--dynamic] [--xfade] [--osd] [--greyscale] [--sepia] "
-                "(--count | --index I --out FILE.bmp) PICTURE...",
-                "Counts the frames of a slideshow or writes one frame as a 24-bit BMP", RunFrames);
+SDM_CLI_COMMAND(
+    "frames",
+    "frames [--size WxH] [--fpp N] [--dynamic] [--xfade] [--osd] [--greyscale] [--sepia] [--scaling sharp|smooth] "
+    "(--count | --index I --out FILE.bmp) PICTURE...",
+    "Counts the frames of a slideshow or writes one frame as a 24-bit BMP", RunFrames);

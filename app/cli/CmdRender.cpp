@@ -162,8 +162,35 @@ std::string DefaultCodecEntry(const sdm::TStringList& codecs) {
   return codecs[0];
 }
 
+// A size of the window's list, or for an MP4 or WebM any even size up to
+// 3840x2160.
+void SetResolution(sdm::TSlideProject& project, const std::string& text, bool container) {
+  const auto& list = sdm::TSlideProject::Resolutions();
+  if (std::find(list.begin(), list.end(), text) != list.end()) {
+    project.SetResolution(text);
+    return;
+  }
+  std::string sizes;
+  for (const auto& r : list) sizes += (sizes.empty() ? "" : ", ") + r;
+  const std::string allowed = "resolution must be one of " + sizes + ", or for MP4 and WebM any even size up to " +
+                              std::to_string(sdm::TSlideProject::kMaxContainerWidth) + "x" +
+                              std::to_string(sdm::TSlideProject::kMaxContainerHeight);
+  int width = 0, height = 0;
+  try {
+    sdm::cli::ParseSize(text, width, height);
+  } catch (const UsageError&) {
+    throw UsageError{allowed};
+  }
+  if (!container) throw UsageError{allowed};
+  try {
+    project.SetFrameSize(width, height);
+  } catch (const std::invalid_argument&) {
+    throw UsageError{allowed};
+  }
+}
+
 struct TRenderOptions {
-  std::optional<std::string> output, sound, codec, resolution;
+  std::optional<std::string> output, sound, codec, resolution, scaling;
   std::optional<long long> fps, msPerPicture;
   bool dynamic = false, noXfade = false, noOsd = false, greyscale = false, sepia = false;
   bool singleFrame = false, matchAudio = false, yes = false, quiet = false;
@@ -186,6 +213,8 @@ TRenderOptions ParseOptions(const sdm::cli::Args& a) {
       o.codec = value(i);
     else if (s == "--resolution")
       o.resolution = value(i);
+    else if (s == "--scaling")
+      o.scaling = value(i);
     else if (s == "--fps")
       o.fps = sdm::cli::ParseInt(value(i), "frame rate");
     else if (s == "--ms-per-picture")
@@ -215,11 +244,8 @@ TRenderOptions ParseOptions(const sdm::cli::Args& a) {
   }
   if (o.inputs.empty()) throw UsageError{"expected a project file or pictures"};
   if (o.greyscale && o.sepia) throw UsageError{"--greyscale and --sepia exclude each other"};
-  if (o.resolution) {
-    const auto& list = sdm::TSlideProject::Resolutions();
-    if (std::find(list.begin(), list.end(), *o.resolution) == list.end())
-      throw UsageError{"resolution must be one of 320x240, 640x480, 720x480, 720x576"};
-  }
+  if (o.scaling && *o.scaling != "auto" && *o.scaling != "sharp" && *o.scaling != "smooth")
+    throw UsageError{"scaling must be auto, sharp or smooth"};
   if (o.codec && (o.codec->empty() || o.codec->size() > 4))
     throw UsageError{"a codec is a FourCC of 1 to 4 characters"};
   return o;
@@ -265,7 +291,10 @@ int RunRender(const sdm::cli::Args& args) {
   if (o.output) project.SetOutputPath(*o.output);
   if (o.greyscale) project.SetEffects(true, false);
   if (o.sepia) project.SetEffects(false, true);
-  if (o.resolution) project.SetResolution(*o.resolution);
+  const sdm::TOutputKind kind = project.OutputKind();
+  const bool container = kind == sdm::TOutputKind::Mp4 || kind == sdm::TOutputKind::WebM;
+  if (o.resolution) SetResolution(project, *o.resolution, container);
+  project.SetScaling(sdm::ScalingFromWord(o.scaling ? *o.scaling : sdm::GetSetting("PictureScaling")));
   if (o.dynamic) project.SetDynamic(true);  // 25 fps, unless --fps says otherwise
   if (o.fps) project.SetFramesPerSecond(*o.fps);
   if (o.msPerPicture) project.SetMsPerPicture(*o.msPerPicture);
@@ -276,8 +305,17 @@ int RunRender(const sdm::cli::Args& args) {
 
   sdm::TBmpToAvi avi;
   sdm::TStringList codecs;
-  avi.ListCodecs(codecs);
-  project.SetCodecEntry(o.codec ? CodecEntryFor(codecs, *o.codec) : DefaultCodecEntry(codecs));
+  if (container) {
+    // The kind's one encoder; a FourCC asked for must be it.
+    codecs.Assign(sdm::ContainerCodecEntries(kind));
+    if (o.codec && !sdm::SameText(*o.codec, sdm::ContainerFourCC(kind)))
+      throw UsageError{std::string("an ") + sdm::KindName(kind) + " video is made with " + sdm::ContainerFourCC(kind) +
+                       "; --codec " + *o.codec + " is for AVI"};
+    project.SetCodecEntry(codecs[0]);
+  } else {
+    avi.ListCodecs(codecs);
+    project.SetCodecEntry(o.codec ? CodecEntryFor(codecs, *o.codec) : DefaultCodecEntry(codecs));
+  }
 
   sdm::TEventLoop loop;
   sdm::TJobControl job(project, avi, loop, &log, &sdm::main_ts(), &view);
@@ -314,8 +352,9 @@ int RunRender(const sdm::cli::Args& args) {
 
 }  // namespace
 
-SDM_CLI_COMMAND("render",
-                "render [--sound FILE.mp3] [--codec FOURCC] [--resolution WxH] [--fps N] [--ms-per-picture N] "
-                "[--dynamic] [--no-xfade] [--no-osd] [--greyscale] [--sepia] [--single-frame] [--match-audio] "
-                "[--yes] [--quiet] -o OUT.avi (PROJECT.sdm | PICTURE...)",
-                "Renders a slideshow to an AVI file, with its soundtrack when one is given", RunRender);
+SDM_CLI_COMMAND(
+    "render",
+    "render [--sound FILE] [--codec FOURCC] [--resolution WxH] [--fps N] [--ms-per-picture N] "
+    "[--dynamic] [--no-xfade] [--no-osd] [--greyscale] [--sepia] [--single-frame] [--match-audio] "
+    "[--scaling auto|sharp|smooth] [--yes] [--quiet] -o OUT.avi|OUT.mp4|OUT.webm (PROJECT.sdm | PICTURE...)",
+    "Renders a slideshow to an AVI, MP4 or WebM file, with its soundtrack when one is given", RunRender);

@@ -99,6 +99,13 @@ const std::vector<std::string>& MainTextStorageLines() {
       "frames",
       // The About dialog's library list: "libjpeg.so.62 (built with 2.1.5)".
       "built with",
+      // MP4 and WebM videos: the output picker's kinds and the job's messages.
+      "AVI video",
+      "MP4 video (H.264)",
+      "WebM video (VP9)",
+      "Only AVI (.avi), MP4 (.mp4) and WebM (.webm) videos can be written",
+      "This kind of video cannot be made here: its encoder is missing",
+      "The video made so far is kept as",
   };
   return lines;
 }

@@ -73,8 +73,29 @@ bool IsSupportedPictureName(const std::string& path) {
   return ext == ".bmp" || ext == ".jpg" || ext == ".jpeg";
 }
 
+const char* ScalingWord(TPictureScaling scaling) {
+  switch (scaling) {
+    case TPictureScaling::Sharp: return "sharp";
+    case TPictureScaling::Smooth: return "smooth";
+    default: return "auto";
+  }
+}
+
+TPictureScaling ScalingFromWord(const std::string& word) {
+  if (word == "sharp") return TPictureScaling::Sharp;
+  if (word == "smooth") return TPictureScaling::Smooth;
+  return TPictureScaling::Automatic;
+}
+
+TFitFilter ResolveScaling(TPictureScaling scaling, TOutputKind kind) {
+  if (scaling == TPictureScaling::Automatic)
+    return kind == TOutputKind::Mp4 || kind == TOutputKind::WebM ? TFitFilter::Smooth : TFitFilter::Sharp;
+  return scaling == TPictureScaling::Smooth ? TFitFilter::Smooth : TFitFilter::Sharp;
+}
+
 const std::vector<std::string>& TSlideProject::Resolutions() {
-  static const std::vector<std::string> list = {"320x240", "640x480", "720x480", "720x576"};
+  static const std::vector<std::string> list = {"320x240",  "640x480",   "720x480",  "720x576",
+                                                "1280x720", "1920x1080", "3840x2160"};
   return list;
 }
 
@@ -186,6 +207,12 @@ void TSlideProject::SetResolution(const std::string& entry) {
   resolution_ = entry;
 }
 
+void TSlideProject::SetFrameSize(int32_t width, int32_t height) {
+  if (width < 2 || height < 2 || width > kMaxContainerWidth || height > kMaxContainerHeight || width % 2 || height % 2)
+    throw std::invalid_argument("unsupported frame size " + std::to_string(width) + "x" + std::to_string(height));
+  resolution_ = std::to_string(width) + "x" + std::to_string(height);
+}
+
 void TSlideProject::SetDynamic(bool on) {
   if (on == options_.dynamic) return;  // only a change moves the frame rate, like a check box click
   options_.dynamic = on;
@@ -243,7 +270,7 @@ void TSlideProject::ResetProject() {
   framesPerSecond_ = 15;
   options_.greyscale = false;
   options_.sepia = false;
-  resolution_ = Resolutions()[Resolutions().size() - 2];
+  resolution_ = kDefaultResolution;
   EnableControls(true);
   Busy = false;
 }
@@ -256,6 +283,7 @@ TJobSettings TSlideProject::MakeJobSettings() {
   ParseResolution(resolution_, job.Width, job.Height);
   job.FourCC = FourCC();
   job.OutputPath = outputPath_;
+  job.Kind = OutputKind();
 
   // Checked boxes count even in Single Frame mode; they stay unchecked after.
   const int64_t budget = static_cast<int64_t>(job.FramesPerSecond) * job.MsPerPicture;
@@ -268,6 +296,7 @@ TJobSettings TSlideProject::MakeJobSettings() {
   // Single Frame mode leaves the visual options checked but unused.
   job.Options = options_;
   if (options_.singleFrame) job.Options.dynamic = job.Options.crossFade = job.Options.osd = false;
+  job.Options.fit = ResolveScaling(scaling_, job.Kind);
   job.Pictures = &pictures_;
   job.Captions = &captions_;
   return job;

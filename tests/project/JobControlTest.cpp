@@ -426,9 +426,9 @@ TEST_F(JobControl, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsDeleted) {
   EXPECT_TRUE(Logged("Error The output file must differ from the pictures, the soundtrack and the project file : " +
                      mp3 + " = " + mp3));
   // A file of the same content is another file: it may be replaced.
-  fs::copy_file(picture, dir.file("copy.bmp"));
+  fs::copy_file(picture, dir.file("copy.avi"));
   project.ClearSoundtrack();
-  project.SetOutputPath(dir.file("copy.bmp"));
+  project.SetOutputPath(dir.file("copy.avi"));
   ASSERT_TRUE(job->Go());
   RunToEnd();
   EXPECT_EQ(job->LastEnd(), TJobEnd::Finished);

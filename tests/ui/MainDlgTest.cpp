@@ -84,7 +84,8 @@ TEST_F(MainWindow, StartUpListsTheCodecsAndSelectsTheRememberedOne) {
   EXPECT_EQ(Main().windowTitle().toStdString(), "Slidomat v" + GetFileVersionString(ProgramFilePath()));
   QStringList resolutions;
   for (int i = 0; i < Form().res_cmb->count(); ++i) resolutions << Form().res_cmb->itemText(i);
-  EXPECT_EQ(resolutions, QStringList({"320x240", "640x480", "720x480", "720x576"}));
+  EXPECT_EQ(resolutions,
+            QStringList({"320x240", "640x480", "720x480", "720x576", "1280x720", "1920x1080", "3840x2160"}));
   EXPECT_EQ(Form().res_cmb->currentText(), "720x480");
   EXPECT_EQ(Panel(0), "0 pictures");
   EXPECT_FALSE(Form().matchaudio_btn->isEnabled());
@@ -603,7 +604,8 @@ TEST_F(MainWindow, APortableCopyKeepsItsSettingsBesideItAndNothingInTheRegistry)
 TEST_F(MainWindow, ALanguageSwitchRebuildsTheCaptionAndTheFileFilters) {
   Start();
   EXPECT_EQ(Main().FileDialog("JOD")->nameFilters(), QStringList({"JPEG (*.jpeg *.jpg)", "Bitmap (*.bmp)"}));
-  EXPECT_EQ(Main().FileDialog("JSD")->nameFilters(), QStringList({"AVI Files (*.avi)"}));
+  EXPECT_EQ(Main().FileDialog("JSD")->nameFilters(),
+            QStringList({"AVI video (*.avi)", "MP4 video (H.264) (*.mp4)", "WebM video (VP9) (*.webm)"}));
   std::vector<std::string> french = MainTextStorageLines();
   french[15] = "Fichiers MP3";
   french[16] = "Images Bitmap";
