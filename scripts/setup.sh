@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   libjpeg62-turbo-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
-  libavcodec-dev libavutil-dev libswscale-dev libavformat-dev
+  libavcodec-dev libavutil-dev libswscale-dev libavformat-dev libswresample-dev
   libogg-dev libvorbis-dev
   clang libclang-rt-14-dev
   ffmpeg lame mpg123 sox musepack-tools
