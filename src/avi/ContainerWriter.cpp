@@ -8,10 +8,10 @@ extern "C" {
 }
 
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
+#include "audio/encode/SoundtrackEncoder.h"
 #include "support/Errors.h"
+#include "support/PendingFile.h"
 
 namespace sdm {
 
@@ -46,6 +46,7 @@ int Vp9TileColumns(int width) {
 }  // namespace
 
 struct TContainerWriter::TState {
+  std::unique_ptr<TPendingFile> file;
   AVFormatContext* format = nullptr;
   AVCodecContext* video = nullptr;
   AVStream* videoStream = nullptr;
@@ -55,8 +56,12 @@ struct TContainerWriter::TState {
   bool converted = false;  // frame holds the last frame handed over, converted
   const uint8_t* lastBits = nullptr;
   int64_t frames = 0;
-  bool headerWritten = false;
-  std::string path;  // the file being written
+
+  std::unique_ptr<TSoundtrackEncoder> sound;
+  AVStream* soundStream = nullptr;
+  AVPacket* soundPacket = nullptr;  // the next packet of the soundtrack, when soundWaiting
+  bool soundWaiting = false;
+  bool soundEnded = false;
 
   ~TState() {
     if (format) {
@@ -67,6 +72,10 @@ struct TContainerWriter::TState {
     sws_freeContext(sws);
     av_frame_free(&frame);
     av_packet_free(&packet);
+    av_packet_free(&soundPacket);
+    // The pending file goes last, after its descriptor is closed: unless
+    // committed, it takes the unfinished file with it.
+    file.reset();
   }
 };
 
@@ -79,6 +88,19 @@ TContainerWriter::~TContainerWriter() {
 bool TContainerWriter::Opened() const { return s_ != nullptr; }
 
 int64_t TContainerWriter::FramesWritten() const { return s_ ? s_->frames : 0; }
+
+std::string TContainerWriter::TempPath() const { return s_ && s_->file ? s_->file->TempPath() : std::string(); }
+
+int TContainerWriter::SoundDamagedBlocks() const { return s_ && s_->sound ? s_->sound->DamagedBlocks() : 0; }
+
+void TContainerWriter::Fail(const std::string& what, int code) const {
+  throw EError("Cannot write \"" + settings_.FileName + "\": " + what + (code < 0 ? " (" + AvError(code) + ")" : ""));
+}
+
+int64_t TContainerWriter::SoundSamplesFor(int64_t frames) const {
+  const int rate = settings_.Kind == TOutputKind::WebM ? 48000 : 44100;
+  return av_rescale(frames, rate, settings_.FramesPerSecond);
+}
 
 void TContainerWriter::Open() {
   Free();
@@ -99,12 +121,14 @@ void TContainerWriter::Open() {
   if (c.FramesPerSecond <= 0) throw EError("Invalid frame period");
 
   auto s = std::make_unique<TState>();
-  s->path = c.FileName;
-  auto fail = [&](const std::string& what, int code) {
-    throw EError("Cannot write \"" + c.FileName + "\": " + what + (code < 0 ? " (" + AvError(code) + ")" : ""));
-  };
+  auto fail = [this](const std::string& what, int code) { Fail(what, code); };
+  // The video is written beside the output under a name of its own and takes
+  // the output's name only when complete.
+  s->file = std::make_unique<TPendingFile>(c.FileName);
+  if (std::string why; !s->file->Reserve(why)) fail(why, 0);
+  const std::string& path = s->file->TempPath();
 
-  int r = avformat_alloc_output_context2(&s->format, nullptr, mp4 ? "mp4" : "webm", s->path.c_str());
+  int r = avformat_alloc_output_context2(&s->format, nullptr, mp4 ? "mp4" : "webm", path.c_str());
   if (r < 0 || !s->format) fail("no muxer", r);
   // No creation time, no library version and fixed track identifiers: the
   // same video makes the same file.
@@ -164,7 +188,8 @@ void TContainerWriter::Open() {
   sws_setColorspaceDetails(s->sws, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
   s->frame = av_frame_alloc();
   s->packet = av_packet_alloc();
-  if (!s->frame || !s->packet) fail("out of memory", 0);
+  s->soundPacket = av_packet_alloc();
+  if (!s->frame || !s->packet || !s->soundPacket) fail("out of memory", 0);
   s->frame->format = AV_PIX_FMT_YUV420P;
   s->frame->width = c.Width;
   s->frame->height = c.Height;
@@ -175,7 +200,23 @@ void TContainerWriter::Open() {
   r = av_frame_get_buffer(s->frame, 0);
   if (r < 0) fail("out of memory", r);
 
-  r = avio_open(&s->format->pb, s->path.c_str(), AVIO_FLAG_WRITE);
+  if (!c.SoundPath.empty()) {
+    // Any soundtrack the audio library reads, made exactly as long as the
+    // video: AAC-LC at 192 kbit/s for MP4, Opus at 160 kbit/s (which runs at
+    // 48 kHz) for WebM. A file that cannot be read fails here, naming it.
+    TSoundtrackEncoder::TSettings a;
+    a.Encoder = mp4 ? "aac" : "libopus";
+    a.BitRate = mp4 ? 192000 : 160000;
+    a.SampleRate = mp4 ? 44100 : 48000;
+    a.Length = SoundSamplesFor(c.FrameCount);
+    s->sound = std::make_unique<TSoundtrackEncoder>(c.SoundPath, a);
+    s->soundStream = avformat_new_stream(s->format, nullptr);
+    if (!s->soundStream) fail("out of memory", 0);
+    avcodec_parameters_from_context(s->soundStream->codecpar, s->sound->Context());
+    s->soundStream->time_base = s->sound->Context()->time_base;
+  }
+
+  r = avio_open(&s->format->pb, path.c_str(), AVIO_FLAG_WRITE);
   if (r < 0) fail("cannot create the file", r);
   AVDictionary* options = nullptr;
   // The index goes before the data, so that a browser plays the video
@@ -184,7 +225,6 @@ void TContainerWriter::Open() {
   r = avformat_write_header(s->format, &options);
   av_dict_free(&options);
   if (r < 0) fail("cannot write the header", r);
-  s->headerWritten = true;
   s_ = std::move(s);
 }
 
@@ -205,7 +245,7 @@ void TContainerWriter::AddFrame(const TDib24& bitmap, bool repeatsPrevious) {
   if (!(repeatsPrevious && s.converted && bits == s.lastBits)) {
     s.converted = false;
     const int r = av_frame_make_writable(s.frame);
-    if (r < 0) throw EError("Cannot write \"" + settings_.FileName + "\": " + AvError(r));
+    if (r < 0) Fail("out of memory", r);
     // The DIB is bottom-up: start at its last stored row and walk backwards.
     const int stride = static_cast<int>(bitmap.Stride());
     const uint8_t* src[4] = {bits + static_cast<size_t>(stride) * (hdr.biHeight - 1), nullptr, nullptr, nullptr};
@@ -216,25 +256,49 @@ void TContainerWriter::AddFrame(const TDib24& bitmap, bool repeatsPrevious) {
   s.lastBits = bits;
   s.frame->pts = s.frames;
   const int r = avcodec_send_frame(s.video, s.frame);
-  if (r < 0) throw EError("Cannot write \"" + settings_.FileName + "\": the encoder failed (" + AvError(r) + ")");
+  if (r < 0) Fail("the video encoder failed", r);
   ++s.frames;
-  Drain(false);
+  DrainVideo();
+  // The soundtrack as far as the frames go; the muxer interleaves the two by
+  // time, holding the sound back while the video encoder looks ahead.
+  WriteSoundUpTo(SoundSamplesFor(s.frames));
 }
 
-void TContainerWriter::Drain(bool flushing) {
+void TContainerWriter::DrainVideo() {
   TState& s = *s_;
   for (;;) {
     int r = avcodec_receive_packet(s.video, s.packet);
     if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) break;
-    if (r < 0) throw EError("Cannot write \"" + settings_.FileName + "\": the encoder failed (" + AvError(r) + ")");
+    if (r < 0) Fail("the video encoder failed", r);
     // Every frame lasts one tick of 1 / fps; the encoders leave it unset.
     if (s.packet->duration <= 0) s.packet->duration = 1;
     av_packet_rescale_ts(s.packet, s.video->time_base, s.videoStream->time_base);
     s.packet->stream_index = s.videoStream->index;
     r = av_interleaved_write_frame(s.format, s.packet);
-    if (r < 0) throw EError("Cannot write \"" + settings_.FileName + "\": " + AvError(r));
+    if (r < 0) Fail(AvError(r));
   }
-  (void)flushing;
+}
+
+void TContainerWriter::WriteSoundUpTo(int64_t end) {
+  TState& s = *s_;
+  if (!s.sound) return;
+  while (!s.soundEnded) {
+    if (!s.soundWaiting) {
+      if (!s.sound->NextPacket(s.soundPacket)) {
+        s.soundEnded = true;
+        break;
+      }
+      s.soundWaiting = true;
+    }
+    // A packet that begins after the end waits for the next frame (or, when
+    // the job stops there, is left out: the sound ends with the pictures).
+    if (s.soundPacket->pts >= end) break;
+    s.soundWaiting = false;
+    av_packet_rescale_ts(s.soundPacket, s.sound->Context()->time_base, s.soundStream->time_base);
+    s.soundPacket->stream_index = s.soundStream->index;
+    const int r = av_interleaved_write_frame(s.format, s.soundPacket);
+    if (r < 0) Fail(AvError(r));
+  }
 }
 
 void TContainerWriter::Close() {
@@ -247,12 +311,14 @@ void TContainerWriter::Close() {
   try {
     TState& s = *s_;
     int r = avcodec_send_frame(s.video, nullptr);
-    if (r < 0) throw EError("Cannot write \"" + settings_.FileName + "\": the encoder failed (" + AvError(r) + ")");
-    Drain(true);
+    if (r < 0) Fail("the video encoder failed", r);
+    DrainVideo();
+    WriteSoundUpTo(SoundSamplesFor(s.frames));
     r = av_write_trailer(s.format);
-    if (r < 0) throw EError("Cannot write \"" + settings_.FileName + "\": " + AvError(r));
+    if (r < 0) Fail(AvError(r));
     r = avio_closep(&s.format->pb);
-    if (r < 0) throw EError("Cannot write \"" + settings_.FileName + "\": " + AvError(r));
+    if (r < 0) Fail(AvError(r));
+    if (std::string why; !s.file->Commit(why)) Fail(why);
   } catch (...) {
     Discard();
     throw;
@@ -261,15 +327,7 @@ void TContainerWriter::Close() {
   finished_ = true;
 }
 
-void TContainerWriter::Discard() {
-  const std::string path = s_ ? s_->path : std::string();
-  const bool made = s_ && s_->format && s_->format->pb;
-  Free();
-  if (made) {
-    std::error_code ec;
-    std::filesystem::remove(path, ec);
-  }
-}
+void TContainerWriter::Discard() { Free(); }
 
 void TContainerWriter::Free() { s_.reset(); }
 

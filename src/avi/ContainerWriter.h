@@ -10,6 +10,10 @@
 // stamp or random identifier: the same slideshow gives the same bytes on
 // every run (x264 and VP9 output depends on the thread count).
 //
+// The file is written under a temporary name beside the output and renamed
+// over it only when complete, so a failure, a crash or a kill never costs an
+// earlier video of that name.
+//
 // The Go command opens it on the UI thread; the video maker thread adds the
 // frames and closes it. Open fails, before any frame, with a message naming
 // what is missing (an encoder, the soundtrack) or the file and the reason.
@@ -65,6 +69,10 @@ public:
   // Drops the file being written (a failed job): an earlier file of the
   // same name stays as it was.
   void Discard();
+  // Where the file is written until Close renames it (empty when not open).
+  std::string TempPath() const;
+  // Damaged blocks of the soundtrack its reader skipped so far, for the log.
+  int SoundDamagedBlocks() const;
 
   int32_t FrameWidth() const override { return settings_.Width; }
   int32_t FrameHeight() const override { return settings_.Height; }
@@ -79,7 +87,13 @@ public:
 
 private:
   struct TState;
-  void Drain(bool flushing);
+  void DrainVideo();
+  // Writes the soundtrack's packets that begin before sample `end` (at the
+  // sound's rate).
+  void WriteSoundUpTo(int64_t end);
+  // Samples of sound that last as long as `frames` frames.
+  int64_t SoundSamplesFor(int64_t frames) const;
+  [[noreturn]] void Fail(const std::string& what, int code = 0) const;
   void Free();
 
   TContainerSettings settings_;
