@@ -14,6 +14,7 @@ packages=(
   clang libclang-rt-14-dev
   ffmpeg lame mpg123 sox musepack-tools
   qt6-base-dev qt6-translations-l10n xvfb xauth desktop-file-utils appstream
+  chromium
 )
 
 missing=()

@@ -556,8 +556,7 @@ TOutputKind TMainDlg::RememberedOutputKind() {
 }
 
 std::string TMainDlg::ChooseOutput(const std::string& folder, TOutputKind& kind) {
-  // The output picker as ChooseFiles runs it, opened on the kind chosen last
-  // and giving the names of its kind their extension.
+  // The output picker as ChooseFiles runs it, opened on the kind chosen last.
   const QFileDialog* kept = FileDialog("JSD");
   QFileDialog dlg(this);
   dlg.setObjectName(kept->objectName());
@@ -574,11 +573,8 @@ std::string TMainDlg::ChooseOutput(const std::string& folder, TOutputKind& kind)
   const QStringList filters = dlg.nameFilters();
   const int first = std::min(indexOf(kind), static_cast<int>(filters.size()) - 1);
   if (first >= 0) dlg.selectNameFilter(filters[first]);
-  dlg.setDefaultSuffix(QString(ExtensionOf(kOutputKinds[std::max(first, 0)])).mid(1));
-  connect(&dlg, &QFileDialog::filterSelected, &dlg, [&dlg](const QString& filter) {
-    const int i = static_cast<int>(dlg.nameFilters().indexOf(filter));
-    if (i >= 0 && i < 3) dlg.setDefaultSuffix(QString(ExtensionOf(kOutputKinds[i])).mid(1));
-  });
+  // No default suffix of the dialog's own: the extension of the kind chosen
+  // is appended by the window's rule, whichever way the filter was picked.
   if (!folder.empty() && DirectoryExistsLong(folder)) dlg.setDirectory(QString::fromStdString(folder));
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
   const int chosen = static_cast<int>(dlg.nameFilters().indexOf(dlg.selectedNameFilter()));

@@ -337,5 +337,42 @@ TEST_F(SlideProjectTest, MessagesGoThroughTheTranslator) {
   EXPECT_EQ(ui.messages[0], "[de] Visual options disabled due to incompatible temporal settings");
 }
 
+TEST_F(SlideProjectTest, HdSizesFollowTheClassicOnesAndScalingFollowsTheKindOfVideo) {
+  EXPECT_EQ(TSlideProject::Resolutions(), (std::vector<std::string>{"320x240", "640x480", "720x480", "720x576",
+                                                                    "1280x720", "1920x1080", "3840x2160"}));
+  project.SetResolution("3840x2160");
+  project.ResetProject();
+  EXPECT_EQ(project.Resolution(), "720x480") << "New chooses it by name, not by place";
+
+  // Any even size up to 3840 × 2160, for the command line's MP4 and WebM.
+  project.SetFrameSize(1000, 562);
+  EXPECT_EQ(project.MakeJobSettings().Width, 1000);
+  EXPECT_EQ(project.MakeJobSettings().Height, 562);
+  for (auto [w, h] : {std::pair{1001, 562}, {1000, 563}, {3842, 2160}, {3840, 2162}, {0, 100}, {-2, 100}})
+    EXPECT_THROW(project.SetFrameSize(w, h), std::invalid_argument) << w << "x" << h;
+
+  // Automatic is Smooth for MP4 and WebM and Sharp for AVI (and for a name
+  // Go will refuse anyway); the other two are what they say for every kind.
+  const std::pair<std::string, TFitFilter> automatic[] = {{"a.mp4", TFitFilter::Smooth},
+                                                          {"a.WEBM", TFitFilter::Smooth},
+                                                          {"a.avi", TFitFilter::Sharp},
+                                                          {"a.mov", TFitFilter::Sharp}};
+  for (const auto& [out, fit] : automatic) {
+    project.SetOutputPath(out);
+    EXPECT_EQ(project.MakeJobSettings().Options.fit, fit) << out;
+  }
+  project.SetScaling(TPictureScaling::Smooth);
+  EXPECT_EQ(project.MakeJobSettings().Options.fit, TFitFilter::Smooth);
+  project.SetScaling(TPictureScaling::Sharp);
+  project.SetOutputPath("a.mp4");
+  EXPECT_EQ(project.MakeJobSettings().Options.fit, TFitFilter::Sharp);
+  EXPECT_EQ(project.MakeJobSettings().Kind, TOutputKind::Mp4);
+  project.ResetProject();
+  EXPECT_EQ(project.Scaling(), TPictureScaling::Sharp) << "a remembered setting, not part of the slideshow";
+  for (TPictureScaling s : {TPictureScaling::Automatic, TPictureScaling::Sharp, TPictureScaling::Smooth})
+    EXPECT_EQ(ScalingFromWord(ScalingWord(s)), s);
+  EXPECT_EQ(ScalingFromWord("blurry"), TPictureScaling::Automatic);
+}
+
 }  // namespace
 }  // namespace sdm
