@@ -91,7 +91,9 @@ int64_t TContainerWriter::FramesWritten() const { return s_ ? s_->frames : 0; }
 
 std::string TContainerWriter::TempPath() const { return s_ && s_->file ? s_->file->TempPath() : std::string(); }
 
-int TContainerWriter::SoundDamagedBlocks() const { return s_ && s_->sound ? s_->sound->DamagedBlocks() : 0; }
+int TContainerWriter::SoundDamagedBlocks() const {
+  return s_ && s_->sound ? s_->sound->DamagedBlocks() : soundDamaged_;
+}
 
 void TContainerWriter::Fail(const std::string& what, int code) const {
   throw EError("Cannot write \"" + settings_.FileName + "\": " + what + (code < 0 ? " (" + AvError(code) + ")" : ""));
@@ -105,6 +107,7 @@ int64_t TContainerWriter::SoundSamplesFor(int64_t frames) const {
 void TContainerWriter::Open() {
   Free();
   finished_ = false;
+  soundDamaged_ = 0;
   QuietLibraries();
   const TContainerSettings& c = settings_;
   const bool mp4 = c.Kind == TOutputKind::Mp4;
@@ -329,6 +332,9 @@ void TContainerWriter::Close() {
 
 void TContainerWriter::Discard() { Free(); }
 
-void TContainerWriter::Free() { s_.reset(); }
+void TContainerWriter::Free() {
+  if (s_ && s_->sound) soundDamaged_ = s_->sound->DamagedBlocks();
+  s_.reset();
+}
 
 }  // namespace sdm

@@ -71,7 +71,8 @@ public:
   void Discard();
   // Where the file is written until Close renames it (empty when not open).
   std::string TempPath() const;
-  // Damaged blocks of the soundtrack its reader skipped so far, for the log.
+  // Damaged blocks of the soundtrack its reader skipped (so far, or in the
+  // file just closed), for the log.
   int SoundDamagedBlocks() const;
 
   int32_t FrameWidth() const override { return settings_.Width; }
@@ -99,6 +100,7 @@ private:
   TContainerSettings settings_;
   std::unique_ptr<TState> s_;
   bool finished_ = false;
+  int soundDamaged_ = 0;  // of the last file, once it is closed
 };
 
 }  // namespace sdm

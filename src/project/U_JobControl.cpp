@@ -336,6 +336,8 @@ void TJobControl::OnVideoDone(TThread& thread) {
   // finish goes, and an earlier video of the output's name stays.
   const bool container = container_ != nullptr;
   const bool containerFinished = container && container_->Finished();
+  if (container && container_->SoundDamagedBlocks() > 0)
+    Log("Damaged blocks skipped in the soundtrack : " + std::to_string(container_->SoundDamagedBlocks()), llError);
   container_.reset();
 
   // A failure is known by the thread's error, not only by where the progress
@@ -366,7 +368,9 @@ void TJobControl::OnVideoDone(TThread& thread) {
     Ended(TJobEnd::VideoAborted);
     return;
   }
-  const int64_t size = FileSizeOf(outputPath_);
+  // An MP4 or WebM is judged by its writer, not by what is at the output
+  // path: an earlier file of that name is no result of this job.
+  const int64_t size = container && !containerFinished ? 0 : FileSizeOf(outputPath_);
   const std::string sound = project_.SoundPath();  // the soundtrack as it is now
   if (size > 0 && !container && !sound.empty() && FileExistsLong(sound)) {
     StartMuxer();

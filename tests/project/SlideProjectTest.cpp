@@ -348,8 +348,8 @@ TEST_F(SlideProjectTest, HdSizesFollowTheClassicOnesAndScalingFollowsTheKindOfVi
   project.SetFrameSize(1000, 562);
   EXPECT_EQ(project.MakeJobSettings().Width, 1000);
   EXPECT_EQ(project.MakeJobSettings().Height, 562);
-  for (auto [w, h] : {std::pair{1001, 562}, {1000, 563}, {3842, 2160}, {3840, 2162}, {0, 100}, {-2, 100}})
-    EXPECT_THROW(project.SetFrameSize(w, h), std::invalid_argument) << w << "x" << h;
+  const std::pair<int, int> refused[] = {{1001, 562}, {1000, 563}, {3842, 2160}, {3840, 2162}, {0, 100}, {-2, 100}};
+  for (const auto& [w, h] : refused) EXPECT_THROW(project.SetFrameSize(w, h), std::invalid_argument) << w << "x" << h;
 
   // Automatic is Smooth for MP4 and WebM and Sharp for AVI (and for a name
   // Go will refuse anyway); the other two are what they say for every kind.
