@@ -38,6 +38,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "FfmpegSlideshow.h"
 #include "ReferenceEncoder.h"
 #include "ReferenceSlideshow.h"
 #include "avi/U_BmpToAvi.h"
@@ -160,48 +161,8 @@ std::string FfmpegEncoderOptions(const std::string& encoder) {
 
 // The same slideshow by ffmpeg alone; returns its wall time or -1.
 double RenderFfmpeg(const std::vector<std::string>& pictures, const std::string& encoder, const std::string& out) {
-  const std::string font = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
-  std::string cmd = "ffmpeg -v error -y -filter_complex_threads 1";
-  for (const auto& p : pictures) cmd += " -threads 1 -i '" + p + "'";
-  cmd += " -filter_complex \"";
-  const int n = kPictures;
-  // Each clip is long enough that, after the overlaps of xfade, every picture
-  // stands for 75 frames between 18-frame fades: 912 frames in all.
-  for (int i = 0; i < n; ++i) {
-    const int frames = kFramesPerPicture + (i > 0 ? kFadeFrames : 0) + (i < n - 1 ? kFadeFrames : 0);
-    cmd += "[" + std::to_string(i) + ":v]scale=" + std::to_string(kWidth) + ":" + std::to_string(kHeight) +
-           ":force_original_aspect_ratio=decrease:flags=neighbor,pad=" + std::to_string(kWidth) + ":" +
-           std::to_string(kHeight) + ":(ow-iw)/2:(oh-ih)/2,format=yuv420p,loop=loop=" + std::to_string(frames - 1) +
-           ":size=1:start=0,setpts=N/" + std::to_string(kFps) + "/TB[c" + std::to_string(i) + "];";
-  }
-  std::string last = "c0";
-  double offset = 0;
-  for (int i = 1; i < n; ++i) {
-    const int prevFrames = kFramesPerPicture + (i - 1 > 0 ? kFadeFrames : 0) + kFadeFrames;
-    offset += static_cast<double>(prevFrames - kFadeFrames) / kFps;
-    const std::string label = "x" + std::to_string(i);
-    char buf[200];
-    std::snprintf(buf, sizeof buf, "[%s][c%d]xfade=transition=fade:duration=%.2f:offset=%.2f[%s];", last.c_str(), i,
-                  static_cast<double>(kFadeFrames) / kFps, offset, label.c_str());
-    cmd += buf;
-    last = label;
-  }
-  // The strip and the texts; a picture's texts stand from the first frame of
-  // the fade into it to its last frame.
-  const int stripTop = sdm::TOsdText::StripTop(kHeight);
-  cmd += "[" + last + "]drawbox=x=0:y=" + std::to_string(stripTop) + ":w=iw:h=" + std::to_string(kHeight - stripTop) +
-         ":color=black@0.4:t=fill";
-  const int period = kFramesPerPicture + kFadeFrames;
-  for (int i = 0; i < n; ++i) {
-    const int from = i == 0 ? 0 : i * period - kFadeFrames;
-    const int to = i * period + kFramesPerPicture - 1;
-    const std::string enable = ":enable='between(n," + std::to_string(from) + "," + std::to_string(to) + ")'";
-    const std::string common = ":fontfile=" + font + ":fontsize=16:fontcolor=white:y=h-20" + enable;
-    cmd += ",drawtext=text='Picture \\: " + std::to_string(i + 1) + " / " + std::to_string(n) + "':x=10" + common;
-    cmd += ",drawtext=text='" + CaptionOf(i) + "':x=w/2-50" + common;
-  }
-  cmd += "[v]\" -map \"[v]\" -frames:v " + std::to_string(kFrames) + " -threads 1 " + FfmpegEncoderOptions(encoder) +
-         " '" + out + "'";
+  const std::string cmd = FfmpegSlideshowCommand(pictures, kWidth, kHeight, "neighbor") + " -threads 1 " +
+                          FfmpegEncoderOptions(encoder) + " '" + out + "'";
   const auto t0 = Clock::now();
   const int rc = Shell(cmd);
   const auto t1 = Clock::now();

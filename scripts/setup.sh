@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev
   libjpeg62-turbo-dev
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
-  libavcodec-dev libavutil-dev libswscale-dev libavformat-dev
+  libavcodec-dev libavutil-dev libswscale-dev libavformat-dev libswresample-dev
   libogg-dev libvorbis-dev
   libpng-dev libwebp-dev libtiff-dev libheif-dev libgif-dev liblcms2-dev
   clang libclang-rt-14-dev clang-format
@@ -17,6 +17,7 @@ packages=(
   python3-pil libheif-examples colord-data libgs-common
   qt6-base-dev qt6-translations-l10n xvfb xauth x11-utils desktop-file-utils appstream
   dpkg-dev lintian
+  chromium
 )
 
 missing=()

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "frames/FrameOptions.h"
+
 namespace sdm::cli {
 
 using Args = std::vector<std::string>;
@@ -34,6 +36,9 @@ struct Registrar {
 void ParseSize(const std::string& text, int& width, int& height);
 // Parses a whole decimal integer; throws a usage error naming the option otherwise.
 long long ParseInt(const std::string& text, const std::string& what);
+// "sharp" (or "auto": a picture on its own is fitted as the classic program
+// did) or "smooth"; a usage error otherwise.
+TFitFilter ParseFitFilter(const std::string& text);
 
 // Refuses, before anything is written, an output path where an existing
 // folder stands or that is the same file as one of the inputs, by whatever

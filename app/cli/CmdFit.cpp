@@ -12,8 +12,12 @@ int RunFit(const sdm::cli::Args& args) {
   std::vector<std::string> positional;
   bool greyscale = false;
   bool sepia = false;
-  for (const std::string& a : args) {
-    if (a == "--greyscale")
+  sdm::TFitFilter filter = sdm::TFitFilter::Sharp;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--scaling") {
+      filter = sdm::cli::ParseFitFilter(i + 1 < args.size() ? args[++i] : std::string());
+    } else if (a == "--greyscale")
       greyscale = true;
     else if (a == "--sepia")
       sepia = true;
@@ -28,7 +32,9 @@ int RunFit(const sdm::cli::Args& args) {
   sdm::cli::ParseSize(positional[1], width, height);
   sdm::cli::CheckOutputPath(positional[2], {positional[0]});
 
-  sdm::TImageFile picture(positional[0], width, height);
+  sdm::CheckFitSize(width, height);
+  sdm::TImageFile picture(positional[0], sdm::TFitSize{width, height});
+  picture.Fit(width, height, nullptr, filter);
   // The frame server's order: grey first, so sepia tones the grey levels.
   if (greyscale) picture.Greyscale();
   if (sepia) picture.Sepia();
@@ -39,10 +45,14 @@ int RunFit(const sdm::cli::Args& args) {
 
 }  // namespace
 
-SDM_CLI_COMMAND("fit", "fit INPUT WIDTHxHEIGHT OUTPUT.bmp [--greyscale] [--sepia]",
+SDM_CLI_COMMAND("fit", "fit INPUT WIDTHxHEIGHT OUTPUT.bmp [--greyscale] [--sepia] [--scaling sharp|smooth]",
                 "Fits a picture into a frame size and writes a 24-bit BMP", RunFit,
-                R"(  INPUT          a JPEG or BMP picture (a JPEG's EXIF orientation is applied)
+                R"(  INPUT          a picture of any kind the program reads (JPEG, BMP, PNG, WebP,
+                 TIFF, GIF, HEIF), standing the way it was taken, in sRGB
   WIDTHxHEIGHT   the frame size, each side 1 to 65535
   OUTPUT.bmp     the 24-bit BMP to write
   --greyscale    grey levels
-  --sepia        sepia tones (after --greyscale when both are given))");
+  --sepia        sepia tones (after --greyscale when both are given)
+  --scaling sharp|smooth
+                 sharp: the nearest pixel, as AVI videos fit their pictures
+                 (default); smooth: a Lanczos filter, as MP4 and WebM do)");

@@ -42,6 +42,8 @@ TFramesOptions Parse(const sdm::cli::Args& args) {
       if (o.index < 0) throw sdm::cli::UsageError{"frame index must not be negative"};
     } else if (a == "--out") {
       o.out = Value(args, i);
+    } else if (a == "--scaling") {
+      o.effects.fit = sdm::cli::ParseFitFilter(Value(args, i));
     } else if (a == "--count") {
       o.count = true;
     } else if (a == "--dynamic") {
@@ -106,7 +108,7 @@ int RunFrames(const sdm::cli::Args& args) {
 
 SDM_CLI_COMMAND("frames",
                 "frames [--size WxH] [--fpp N] [--dynamic] [--xfade] [--osd] [--greyscale] [--sepia] "
-                "(--count | --index I --out FILE.bmp) PICTURE...",
+                "[--scaling sharp|smooth] (--count | --index I --out FILE.bmp) PICTURE...",
                 "Counts the frames of a slideshow or writes one frame as a 24-bit BMP", RunFrames,
                 R"(  --size WxH      the frame size (default 720x576)
   --fpp N         frames per picture, 1 to 1000000 (default 1)
@@ -115,6 +117,9 @@ SDM_CLI_COMMAND("frames",
   --osd           the picture number and caption on the frames
   --greyscale     grey levels
   --sepia         sepia tones
+  --scaling sharp|smooth
+                  how pictures are fitted: the nearest pixel (default) or a
+                  Lanczos filter
   --count         print the number of frames
   --index I       write frame I (from 0) ...
   --out FILE.bmp  ... to this 24-bit BMP

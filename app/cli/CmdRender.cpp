@@ -248,8 +248,35 @@ std::string JobLine(const sdm::TSlideProject& project) {
          " ms per picture";
 }
 
+// A size of the window's list, or for an MP4 or WebM any even size up to
+// 3840x2160.
+void SetResolution(sdm::TSlideProject& project, const std::string& text, bool container) {
+  const auto& list = sdm::TSlideProject::Resolutions();
+  if (std::find(list.begin(), list.end(), text) != list.end()) {
+    project.SetResolution(text);
+    return;
+  }
+  std::string sizes;
+  for (const auto& r : list) sizes += (sizes.empty() ? "" : ", ") + r;
+  const std::string allowed = "resolution must be one of " + sizes + ", or for MP4 and WebM any even size up to " +
+                              std::to_string(sdm::TSlideProject::kMaxContainerWidth) + "x" +
+                              std::to_string(sdm::TSlideProject::kMaxContainerHeight);
+  int width = 0, height = 0;
+  try {
+    sdm::cli::ParseSize(text, width, height);
+  } catch (const UsageError&) {
+    throw UsageError{allowed};
+  }
+  if (!container) throw UsageError{allowed};
+  try {
+    project.SetFrameSize(width, height);
+  } catch (const std::invalid_argument&) {
+    throw UsageError{allowed};
+  }
+}
+
 struct TRenderOptions {
-  std::optional<std::string> output, sound, codec, resolution;
+  std::optional<std::string> output, sound, codec, resolution, scaling;
   std::optional<long long> fps, msPerPicture;
   bool dynamic = false, noXfade = false, noOsd = false, greyscale = false, sepia = false;
   bool singleFrame = false, matchAudio = false, yes = false, quiet = false;
@@ -272,6 +299,8 @@ TRenderOptions ParseOptions(const sdm::cli::Args& a) {
       o.codec = value(i);
     else if (s == "--resolution")
       o.resolution = value(i);
+    else if (s == "--scaling")
+      o.scaling = value(i);
     else if (s == "--fps")
       o.fps = sdm::cli::ParseInt(value(i), "frame rate");
     else if (s == "--ms-per-picture")
@@ -301,11 +330,8 @@ TRenderOptions ParseOptions(const sdm::cli::Args& a) {
   }
   if (o.inputs.empty()) throw UsageError{"expected a project file or pictures"};
   if (o.greyscale && o.sepia) throw UsageError{"--greyscale and --sepia exclude each other"};
-  if (o.resolution) {
-    const auto& list = sdm::TSlideProject::Resolutions();
-    if (std::find(list.begin(), list.end(), *o.resolution) == list.end())
-      throw UsageError{"resolution must be one of 320x240, 640x480, 720x480, 720x576"};
-  }
+  if (o.scaling && *o.scaling != "auto" && *o.scaling != "sharp" && *o.scaling != "smooth")
+    throw UsageError{"scaling must be auto, sharp or smooth"};
   if (o.codec && (o.codec->empty() || o.codec->size() > 4))
     throw UsageError{"a codec is a FourCC of 1 to 4 characters"};
   return o;
@@ -358,7 +384,11 @@ int RunRender(const sdm::cli::Args& args) {
   if (o.output) project.SetOutputPath(*o.output);
   if (o.greyscale) project.SetEffects(true, false);
   if (o.sepia) project.SetEffects(false, true);
-  if (o.resolution) project.SetResolution(*o.resolution);
+  const sdm::TOutputKind kind = project.OutputKind();
+  const bool container = kind == sdm::TOutputKind::Mp4 || kind == sdm::TOutputKind::WebM;
+  if (o.resolution) SetResolution(project, *o.resolution, container);
+  // The command line's own default, never the window's remembered choice.
+  project.SetScaling(sdm::ScalingFromWord(o.scaling ? *o.scaling : "auto"));
   if (o.dynamic) project.SetDynamic(true);  // 25 fps, unless --fps says otherwise
   if (o.fps) project.SetFramesPerSecond(*o.fps);
   if (o.msPerPicture) project.SetMsPerPicture(*o.msPerPicture);
@@ -369,8 +399,17 @@ int RunRender(const sdm::cli::Args& args) {
 
   sdm::TBmpToAvi avi;
   sdm::TStringList codecs;
-  avi.ListCodecs(codecs);
-  project.SetCodecEntry(o.codec ? CodecEntryFor(codecs, *o.codec) : DefaultCodecEntry(codecs));
+  if (container) {
+    // The kind's one encoder; a FourCC asked for must be it.
+    codecs.Assign(sdm::ContainerCodecEntries(kind));
+    if (o.codec && !sdm::SameText(*o.codec, sdm::ContainerFourCC(kind)))
+      throw UsageError{std::string("an ") + sdm::KindName(kind) + " video is made with " + sdm::ContainerFourCC(kind) +
+                       "; --codec " + *o.codec + " is for AVI"};
+    project.SetCodecEntry(codecs[0]);
+  } else {
+    avi.ListCodecs(codecs);
+    project.SetCodecEntry(o.codec ? CodecEntryFor(codecs, *o.codec) : DefaultCodecEntry(codecs));
+  }
   view.JobLine = JobLine(project);
 
   sdm::TEventLoop loop;
@@ -409,10 +448,11 @@ int RunRender(const sdm::cli::Args& args) {
 }  // namespace
 
 SDM_CLI_COMMAND("render",
-                "render [--sound FILE.mp3] [--codec FOURCC] [--resolution WxH] [--fps N] [--ms-per-picture N] "
+                "render [--sound FILE] [--codec FOURCC] [--resolution WxH] [--fps N] [--ms-per-picture N] "
                 "[--dynamic] [--no-xfade] [--no-osd] [--greyscale] [--sepia] [--single-frame] [--match-audio] "
-                "[--yes] [--quiet] -o OUT.avi (PROJECT.sdm | PICTURE... | FOLDER)",
-                "Renders a slideshow to an AVI file, with its soundtrack when one is given", RunRender,
+                "[--scaling auto|sharp|smooth] [--yes] [--quiet] -o OUT.avi|OUT.mp4|OUT.webm "
+                "(PROJECT.sdm | PICTURE... | FOLDER)",
+                "Renders a slideshow to an AVI, MP4 or WebM file, with its soundtrack when one is given", RunRender,
                 R"(A project file sets its pictures, captions, soundtrack, output and effect;
 the options below change what it sets. Without a project, the pictures are
 taken in the order given, each captioned with its file name; a FOLDER gives
@@ -420,11 +460,18 @@ its pictures in name order. Nothing the
 window remembers (its last codec, frame size or times) is used: the defaults
 are always those below.
 
-  -o, --output OUT.avi  the video to write (required unless the project names it)
-  --sound FILE.mp3      the soundtrack, added to the video
-  --codec FOURCC        the video compressor, from `slidomat-cli codecs`
-                        (default: xvid, else the first one listed)
-  --resolution WxH      320x240, 640x480, 720x480 or 720x576 (default 720x480)
+  -o, --output OUT     the video to write (required unless the project names
+                        it); its extension chooses the kind: .avi, .mp4 (H.264
+                        and AAC) or .webm (VP9 and Opus)
+  --sound FILE          the soundtrack: MP3 copied frame for frame into an AVI;
+                        any other sound file the program reads (WAV, Ogg, FLAC,
+                        WMA, APE, AC-3, Musepack, AAC) is encoded
+  --codec FOURCC        the AVI's video compressor, from `slidomat-cli codecs`
+                        (default: xvid, else the first one listed); an MP4 is
+                        always avc1 (H.264), a WebM vp09 (VP9)
+  --resolution WxH      320x240, 640x480, 720x480, 720x576, 1280x720,
+                        1920x1080 or 3840x2160 (default 720x480); for MP4 and
+                        WebM any even size up to 3840x2160
   --fps N               frames per second, 1 to 60 (default 15, 25 with --dynamic)
   --ms-per-picture N    display time of a picture, 100 to 60000 (default 3000)
   --match-audio         choose the time per picture whose video is nearest the
@@ -435,11 +482,15 @@ are always those below.
   --greyscale           grey levels
   --sepia               sepia tones (not with --greyscale)
   --single-frame        one frame per picture, no pan, fades or captions
+  --scaling auto|sharp|smooth
+                        how pictures are fitted: sharp is the nearest pixel,
+                        smooth a Lanczos filter; auto (default) is smooth for
+                        MP4 and WebM and sharp for AVI
   --yes                 answer yes to questions (overwriting an existing video)
   --quiet               print only errors: no codec line, progress or summary
 
 Fewer than 30 frames a picture (fps x ms < 30000) switch the pan, the fades
 and the captions off, with a message. The codec, frame size and timing used
 are printed before the job starts. Ctrl-C or SIGTERM cancels: the video so far
-stays a valid AVI; during the soundtrack phase the complete silent video is
-kept beside the output.)");
+stays a valid AVI (or a finished, playable MP4 or WebM); during an AVI's
+soundtrack phase the complete silent video is kept beside the output.)");

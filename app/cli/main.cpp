@@ -36,6 +36,12 @@ void ParseSize(const std::string& text, int& width, int& height) {
   height = static_cast<int>(h);
 }
 
+TFitFilter ParseFitFilter(const std::string& text) {
+  if (text == "sharp" || text == "auto") return TFitFilter::Sharp;
+  if (text == "smooth") return TFitFilter::Smooth;
+  throw UsageError{"scaling must be auto, sharp or smooth"};
+}
+
 long long ParseInt(const std::string& text, const std::string& what) {
   long long value = 0;
   auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);

@@ -158,6 +158,12 @@ public:
     main.Project().SetOutputPath(sandbox_.File("slideshow.avi"));
     main.Form()->out_txt->setText(QString::fromStdString(sandbox_.File("slideshow.avi")));
     Grab(main, "main-pictures");
+    // The same slideshow as an MP4: the codec list shows its encoder.
+    main.Project().SetOutputPath(sandbox_.File("slideshow.mp4"));
+    main.SyncFromProject();
+    Grab(main, "main-mp4");
+    main.Project().SetOutputPath(sandbox_.File("slideshow.avi"));
+    main.SyncFromProject();
 
     Dialogs(main);
     PictureMessages(main);
@@ -209,6 +215,10 @@ private:
     GrabDialog(*d.ProcessSuccess->Brenno, "dialog-burn");
     d.CodecConfig->Fill(sdm::mmioFOURCC('x', 'v', 'i', 'd'), "Xvid MPEG-4 Video Codec", sdm::TCompressorSettings{});
     GrabDialog(*d.CodecConfig, "dialog-codec-configuration");
+    d.CodecConfig->FillH264(sdm::ContainerCodecEntries(sdm::TOutputKind::Mp4).front(), sdm::TH264Settings{});
+    GrabDialog(*d.CodecConfig, "dialog-codec-configuration-h264");
+    main.FileDialog("JSD")->setDirectory(QString::fromStdString(sandbox_.File("")));
+    GrabDialog(*main.FileDialog("JSD"), "dialog-output");
     d.CodecAbout->Fill(sdm::mmioFOURCC('x', 'v', 'i', 'd'), "Xvid MPEG-4 Video Codec");
     GrabDialog(*d.CodecAbout, "dialog-codec-about");
     // The overwrite question is the one message the program keeps in English.

@@ -105,6 +105,10 @@ public:
   // the channels in ascending bit order; 0 means the usual layout for the
   // count. Only the mix-down of more than two channels needs it.
   uint32_t ChannelMask = 0;
+  // Blocks of the file (packets, frames, pages) the reader met damaged and
+  // left out or played as silence so far. A decode that had any is not a
+  // faithful copy of the file, and says so.
+  int64_t DamagedBlocks = 0;
 };
 
 // Shared by the tag classes and readers: the value of the first line of lines

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "avi/FrameWriter.h"
 #include "platform/Dib24.h"
 #include "platform/WinTypes.h"
 #include "platform/avifile/AviFile.h"
@@ -22,14 +23,14 @@
 
 namespace sdm {
 
-class TBmpToAvi {
+class TBmpToAvi : public IFrameWriter {
 public:
   // Sample positions 0 and 1 of every file it writes stay empty: a video of
   // n frames lasts n + 2 frame periods.
   static constexpr int32_t kEmptyLeadingSamples = 2;
 
   TBmpToAvi();
-  ~TBmpToAvi();  // Close() unless already closed; never throws
+  ~TBmpToAvi() override;  // Close() unless already closed; never throws
   TBmpToAvi(const TBmpToAvi&) = delete;
   TBmpToAvi& operator=(const TBmpToAvi&) = delete;
 
@@ -68,12 +69,17 @@ public:
   // the compressor is told (the previous frame handed to it is this one),
   // and may reuse its work on the frame. Every frame is compressed and
   // written either way.
-  void AddFrame(const TDib24& bitmap, bool repeatsPrevious = false);
+  void AddFrame(const TDib24& bitmap, bool repeatsPrevious = false) override;
   // Finishes the file and frees every handle; safe when nothing is open.
   // Throws "FileRelease failed. Err: $…" with the path and the reason (a
   // full disk) when the finished file could not be written completely
   // (after every handle has been freed).
-  void Close();
+  void Close() override;
+
+  // The frame hand-over: Width × Height at 1000 / FramePeriod frames a second.
+  int32_t FrameWidth() const override { return Width; }
+  int32_t FrameHeight() const override { return Height; }
+  TFrameRate FrameRate() const override { return {1000, FramePeriod}; }
 
   bool Opened() const { return opened_; }
   bool Closed() const { return closed_; }

@@ -151,12 +151,13 @@ int64_t TFrameServer::FrameCountFor(int64_t pictures, int framesPerPicture, bool
   return pictures * framesPerPicture + (pictures - 1) * FadeFramesFor(framesPerPicture, crossFade);
 }
 
-int TFrameServer::FrameCount() const {
-  const long long n = pictures_.Count();
-  const long long count = n * framesPerPicture_ + (n - 1) * fadeFrames_;
+int TFrameServer::CountFrames(int pictures, int framesPerPicture, bool crossFade) {
+  const int64_t count = FrameCountFor(pictures, framesPerPicture, crossFade);
   if (count > INT_MAX) throw EError("The slideshow has too many frames");
   return static_cast<int>(count);
 }
+
+int TFrameServer::FrameCount() const { return CountFrames(pictures_.Count(), framesPerPicture_, fadeFrames_ > 0); }
 
 void TFrameServer::KeepPictureStorage(bool keep) {
   keepStorage_ = keep;
@@ -220,7 +221,7 @@ void TFrameServer::LoadPicture(int p) {
       std::make_unique<TImageFile>(pictures_[p], TFitSize{width, height, thumbnails_}, std::move(pictureStorage_));
   stats_.DecodeSeconds += SecondsSince(start);
   start = TClock::now();
-  picture->Fit(width, height, keepStorage_ ? &pictureStorage_ : nullptr);
+  picture->Fit(width, height, keepStorage_ ? &pictureStorage_ : nullptr, options_.fit);
   stats_.FitSeconds += SecondsSince(start);
   start = TClock::now();
   if (options_.greyscale) picture->Greyscale();

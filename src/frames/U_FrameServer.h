@@ -102,6 +102,8 @@ public:
   // both as a server built with these values makes them.
   static int FadeFramesFor(int framesPerPicture, bool crossFade);
   static int64_t FrameCountFor(int64_t pictures, int framesPerPicture, bool crossFade);
+  // The frames of a slideshow not made yet, as an int (the job's count).
+  static int CountFrames(int pictures, int framesPerPicture, bool crossFade);
 
   // Draws frame i (0 <= i < FrameCount) into bitmap, resized to the frame
   // size. A picture that cannot be loaded makes this throw the loader's error;

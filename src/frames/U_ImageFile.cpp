@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include "frames/PictureFormats.h"
+#include "frames/SmoothFit.h"
 #include "platform/RegularFile.h"
 #include "support/Errors.h"
 
@@ -138,7 +139,7 @@ TImageFile::TImageFile(const std::string& fileName, int width, int height)
   Fit(width, height);
 }
 
-void TImageFile::Fit(int width, int height, TBitmap32* spare) {
+void TImageFile::Fit(int width, int height, TBitmap32* spare, TFitFilter filter) {
   if (static_cast<int64_t>(width) * height == 0) return;
   CheckFitSize(width, height);
   const int w = bitmap_.Width();
@@ -159,7 +160,9 @@ void TImageFile::Fit(int width, int height, TBitmap32* spare) {
   const int th = std::max(0, height - 2 * y);
 
   TBitmap32 fitted(width, height);  // starts black, which paints the bars
-  if (tw > 0 && th > 0) {
+  if (filter == TFitFilter::Smooth) {
+    DrawSmooth(bitmap_, fitted, x, y, tw, th);
+  } else if (tw > 0 && th > 0) {
     const float sx = static_cast<float>(static_cast<double>(w) / tw);
     const float sy = static_cast<float>(static_cast<double>(h) / th);
     auto sourceIndex = [](int i, int target, int source, float factor) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "frames/Bitmap32.h"
+#include "frames/FrameOptions.h"
 
 namespace sdm {
 
@@ -78,10 +79,12 @@ public:
   // instead of mapping (and faulting in) a fresh picture-sized buffer each.
   TImageFile(const std::string& fileName, TFitSize fit, TBitmap32&& storage);
 
-  // Scales the loaded picture into a width × height bitmap with black bars.
-  // Throws EError for a target beyond kMaxPicturePixels. The picture as
-  // loaded is let go, or moved into spare when one is given.
-  void Fit(int width, int height, TBitmap32* spare = nullptr);
+  // Scales the loaded picture into a width × height bitmap with black bars,
+  // by the nearest pixel (Sharp) or filtered (Smooth); both place the
+  // picture and its bars alike. Throws EError for a target beyond
+  // kMaxPicturePixels. The picture as loaded is let go, or moved into spare
+  // when one is given.
+  void Fit(int width, int height, TBitmap32* spare = nullptr, TFitFilter filter = TFitFilter::Sharp);
   // Resizes dest to width × height and copies the picture's rectangle at
   // (left, top) of that size into it, pixel for pixel.
   void CopyWindow(int top, int left, int height, int width, TBitmap32& dest) const;

@@ -3,7 +3,6 @@
 #include <cfenv>
 #include <cmath>
 
-#include "avi/U_BmpToAvi.h"
 #include "frames/U_BmpWriter.h"
 #include "frames/U_FrameServer.h"
 #include "support/Errors.h"
@@ -11,13 +10,22 @@
 namespace sdm {
 
 int TVideoMakerThd::FramesPerPicture(int32_t msPerPicture, int32_t framePeriod, bool singleFrame) {
+  return FramesPerPicture(msPerPicture, TFrameRate{1000, framePeriod}, singleFrame);
+}
+
+int TVideoMakerThd::FramesPerPicture(int32_t msPerPicture, TFrameRate rate, bool singleFrame) {
   if (singleFrame) return 1;
-  if (framePeriod <= 0) throw EError("Invalid frame period");
+  if (rate.Num <= 0 || rate.Den <= 0) throw EError("Invalid frame period");
+  // Both products are whole numbers a double holds exactly, so the quotient
+  // is the correctly rounded value of msPerPicture × Num / (1000 × Den): for
+  // Num = 1000 the same double as msPerPicture / Den.
+  const double ms = static_cast<double>(msPerPicture) * rate.Num;
+  const double per = 1000.0 * rate.Den;
   // nearbyint follows the current rounding mode, which is to nearest with ties
   // to even unless someone changed it; say so explicitly.
   const int saved = std::fegetround();
   std::fesetround(FE_TONEAREST);
-  const double n = std::nearbyint(static_cast<double>(msPerPicture) / static_cast<double>(framePeriod));
+  const double n = std::nearbyint(ms / per);
   std::fesetround(saved);
   if (n < 1) return 1;
   if (n > 2147483647.0) throw EError("Invalid frame period");
@@ -30,9 +38,9 @@ void TVideoMakerThd::UpdateProgress() {
 
 void TVideoMakerThd::Execute() {
   if (!Avi || !Pictures) throw EError("The video maker has no writer or no picture list");
-  const int fpp = FramesPerPicture(MsPerPicture, Avi->FramePeriod, Options.singleFrame);
+  const int fpp = FramesPerPicture(MsPerPicture, Avi->FrameRate(), Options.singleFrame);
   {
-    TFrameServer server(*Pictures, Captions, fpp, Avi->Height, Avi->Width, Options);
+    TFrameServer server(*Pictures, Captions, fpp, Avi->FrameHeight(), Avi->FrameWidth(), Options);
     server.KeepPictureStorage(true);
     Position = 0;
     Total = server.FrameCount();

@@ -120,6 +120,13 @@ const std::vector<std::string>& MainTextStorageLines() {
       "Some files were not added:",
       "File not supported :",
       "No picture in the folder :",
+      // MP4 and WebM videos: the output picker's kinds and the job's messages.
+      "AVI video",
+      "MP4 video (H.264)",
+      "WebM video (VP9)",
+      "Only AVI (.avi), MP4 (.mp4) and WebM (.webm) videos can be written",
+      "This kind of video cannot be made here: its encoder is missing",
+      "The video made so far is kept as",
   };
   return lines;
 }

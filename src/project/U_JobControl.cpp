@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "avi/ContainerWriter.h"
 #include "avi/U_BmpToAvi.h"
 #include "avi/U_MuxThd.h"
+#include "frames/U_FrameServer.h"
 #include "frames/U_VideoMakerThd.h"
 #include "localization/TextStorage.h"
 #include "platform/RegularFile.h"
@@ -164,6 +166,45 @@ bool TJobControl::OutputMayBeWritten(const std::string& output) {
   return false;
 }
 
+bool TJobControl::KindMayBeWritten(const std::string& output) {
+  const TOutputKind kind = OutputKindOf(output);
+  if (kind == TOutputKind::Unknown) {
+    const char* text = "Only AVI (.avi), MP4 (.mp4) and WebM (.webm) videos can be written";
+    ShowWithCause(text, output);
+    Log(std::string(text) + " : " + output, llError);
+    return false;
+  }
+  const std::vector<std::string> missing = MissingEncoders(kind);
+  if (missing.empty()) return true;
+  std::string names;
+  for (const std::string& m : missing) names += (names.empty() ? "" : ", ") + m;
+  const std::string cause = std::string(KindName(kind)) + " : " + names;
+  const char* text = "This kind of video cannot be made here: its encoder is missing";
+  ShowWithCause(text, cause);
+  Log(std::string(text) + " : " + cause, llError);
+  return false;
+}
+
+void TJobControl::OpenContainer(const TJobSettings& job) {
+  if (!SameText(job.FourCC, ContainerFourCC(job.Kind))) throw EError("No compressor for " + job.FourCC + " available");
+  TContainerSettings c;
+  c.Kind = job.Kind;
+  c.Width = job.Width;
+  c.Height = job.Height;
+  c.FramesPerSecond = job.FramesPerSecond;
+  c.FileName = job.OutputPath;
+  // The soundtrack goes in as the frames are written: it is the one set now.
+  const std::string sound = project_.SoundPath();
+  if (!sound.empty() && FileExistsLong(sound)) c.SoundPath = sound;
+  const int fpp =
+      TVideoMakerThd::FramesPerPicture(job.MsPerPicture, TFrameRate{job.FramesPerSecond, 1}, job.Options.singleFrame);
+  c.FrameCount = TFrameServer::CountFrames(job.Pictures->Count(), fpp, job.Options.crossFade);
+  if (job.Kind == TOutputKind::Mp4) c.H264 = LoadH264Settings();
+  auto writer = std::make_unique<TContainerWriter>(c);
+  writer->Open();
+  container_ = std::move(writer);
+}
+
 bool TJobControl::Go() {
   if (running_) return false;  // one job at a time; Go is disabled meanwhile
 
@@ -182,10 +223,14 @@ bool TJobControl::Go() {
     return false;
   }
   const std::string output = project_.OutputPath();
+  const bool avi = OutputKindOf(output) == TOutputKind::Avi;
   if (!OutputMayBeWritten(output)) return false;
+  if (!KindMayBeWritten(output)) return false;
   if (FileIsNonEmpty(output)) {
     // This question is asked in English in every language.
     if (AskYesNo("Output file already exists, and will be overwritten. Continue anyway ?") != mrYes) return false;
+  }
+  if (avi && FileIsNonEmpty(output)) {
     std::error_code ec;
     std::filesystem::remove(output, ec);
     if (FileIsNonEmpty(output)) {
@@ -208,16 +253,29 @@ bool TJobControl::Go() {
   Log(std::string("Dynamic Pictures : ") + YesNo(job.Options.dynamic));
   Log(std::string("XFade : ") + YesNo(job.Options.crossFade));
   Log(std::string("Single Frame mode : ") + YesNo(job.Options.singleFrame));
+  // Lines of the outputs and the fit the classic program did not have; an
+  // AVI fitted as it always was logs nothing more.
+  if (!avi) Log(std::string("Container : ") + KindName(job.Kind));
+  if (job.Kind == TOutputKind::Mp4) {
+    const TH264Settings h264 = LoadH264Settings();
+    Log("H.264 : CRF " + std::to_string(h264.Crf) + ", preset " + h264.Preset);
+  }
+  if (job.Options.fit == TFitFilter::Smooth) Log("Picture scaling : Smooth");
 
   std::unique_ptr<TVideoMakerThd> thread;
+  container_.reset();
   try {
-    avi_.Width = job.Width;
-    avi_.Height = job.Height;
-    avi_.FramePeriod = job.FramePeriod;
-    avi_.FileName = job.OutputPath;
-    avi_.SetFourCC(job.FourCC);
-    SetSetting("LastFCC", job.FourCC);
-    avi_.Open();
+    if (avi) {
+      avi_.Width = job.Width;
+      avi_.Height = job.Height;
+      avi_.FramePeriod = job.FramePeriod;
+      avi_.FileName = job.OutputPath;
+      avi_.SetFourCC(job.FourCC);
+      SetSetting("LastFCC", job.FourCC);
+      avi_.Open();
+    } else {
+      OpenContainer(job);
+    }
 
     // The job's own lists: whatever happens to the project's lists while it
     // runs, the frames come from what was there when Go was pressed.
@@ -236,7 +294,7 @@ bool TJobControl::Go() {
   thread->FreeOnTerminate = true;
   thread->OnTerminate = [this](TThread& t) { OnVideoDone(t); };
   thread->OnUpdateProgress = [this](TVideoMakerThd& t) { OnVideoProgress(t); };
-  thread->Avi = &avi_;
+  thread->Avi = container_ ? static_cast<IFrameWriter*>(container_.get()) : &avi_;
   thread->MsPerPicture = job.MsPerPicture;
   thread->Pictures = &jobPictures_;
   thread->Captions = &jobCaptions_;
@@ -276,6 +334,13 @@ void TJobControl::OnVideoDone(TThread& thread) {
   project_.Busy = false;
   jobThread_ = nullptr;  // it frees itself once this handler returns
   auto& video = static_cast<TVideoMakerThd&>(thread);
+  // The MP4 or WebM writer has done its work (or failed): what it did not
+  // finish goes, and an earlier video of the output's name stays.
+  const bool container = container_ != nullptr;
+  const bool containerFinished = container && container_->Finished();
+  if (container && container_->SoundDamagedBlocks() > 0)
+    Log("Damaged blocks skipped in the soundtrack : " + std::to_string(container_->SoundDamagedBlocks()), llError);
+  container_.reset();
 
   // A failure is known by the thread's error, not only by where the progress
   // bar stopped: a first frame that fails leaves the bar at 0 too.
@@ -294,16 +359,25 @@ void TJobControl::OnVideoDone(TThread& thread) {
     return;
   }
   if (video.Aborted) {
-    Show("Aborted by user.");
-    Log("Video processing aborted by user");
+    if (containerFinished) {
+      // Finished with the frames made so far: a video that plays.
+      ShowWithCause("Aborted by user.", Translated(kPartKeptText) + " " + outputPath_);
+      Log("Video processing aborted by user");
+      Log(std::string(kPartKeptText) + " " + outputPath_);
+    } else {
+      Show("Aborted by user.");
+      Log("Video processing aborted by user");
+    }
     EnableControls(true);
     SetStatus("");
     Ended(TJobEnd::VideoAborted);
     return;
   }
-  const int64_t size = FileSizeOf(outputPath_);
+  // An MP4 or WebM is judged by its writer, not by what is at the output
+  // path: an earlier file of that name is no result of this job.
+  const int64_t size = container && !containerFinished ? 0 : FileSizeOf(outputPath_);
   const std::string sound = project_.SoundPath();  // the soundtrack as it is now
-  if (size > 0 && !sound.empty() && FileExistsLong(sound)) {
+  if (size > 0 && !container && !sound.empty() && FileExistsLong(sound)) {
     StartMuxer();
   } else if (size > 0) {
     UserInteraction().JobFinished(outputPath_);

@@ -24,6 +24,13 @@
 //   project file, by whatever name or link;
 // - failure messages carry their cause on a line after the classic text, and
 //   a cancelled audio phase says where the complete silent video is.
+//
+// The output's extension chooses the kind of video: an AVI takes the classic
+// road above; an MP4 or WebM is written in one pass, soundtrack included, by
+// a TContainerWriter the job owns, so it has no audio phase and no
+// "temp.avi". Any other extension is refused before anything is written. A
+// cancelled MP4 or WebM is finished with the frames made so far and the
+// message says where it is.
 #include <memory>
 #include <string>
 #include <utility>
@@ -36,7 +43,9 @@
 namespace sdm {
 
 class TBmpToAvi;
+class TContainerWriter;
 class TKLog;
+struct TJobSettings;
 class TSlideProject;
 class TTextStorage;
 class TVideoMakerThd;
@@ -138,6 +147,8 @@ private:
   // The status after a job that failed in its video or its audio phase.
   static constexpr const char* kVideoFailedText = "Video processing failed";
   static constexpr const char* kAudioFailedText = "Audio processing failed";
+  // Where a cancelled MP4 or WebM is.
+  static constexpr const char* kPartKeptText = "The video made so far is kept as";
 
   void Show(const std::string& englishText);
   std::string Translated(const std::string& englishText) const;
@@ -149,6 +160,11 @@ private:
   // Go's check of the output path before anything is deleted: not a folder
   // or other non-file, and not the same file as any input of the job.
   bool OutputMayBeWritten(const std::string& output);
+  // Go's checks of an output's kind: an extension the program writes, and
+  // for MP4 and WebM, encoders present at run time.
+  bool KindMayBeWritten(const std::string& output);
+  // The MP4 or WebM writer of the job, opened (throws what Open throws).
+  void OpenContainer(const TJobSettings& job);
   void Log(const std::string& line, int level = 1);
   void SetProgress(int position, int max);
   void SetStatus(const std::string& text);
@@ -164,6 +180,8 @@ private:
 
   TSlideProject& project_;
   TBmpToAvi& avi_;
+  // The running job's MP4 or WebM writer; none for an AVI.
+  std::unique_ptr<TContainerWriter> container_;
   IUiThread& ui_;
   TKLog* log_;
   const TTextStorage* text_;

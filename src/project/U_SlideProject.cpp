@@ -79,8 +79,29 @@ TAddPictureResult CheckPicture(const std::string& path) {
   return TAddPictureResult::Added;
 }
 
+const char* ScalingWord(TPictureScaling scaling) {
+  switch (scaling) {
+    case TPictureScaling::Sharp: return "sharp";
+    case TPictureScaling::Smooth: return "smooth";
+    default: return "auto";
+  }
+}
+
+TPictureScaling ScalingFromWord(const std::string& word) {
+  if (word == "sharp") return TPictureScaling::Sharp;
+  if (word == "smooth") return TPictureScaling::Smooth;
+  return TPictureScaling::Automatic;
+}
+
+TFitFilter ResolveScaling(TPictureScaling scaling, TOutputKind kind) {
+  if (scaling == TPictureScaling::Automatic)
+    return kind == TOutputKind::Mp4 || kind == TOutputKind::WebM ? TFitFilter::Smooth : TFitFilter::Sharp;
+  return scaling == TPictureScaling::Smooth ? TFitFilter::Smooth : TFitFilter::Sharp;
+}
+
 const std::vector<std::string>& TSlideProject::Resolutions() {
-  static const std::vector<std::string> list = {"320x240", "640x480", "720x480", "720x576"};
+  static const std::vector<std::string> list = {"320x240",  "640x480",   "720x480",  "720x576",
+                                                "1280x720", "1920x1080", "3840x2160"};
   return list;
 }
 
@@ -206,6 +227,12 @@ void TSlideProject::SetResolution(const std::string& entry) {
   resolution_ = entry;
 }
 
+void TSlideProject::SetFrameSize(int32_t width, int32_t height) {
+  if (width < 2 || height < 2 || width > kMaxContainerWidth || height > kMaxContainerHeight || width % 2 || height % 2)
+    throw std::invalid_argument("unsupported frame size " + std::to_string(width) + "x" + std::to_string(height));
+  resolution_ = std::to_string(width) + "x" + std::to_string(height);
+}
+
 void TSlideProject::SetDynamic(bool on) {
   if (on == options_.dynamic) return;  // only a change moves the frame rate, like a check box click
   options_.dynamic = on;
@@ -252,21 +279,27 @@ void TSlideProject::MatchAudio() {
   // per picture the spin range allows is tried, and the video nearest the
   // soundtrack wins; a factor such as 1.3 for the fades missed by seconds.
   const int32_t fps = std::max<int32_t>(framesPerSecond_, 1);
-  const int32_t period = 1000 / fps;
+  // An AVI runs at whole milliseconds a frame (1000 div fps) and starts with
+  // the writer's empty samples; an MP4 or WebM runs at the exact rate.
+  const bool avi = OutputKind() != TOutputKind::Mp4 && OutputKind() != TOutputKind::WebM;
+  const TFrameRate rate = avi ? TFrameRate{1000, 1000 / fps} : TFrameRate{fps, 1};
+  const int64_t leading = avi ? TBmpToAvi::kEmptyLeadingSamples : 0;
   const int64_t target = static_cast<int64_t>(soundDuration_) * 1000;
-  const int fewest = TVideoMakerThd::FramesPerPicture(kMinMsPerPicture, period, false);
-  const int most = TVideoMakerThd::FramesPerPicture(kMaxMsPerPicture, period, false);
+  const int fewest = TVideoMakerThd::FramesPerPicture(kMinMsPerPicture, rate, false);
+  const int most = TVideoMakerThd::FramesPerPicture(kMaxMsPerPicture, rate, false);
   int64_t bestMs = kMinMsPerPicture;
   int64_t bestMiss = INT64_MAX;
   for (int fpp = fewest; fpp <= most; ++fpp) {
     // The ends of the range stand for the shortest and longest time, so that
     // the message below still tells when the soundtrack is too short.
+    // Between them, the time nearest fpp frames (which rounds back to fpp).
     const int64_t ms = fpp == fewest ? kMinMsPerPicture
                        : fpp == most ? kMaxMsPerPicture
-                                     : static_cast<int64_t>(fpp) * period;
+                                     : (static_cast<int64_t>(fpp) * 1000 * rate.Den + rate.Num / 2) / rate.Num;
     const bool fades = options_.crossFade && fps * ms >= kMinFramesPerPicture * 1000;
-    const int64_t frames = TFrameServer::FrameCountFor(n, fpp, fades) + TBmpToAvi::kEmptyLeadingSamples;
-    const int64_t miss = std::llabs(frames * period - target);
+    const int64_t frames = TFrameServer::FrameCountFor(n, fpp, fades) + leading;
+    // Video length in milliseconds: frames × Den × 1000 / Num.
+    const int64_t miss = std::llabs(frames * rate.Den * 1000 / rate.Num - target);
     if (miss < bestMiss) {
       bestMiss = miss;
       bestMs = ms;
@@ -288,7 +321,7 @@ void TSlideProject::ResetProject() {
   framesPerSecond_ = 15;
   options_.greyscale = false;
   options_.sepia = false;
-  resolution_ = Resolutions()[Resolutions().size() - 2];
+  resolution_ = kDefaultResolution;
   EnableControls(true);
   Busy = false;
 }
@@ -301,6 +334,7 @@ TJobSettings TSlideProject::MakeJobSettings() {
   ParseResolution(resolution_, job.Width, job.Height);
   job.FourCC = FourCC();
   job.OutputPath = outputPath_;
+  job.Kind = OutputKind();
 
   // Checked boxes count even in Single Frame mode; they stay unchecked after.
   const int64_t budget = static_cast<int64_t>(job.FramesPerSecond) * job.MsPerPicture;
@@ -313,6 +347,7 @@ TJobSettings TSlideProject::MakeJobSettings() {
   // Single Frame mode leaves the visual options checked but unused.
   job.Options = options_;
   if (options_.singleFrame) job.Options.dynamic = job.Options.crossFade = job.Options.osd = false;
+  job.Options.fit = ResolveScaling(scaling_, job.Kind);
   job.Pictures = &pictures_;
   job.Captions = &captions_;
   return job;

@@ -9,12 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "avi/OutputKind.h"
 #include "frames/FrameOptions.h"
 #include "support/StringList.h"
 
 namespace sdm {
 
 class IUserInteraction;
+
+// The remembered "Picture scaling" setting. Automatic fits Smooth for MP4 and
+// WebM and Sharp for AVI, so that every AVI stays pixel for pixel what it
+// always was.
+enum class TPictureScaling { Automatic, Sharp, Smooth };
+// "auto", "sharp", "smooth": the settings value and the command line's word.
+const char* ScalingWord(TPictureScaling scaling);
+// Automatic for anything else.
+TPictureScaling ScalingFromWord(const std::string& word);
+// The fit a job of that kind gets.
+TFitFilter ResolveScaling(TPictureScaling scaling, TOutputKind kind);
 
 // The record of one encoding job, made by the Go command from the project.
 struct TJobSettings {
@@ -25,6 +37,7 @@ struct TJobSettings {
   int32_t MsPerPicture = 3000;
   std::string FourCC;  // up to 4 characters, empty without a codec
   std::string OutputPath;
+  TOutputKind Kind = TOutputKind::Unknown;  // by the output path's extension
   TFrameOptions Options;
   // The project's own lists, shared and not copied: the window keeps every
   // control that edits them disabled while the job runs.
@@ -64,8 +77,14 @@ public:
   static const char* const kBudgetMessage;
   static const char* const kMatchAudioMessage;
 
-  // The frame sizes offered, in the order of the list.
+  // The frame sizes offered, in the order of the list: the four classic
+  // ones, then the HD sizes.
   static const std::vector<std::string>& Resolutions();
+  // What New chooses, by name.
+  static constexpr const char* kDefaultResolution = "720x480";
+  // The largest frame of an MP4 or WebM given as width and height.
+  static constexpr int32_t kMaxContainerWidth = 3840;
+  static constexpr int32_t kMaxContainerHeight = 2160;
 
   // A project in the state New leaves it in.
   TSlideProject();
@@ -134,6 +153,16 @@ public:
   // --- Frame size: one entry of Resolutions(), or empty when none is chosen.
   const std::string& Resolution() const { return resolution_; }
   void SetResolution(const std::string& entry);  // std::invalid_argument for other texts
+  // Any even size up to kMaxContainerWidth × kMaxContainerHeight, "WxH",
+  // for the command line's MP4 and WebM (std::invalid_argument otherwise).
+  void SetFrameSize(int32_t width, int32_t height);
+
+  // --- Picture scaling: a remembered setting, not part of the slideshow;
+  // New leaves it alone.
+  TPictureScaling Scaling() const { return scaling_; }
+  void SetScaling(TPictureScaling scaling) { scaling_ = scaling; }
+  // The kind of video the output path names.
+  TOutputKind OutputKind() const { return OutputKindOf(outputPath_); }
 
   // --- Codec: the chosen entry of the codec list ("XVID description"), or
   // empty. New leaves it alone.
@@ -206,7 +235,8 @@ private:
   std::string projectFile_;
   int32_t msPerPicture_ = 3000;
   int32_t framesPerSecond_ = 15;
-  std::string resolution_ = "720x480";
+  std::string resolution_ = kDefaultResolution;
+  TPictureScaling scaling_ = TPictureScaling::Automatic;
   std::string codecEntry_;
   TFrameOptions options_{.crossFade = true, .osd = true};
   bool controlsEnabled_ = true;

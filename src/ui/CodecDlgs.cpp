@@ -37,6 +37,7 @@ TCodecConfigDlg::TCodecConfigDlg(QWidget* parent)
     : QDialog(parent, kDialogFlags), ui_(std::make_unique<Ui::CodecConfigDlg>()) {
   ui_->setupUi(this);
   setFixedSize(size());
+  ShowControls(false);
   connect(ui_->ok_btn, &QPushButton::clicked, this, &QDialog::accept);
   connect(ui_->cancel_btn, &QPushButton::clicked, this, &QDialog::reject);
   connect(ui_->quality_trk, &QSlider::valueChanged, this,
@@ -45,7 +46,16 @@ TCodecConfigDlg::TCodecConfigDlg(QWidget* parent)
 
 TCodecConfigDlg::~TCodecConfigDlg() = default;
 
+void TCodecConfigDlg::ShowControls(bool h264) {
+  for (QWidget* w : std::initializer_list<QWidget*>{ui_->quality_lbl, ui_->quality_trk, ui_->qualityvalue_lbl,
+                                                    ui_->keyframe_lbl, ui_->keyframe_txt})
+    w->setVisible(!h264);
+  for (QWidget* w : std::initializer_list<QWidget*>{ui_->crf_lbl, ui_->crf_txt, ui_->preset_lbl, ui_->preset_cmb})
+    w->setVisible(h264);
+}
+
 void TCodecConfigDlg::Fill(FOURCC fcc, const std::string& description, const TCompressorSettings& settings) {
+  ShowControls(false);
   ui_->codec_lbl->setText(Title(fcc, description));
   // The layer keeps quality in hundredths of a percent; a percent is as fine
   // as anyone can tell apart.
@@ -63,6 +73,26 @@ bool TCodecConfigDlg::Execute(FOURCC fcc, const std::string& description, TCompr
   return true;
 }
 
+void TCodecConfigDlg::FillH264(const std::string& entry, const TH264Settings& settings) {
+  ShowControls(true);
+  const std::string fcc = entry.substr(0, 4);
+  const std::string description = entry.size() > 5 ? entry.substr(5) : std::string();
+  ui_->codec_lbl->setText(QString("%1 - %2").arg(QString::fromStdString(fcc), QString::fromStdString(description)));
+  ui_->crf_txt->setValue(settings.Crf);
+  // x264's own names for its presets, the words its users know.
+  ui_->preset_cmb->clear();
+  for (const std::string& p : H264Presets()) ui_->preset_cmb->addItem(QString::fromStdString(p));
+  ui_->preset_cmb->setCurrentText(QString::fromStdString(settings.Preset));
+}
+
+bool TCodecConfigDlg::ExecuteH264(const std::string& entry, TH264Settings& settings) {
+  FillH264(entry, settings);
+  if (exec() != QDialog::Accepted) return false;
+  settings.Crf = ui_->crf_txt->value();
+  settings.Preset = ui_->preset_cmb->currentText().toStdString();
+  return true;
+}
+
 TCodecAboutDlg::TCodecAboutDlg(QWidget* parent)
     : QDialog(parent, kDialogFlags), ui_(std::make_unique<Ui::CodecAboutDlg>()) {
   ui_->setupUi(this);
@@ -72,11 +102,13 @@ TCodecAboutDlg::TCodecAboutDlg(QWidget* parent)
 
 TCodecAboutDlg::~TCodecAboutDlg() = default;
 
-void TCodecAboutDlg::Fill(FOURCC fcc, const std::string& description) {
+void TCodecAboutDlg::Fill(FOURCC fcc, const std::string& description, const std::string& encoderName) {
   ui_->codec_lbl->setText(QString::fromStdString(description));
   ui_->fcc_lbl->setText(QString("FourCC : ") + QString::fromStdString(FourCCChars(fcc)));
   ICINFO info{};
-  const QString encoder = ICInfo(ICTYPE_VIDEO, fcc, &info) ? Narrow(info.szDriver) : QString("?");
+  const QString encoder = !encoderName.empty()               ? QString::fromStdString(encoderName)
+                          : ICInfo(ICTYPE_VIDEO, fcc, &info) ? Narrow(info.szDriver)
+                                                             : QString("?");
   ui_->encoder_lbl->setText(Tr("Encoder") + " : " + encoder);
   const unsigned v = avcodec_version();
   ui_->library_lbl->setText(Tr("Library") + " : " +
@@ -88,8 +120,8 @@ void TCodecAboutDlg::Fill(FOURCC fcc, const std::string& description) {
                                                          .arg(av_version_info())));
 }
 
-void TCodecAboutDlg::Execute(FOURCC fcc, const std::string& description) {
-  Fill(fcc, description);
+void TCodecAboutDlg::Execute(FOURCC fcc, const std::string& description, const std::string& encoder) {
+  Fill(fcc, description, encoder);
   exec();
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "avi/OutputKind.h"
 #include "platform/vfw/Vfw.h"
 
 namespace Ui {
@@ -25,9 +26,14 @@ public:
   // when the user accepts them.
   bool Execute(FOURCC fcc, const std::string& description, TCompressorSettings& settings);
   void Fill(FOURCC fcc, const std::string& description, const TCompressorSettings& settings);
+  // The H.264 encoder of an MP4: constant quality (CRF) and speed preset in
+  // place of the compressors' quality and key-frame interval.
+  bool ExecuteH264(const std::string& entry, TH264Settings& settings);
+  void FillH264(const std::string& entry, const TH264Settings& settings);
   Ui::CodecConfigDlg* Form() const { return ui_.get(); }
 
 private:
+  void ShowControls(bool h264);
   std::unique_ptr<Ui::CodecConfigDlg> ui_;
 };
 
@@ -36,8 +42,10 @@ class TCodecAboutDlg : public QDialog {
 public:
   explicit TCodecAboutDlg(QWidget* parent);
   ~TCodecAboutDlg() override;
-  void Execute(FOURCC fcc, const std::string& description);
-  void Fill(FOURCC fcc, const std::string& description);
+  // encoder names what makes the frames; by default the compressor layer's
+  // driver for the FourCC.
+  void Execute(FOURCC fcc, const std::string& description, const std::string& encoder = {});
+  void Fill(FOURCC fcc, const std::string& description, const std::string& encoder = {});
   Ui::CodecAboutDlg* Form() const { return ui_.get(); }
 
 private:

@@ -17,8 +17,18 @@ TExpertDlg::~TExpertDlg() = default;
 
 bool TExpertDlg::SingleFrame() const { return ui_->sng_chk->isChecked(); }
 
-bool TExpertDlg::Execute(bool singleFrame) {
+// The list's items are in the order of TPictureScaling.
+TPictureScaling TExpertDlg::Scaling() const {
+  switch (ui_->scaling_cmb->currentIndex()) {
+    case 1: return TPictureScaling::Sharp;
+    case 2: return TPictureScaling::Smooth;
+    default: return TPictureScaling::Automatic;
+  }
+}
+
+bool TExpertDlg::Execute(bool singleFrame, TPictureScaling scaling) {
   ui_->sng_chk->setChecked(singleFrame);
+  ui_->scaling_cmb->setCurrentIndex(static_cast<int>(scaling));
   return exec() == QDialog::Accepted;
 }
 

@@ -31,6 +31,7 @@
 #include "support/U_Log.h"
 #include "support/U_SysUtils.h"
 #include "ui/AboutDlg.h"
+#include "ui/CodecDlgs.h"
 #include "ui/CodecLoadingDlg.h"
 #include "ui/QtLangComponents.h"
 #include "ui/QtUiThread.h"
@@ -66,7 +67,8 @@ const TFileDialogKind kFileDialogs[] = {
     {"JODSound", QFileDialog::AcceptOpen, QFileDialog::ExistingFile, "MP3 files|*.mp3", nullptr},
     {"JOD_fl", QFileDialog::AcceptOpen, QFileDialog::ExistingFile, "Slidomat Project|*.sdm", nullptr},
     {"JSD_fl", QFileDialog::AcceptSave, QFileDialog::AnyFile, "Slidomat Project|*.sdm", nullptr},
-    {"JSD", QFileDialog::AcceptSave, QFileDialog::AnyFile, "AVI Files|*.avi", "avi"},
+    {"JSD", QFileDialog::AcceptSave, QFileDialog::AnyFile,
+     "AVI video (*.avi)|*.avi|MP4 video (H.264) (*.mp4)|*.mp4|WebM video (VP9) (*.webm)|*.webm", "avi"},
 };
 
 std::string Translated(const std::string& english) { return main_ts().Translate(english); }
@@ -103,6 +105,20 @@ std::string PictureLines(const std::vector<std::string>& pictures) {
     text += "\n" + more;
   }
   return text;
+}
+
+// The output picker's filters, in this order.
+constexpr TOutputKind kOutputKinds[] = {TOutputKind::Avi, TOutputKind::Mp4, TOutputKind::WebM};
+
+// The kind of video a name chosen in the output picker is written as: the
+// one its extension names exactly, else the one of the filter chosen, whose
+// extension is then appended (a name typed as "show" or "show.AVI" under
+// "AVI video" becomes "show.avi" or "show.AVI.avi", as it always has).
+TOutputKind ChosenOutput(std::string& name, TOutputKind filterKind) {
+  for (TOutputKind k : kOutputKinds)
+    if (EndsWith(name, ExtensionOf(k))) return k;
+  name += ExtensionOf(filterKind);
+  return filterKind;
 }
 
 }  // namespace
@@ -366,6 +382,9 @@ void TMainDlg::ConnectCommands() {
 }
 
 void TMainDlg::SyncFromProject() {
+  // The codec list follows the kind of the output (a project file may have
+  // named another); without an output it stays as it is.
+  if (startupDone_) ShowCodecsFor(project_.OutputKind());
   syncing_ = true;
   ui_->dynamics_chk->setChecked(project_.Dynamic());
   ui_->xfade_chk->setChecked(project_.CrossFade());
@@ -528,31 +547,113 @@ void TMainDlg::matchaudio_btnClick() {
 }
 
 void TMainDlg::exp_btnClick() {
-  if (!dialogs_.Expert || !dialogs_.Expert->Execute(project_.SingleFrame())) return;
+  if (!dialogs_.Expert || !dialogs_.Expert->Execute(project_.SingleFrame(), project_.Scaling())) return;
   project_.SetSingleFrame(dialogs_.Expert->SingleFrame());
+  project_.SetScaling(dialogs_.Expert->Scaling());
+  SetSetting("PictureScaling", ScalingWord(project_.Scaling()));
   ApplyControlStates();
 }
 
 // --- Codec, output, job.
 
 void TMainDlg::codecconfig_btnClick() {
-  if (!avi_) return;
+  if (codecKind_ == TOutputKind::Mp4) {
+    // The H.264 encoder's settings, kept like a compressor's.
+    TH264Settings settings = LoadH264Settings();
+    if (!dialogs_.CodecConfig || !dialogs_.CodecConfig->ExecuteH264(project_.CodecEntry(), settings)) return;
+    if (!SaveH264Settings(settings))
+      throw std::runtime_error(Translated("Unable to write file") + " : Software\\Tarvenit VfW\\avc1");
+    return;
+  }
+  if (codecKind_ != TOutputKind::Avi || !avi_) return;  // VP9 has nothing to set
   avi_->SetFourCC(project_.FourCC());
   avi_->Configure(0);
 }
 
 void TMainDlg::codecabout_btnClick() {
+  if (codecKind_ == TOutputKind::Mp4 || codecKind_ == TOutputKind::WebM) {
+    const std::string entry = project_.CodecEntry();
+    if (dialogs_.CodecAbout && !entry.empty())
+      dialogs_.CodecAbout->Execute(mmioStringToFOURCC(entry.substr(0, 4)), entry.size() > 5 ? entry.substr(5) : "",
+                                   codecKind_ == TOutputKind::Mp4 ? "libx264, aac" : "libvpx-vp9, libopus");
+    return;
+  }
   if (!avi_) return;
   avi_->SetFourCC(project_.FourCC());
   avi_->About(0);
 }
 
 void TMainDlg::out_btnClick() {
-  const std::string chosen = ChooseFile("JSD", GetSetting("OutPath"));
+  TOutputKind kind = RememberedOutputKind();
+  std::string chosen = ChooseOutput(GetSetting("OutPath"), kind);
   if (chosen.empty()) return;
-  project_.SetOutputPath(EndsWith(chosen, ".avi") ? chosen : chosen + ".avi");
   SetSetting("OutPath", ExtractFilePath(chosen));
+  kind = ChosenOutput(chosen, kind);
+  project_.SetOutputPath(chosen);
+  SetSetting("OutputKind", KindSettingValue(kind));
   SyncFromProject();
+}
+
+TOutputKind TMainDlg::RememberedOutputKind() {
+  const TOutputKind kind = KindFromSettingValue(GetSetting("OutputKind"));
+  return kind == TOutputKind::Unknown ? TOutputKind::Avi : kind;
+}
+
+std::string TMainDlg::ChooseOutput(const std::string& folder, TOutputKind& kind) {
+  // The output picker as ChooseFiles runs it, opened on the kind chosen last.
+  const QFileDialog* kept = FileDialog("JSD");
+  QFileDialog dlg(this);
+  dlg.setObjectName(kept->objectName());
+  dlg.setWindowTitle(kept->windowTitle());
+  dlg.setOptions(kept->options());
+  dlg.setAcceptMode(kept->acceptMode());
+  dlg.setFileMode(kept->fileMode());
+  dlg.setNameFilters(kept->nameFilters());
+  auto indexOf = [](TOutputKind k) {
+    for (int i = 0; i < 3; ++i)
+      if (kOutputKinds[i] == k) return i;
+    return 0;
+  };
+  const QStringList filters = dlg.nameFilters();
+  const int first = std::min(indexOf(kind), static_cast<int>(filters.size()) - 1);
+  if (first >= 0) dlg.selectNameFilter(filters[first]);
+  // No default suffix of the dialog's own: the extension of the kind chosen
+  // is appended by the window's rule, whichever way the filter was picked.
+  if (!folder.empty() && DirectoryExistsLong(folder)) dlg.setDirectory(QString::fromStdString(folder));
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+  const int chosen = static_cast<int>(dlg.nameFilters().indexOf(dlg.selectedNameFilter()));
+  if (chosen >= 0 && chosen < 3) kind = kOutputKinds[chosen];
+  return dlg.selectedFiles().front().toStdString();
+}
+
+void TMainDlg::ShowCodecsFor(TOutputKind kind) {
+  if (kind == TOutputKind::Unknown || kind == codecKind_) return;
+  // The AVI compressor chosen is kept for when the output is an AVI again.
+  if (codecKind_ == TOutputKind::Avi) aviCodecEntry_ = project_.CodecEntry();
+  codecKind_ = kind;
+  const std::vector<std::string> entries = kind == TOutputKind::Avi ? codecItems_.Items() : ContainerCodecEntries(kind);
+  syncing_ = true;
+  ui_->codecs_cmb->clear();
+  for (const std::string& entry : entries) ui_->codecs_cmb->addItem(QString::fromStdString(entry));
+  syncing_ = false;
+  std::string chosen;
+  if (kind != TOutputKind::Avi) {
+    if (!entries.empty()) chosen = entries.front();
+  } else if (std::find(entries.begin(), entries.end(), aviCodecEntry_) != entries.end()) {
+    chosen = aviCodecEntry_;
+  } else if (!entries.empty()) {
+    // The start-up choice: the remembered FourCC, else the first compressor.
+    std::string lastFcc = GetSetting("LastFCC");
+    if (lastFcc.empty()) lastFcc = "xvid";
+    chosen = entries.front();
+    for (const std::string& entry : entries)
+      if (StartsText(entry, lastFcc)) {
+        chosen = entry;
+        break;
+      }
+  }
+  project_.SetCodecEntry(chosen);
+  if (job_) job_->SetCodecListEmpty(entries.empty());
 }
 
 void TMainDlg::go_btnClick() {
@@ -704,7 +805,8 @@ void TMainDlg::langueAfterLanguageSwitch() {
                   "|" + Translated("JPEG Files") + " (*.jpg, *.jpeg)|*.jpg;*.jpeg"},
       {"JSD_fl", project},
       {"JOD_fl", project},
-      {"JSD", Translated("AVI Files") + "(*.avi)|*.avi"},
+      {"JSD", Translated("AVI video") + " (*.avi)|*.avi|" + Translated("MP4 video (H.264)") + " (*.mp4)|*.mp4|" +
+                  Translated("WebM video (VP9)") + " (*.webm)|*.webm"},
   };
   for (const auto& [name, filter] : filters) FileDialog(name)->setNameFilters(DialogNameFilters(filter));
   // What the window composed in the language before is composed again.
@@ -762,8 +864,6 @@ void TMainDlg::AppEvtActivate() {
   avi_ = std::make_unique<TBmpToAvi>();
   job_ = std::make_unique<TJobControl>(project_, *avi_, *uiThread_, log_.get(), &main_ts(), this);
 
-  std::string lastFcc = GetSetting("LastFCC");
-  if (lastFcc.empty()) lastFcc = "xvid";
   if (dialogs_.Load) {
     dialogs_.Load->Avi = avi_.get();
     dialogs_.Load->CodecItems = &codecItems_;
@@ -771,20 +871,12 @@ void TMainDlg::AppEvtActivate() {
   } else {
     avi_->ListCodecs(codecItems_);
   }
-  syncing_ = true;
-  ui_->codecs_cmb->clear();
-  for (const std::string& entry : codecItems_.Items()) ui_->codecs_cmb->addItem(QString::fromStdString(entry));
-  syncing_ = false;
-  if (!codecItems_.Empty()) {
-    std::string chosen = codecItems_[0];
-    for (const std::string& entry : codecItems_.Items())
-      if (StartsText(entry, lastFcc)) {
-        chosen = entry;
-        break;
-      }
-    project_.SetCodecEntry(chosen);
-  }
-  job_->SetCodecListEmpty(codecItems_.Empty());
+  // The codec list of the kind of video chosen last (AVI until one is), the
+  // remembered FourCC chosen in the AVI list.
+  codecKind_ = TOutputKind::Unknown;
+  ShowCodecsFor(TOutputKind::Avi);
+  ShowCodecsFor(RememberedOutputKind());
+  project_.SetScaling(ScalingFromWord(GetSetting("PictureScaling")));
 
   thumbServer_ = TFrameServer::CreateThumbnailServer(project_.PictureList(), &project_.CaptionList());
   strip_->SetServer(thumbServer_.get());

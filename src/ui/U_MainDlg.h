@@ -105,6 +105,10 @@ public:
   // activation, chosen in Settings, remembered under the program's key.
   TLangList& langue() { return langue_; }
 
+  // The controls show the project, the codec list the encoders of its
+  // output's kind; for commands and rules that changed the project.
+  void SyncFromProject();
+
   // --- What the window holds.
   TSlideProject& Project() { return project_; }
   TJobControl* Job() { return job_.get(); }
@@ -201,13 +205,18 @@ private:
   void Command(const std::function<void()>& body);
   void ConnectCommands();
   void SetUpLook();
-  // The controls show the project; the project's rules may have changed it.
-  void SyncFromProject();
   void ApplyControlStates();
   // Runs the named file dialog in the folder; the chosen files, none when
   // cancelled.
   std::vector<std::string> ChooseFiles(const char* dialogName, const std::string& folder);
   std::string ChooseFile(const char* dialogName, const std::string& folder);
+  // The output picker: the chosen name, and in kind the kind of its filter
+  // (it opens on the kind given).
+  std::string ChooseOutput(const std::string& folder, TOutputKind& kind);
+  // The kind of video chosen last in the output picker; AVI until one is.
+  static TOutputKind RememberedOutputKind();
+  // Fills the codec list with the encoders of that kind and chooses one.
+  void ShowCodecsFor(TOutputKind kind);
 
   TProgramEnvironment environment_;
   std::unique_ptr<Ui::MainDlg> ui_;
@@ -227,7 +236,9 @@ private:
   std::vector<std::string> dropList_;
   std::unique_ptr<TMyDropTarget> dropTarget_;
   std::unique_ptr<TThumbStrip> strip_;
-  TStringList codecItems_;
+  TStringList codecItems_;                        // the AVI compressors, listed at start-up
+  TOutputKind codecKind_ = TOutputKind::Unknown;  // whose encoders codecs_cmb shows
+  std::string aviCodecEntry_;                     // the AVI compressor chosen, while another kind is shown
   QLabel* statusPanel0_ = nullptr;
   QLabel* statusPanel1_ = nullptr;
   bool activated_ = false;

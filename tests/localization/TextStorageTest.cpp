@@ -6,7 +6,7 @@ using namespace sdm;
 
 TEST(TextStorage, MainListKeepsItsTwentyTwoLinesInPlaceAndAppendsTheRest) {
   const auto& lines = MainTextStorageLines();
-  ASSERT_EQ(lines.size(), 66u);
+  ASSERT_EQ(lines.size(), 72u);
   EXPECT_EQ(lines[1], "Empty picture list");
   EXPECT_EQ(lines[2], "File not found :");
   EXPECT_EQ(lines[10], "pictures");
@@ -18,6 +18,8 @@ TEST(TextStorage, MainListKeepsItsTwentyTwoLinesInPlaceAndAppendsTheRest) {
   EXPECT_EQ(lines[51], "All pictures");
   EXPECT_EQ(lines[56], "Cannot read");
   EXPECT_EQ(lines[65], "No picture in the folder :");
+  EXPECT_EQ(lines[66], "AVI video");
+  EXPECT_EQ(lines[71], "The video made so far is kept as");
   // Language files separate the lines by line breaks: a text with one would
   // shift every later line.
   for (const std::string& l : lines) EXPECT_EQ(l.find_first_of("\r\n"), std::string::npos) << l;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "avi/OutputKind.h"
 #include "avi/SoundtrackFixtures.h"
 #include "avi/U_BmpToAvi.h"
 #include "project/U_JobControl.h"
@@ -429,9 +430,9 @@ TEST_F(JobControl, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsDeleted) {
   EXPECT_TRUE(Logged("Error The output file must differ from the pictures, the soundtrack and the project file : " +
                      mp3 + " = " + mp3));
   // A file of the same content is another file: it may be replaced.
-  fs::copy_file(picture, dir.file("copy.bmp"));
+  fs::copy_file(picture, dir.file("copy.avi"));
   project.ClearSoundtrack();
-  project.SetOutputPath(dir.file("copy.bmp"));
+  project.SetOutputPath(dir.file("copy.avi"));
   ASSERT_TRUE(job->Go());
   RunToEnd();
   EXPECT_EQ(job->LastEnd(), TJobEnd::Finished);
@@ -473,6 +474,129 @@ TEST_F(JobControl, ASoundtrackGoneByTheEndOfTheVideoGivesASilentVideo) {
   EXPECT_EQ(job->LastEnd(), TJobEnd::Finished);
   EXPECT_EQ(ui.finished, std::vector<std::string>{out});
   EXPECT_EQ(ProbeValue(out, "a", "stream=codec_name"), "");
+}
+
+// ---------------------------------------------------------------- MP4 and WebM
+
+TEST_F(JobControl, AnMp4IsWrittenInOnePassWithItsSoundAtTheExactRate) {
+  const std::string song = dir.file("song.wav");
+  ASSERT_EQ(RunCommand({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", song, "synth", "5", "sine", "440"}).status,
+            0);
+  project.AddPicture(SourcePath("examples/landscape.jpg"));
+  project.SetSoundtrack(song, 5.0 / 86400);
+  project.SetFramesPerSecond(30);
+  project.SetMsPerPicture(3000);
+  project.SetOsd(false);
+  out = dir.file("show.mp4");
+  project.SetOutputPath(out);
+  project.SetCodecEntry(ContainerCodecEntries(TOutputKind::Mp4).front());
+  WriteText(out, "an older video");
+  ui.answer = mrYes;
+  std::string during;
+  view.onFrame = [&] {
+    if (view.frames == 1) during = ReadText(out);
+  };
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  ASSERT_EQ(job->LastEnd(), TJobEnd::Finished) << job->LastError();
+  EXPECT_EQ(during, "an older video") << "replaced only when complete";
+  EXPECT_EQ(ui.finished, std::vector<std::string>{out});
+  EXPECT_EQ(ui.messages, std::vector<std::string>{});
+  EXPECT_EQ(view.statuses, (std::vector<std::string>{"Processing Video", ""})) << "no audio phase";
+  EXPECT_FALSE(fs::exists(dir.file("temp.avi")));
+  // 3000 ms at exactly 30 frames a second is 90 frames (an AVI at "30", that
+  // is 1000/33, has 91).
+  EXPECT_EQ(view.frames, 90);
+  EXPECT_EQ(ProbeValue(out, "v:0", "stream=codec_name"), "h264");
+  EXPECT_EQ(ProbeValue(out, "v:0", "stream=r_frame_rate"), "30/1");
+  EXPECT_EQ(ProbeValue(out, "v:0", "stream=nb_frames"), "90");
+  EXPECT_EQ(ProbeValue(out, "a:0", "stream=codec_name"), "aac");
+  EXPECT_TRUE(Logged("Info Container : MP4"));
+  EXPECT_TRUE(Logged("Info H.264 : CRF 20, preset medium"));
+  EXPECT_TRUE(Logged("Info Picture scaling : Smooth"));
+  EXPECT_EQ(GetSetting("LastFCC"), "") << "the AVI compressor's choice stays what it was";
+}
+
+TEST_F(JobControl, ACancelledMp4IsFinishedAndAFailedOneLeavesTheEarlierVideo) {
+  Pictures(2);
+  project.SetMsPerPicture(2000);  // 30 frames each
+  project.SetCrossFade(false);
+  project.SetOsd(false);
+  out = dir.file("show.webm");
+  project.SetOutputPath(out);
+  project.SetCodecEntry(ContainerCodecEntries(TOutputKind::WebM).front());
+  view.onFrame = [&] {
+    if (view.frames == 6) job->Cancel();
+  };
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::VideoAborted);
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"Aborted by user.\nThe video made so far is kept as " + out});
+  EXPECT_TRUE(Logged("Info The video made so far is kept as " + out));
+  EXPECT_EQ(ProbeValue(out, "v:0", "stream=codec_name"), "vp9");
+  EXPECT_EQ(static_cast<int>(ProbePackets(out, "v:0").size()), 6);
+
+  // A picture gone by the time its frames are made: the job fails, and the
+  // video made before stays as it was, with nothing left beside it.
+  const std::vector<uint8_t> before = ReadBytes(out);
+  const std::string pic = dir.file("gone.jpg");
+  fs::copy_file(SourcePath("examples/wide.jpg"), pic);
+  project.AddPicture(pic);
+  fs::remove(pic);
+  ui.messages.clear();
+  ui.answer = mrYes;
+  view.onFrame = nullptr;
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::VideoFailed);
+  EXPECT_EQ(ReadBytes(out), before);
+  for (const auto& e : fs::directory_iterator(dir.path())) EXPECT_NE(e.path().extension(), ".part") << e.path();
+}
+
+TEST_F(JobControl, AnOutputOfAnotherKindOrWithoutItsEncoderIsRefusedBeforeAnything) {
+  Pictures(1);
+  Quick();
+  for (const std::string name : {"show.mov", "show", "show.mp4.part"}) {
+    const std::string path = dir.file(name);
+    WriteText(path, "keep me");
+    project.SetOutputPath(path);
+    ui.messages.clear();
+    EXPECT_FALSE(job->Go()) << name;
+    EXPECT_EQ(ui.messages,
+              std::vector<std::string>{"Only AVI (.avi), MP4 (.mp4) and WebM (.webm) videos can be written\n" + path});
+    EXPECT_EQ(ReadText(path), "keep me");
+  }
+  EXPECT_TRUE(ui.questions.empty());
+  EXPECT_TRUE(
+      Logged("Error Only AVI (.avi), MP4 (.mp4) and WebM (.webm) videos can be written : " + dir.file("show.mov")));
+
+  ScopedEnv only("SLIDOMAT_CODECS", "DIB ");
+  project.SetOutputPath(dir.file("show.mp4"));
+  ui.messages.clear();
+  EXPECT_FALSE(job->Go());
+  EXPECT_EQ(ui.messages,
+            std::vector<std::string>{"This kind of video cannot be made here: its encoder is missing\nMP4 : libx264"});
+  EXPECT_FALSE(fs::exists(dir.file("show.mp4")));
+  EXPECT_TRUE(job->ControlEnabled("go_btn"));
+}
+
+TEST_F(JobControl, AnAviIsTheSameFileWithAutomaticScalingAsItAlwaysWas) {
+  project.AddPicture(SourcePath("examples/landscape.jpg"));
+  Quick();
+  ui.answer = mrYes;
+  auto render = [&](TPictureScaling scaling) {
+    project.SetScaling(scaling);
+    project.SetSingleFrame(true);
+    EXPECT_TRUE(job->Go());
+    RunToEnd();
+    EXPECT_EQ(job->LastEnd(), TJobEnd::Finished);
+    return ReadBytes(out);
+  };
+  const std::vector<uint8_t> sharp = render(TPictureScaling::Sharp);
+  EXPECT_EQ(render(TPictureScaling::Automatic), sharp);
+  EXPECT_FALSE(Logged("Info Picture scaling : Smooth"));
+  EXPECT_NE(render(TPictureScaling::Smooth), sharp);
+  EXPECT_TRUE(Logged("Info Picture scaling : Smooth"));
 }
 
 TEST(JobControlNames, FreeTempNameSkipsExistingFiles) {

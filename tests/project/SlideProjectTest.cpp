@@ -275,6 +275,18 @@ TEST_F(SlideProjectTest, MatchAudioFillsTheSoundtrack) {
   project.MatchAudio();
   EXPECT_EQ(project.MsPerPicture(), 71 * 40);
   EXPECT_EQ(VideoMs(project), 10040);
+  // At 30 fps an AVI's frames last 33 ms and it starts with two empty
+  // samples: 84 frames a picture, 2772 ms, 302 frames, 9.966 s. An MP4 runs
+  // at exactly 30 fps with no empty samples: 84 frames a picture are 2800 ms
+  // and 300 frames, the soundtrack's 10 s exactly.
+  project.SetFramesPerSecond(30);
+  project.SetOutputPath("/v/show.avi");
+  project.MatchAudio();
+  EXPECT_EQ(project.MsPerPicture(), 84 * 33);
+  project.SetOutputPath("/v/show.mp4");
+  project.MatchAudio();
+  EXPECT_EQ(project.MsPerPicture(), 2800);
+  project.SetOutputPath("");
   // Two pictures and two seconds at 15 fps: fewer than 30 frames a picture,
   // so the budget rule drops the fades; 14 frames a picture give 1.980 s.
   project.ClearPictures();
@@ -411,6 +423,43 @@ TEST_F(SlideProjectTest, MessagesGoThroughTheTranslator) {
   project.MakeJobSettings();
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0], "[de] Visual options disabled due to incompatible temporal settings");
+}
+
+TEST_F(SlideProjectTest, HdSizesFollowTheClassicOnesAndScalingFollowsTheKindOfVideo) {
+  EXPECT_EQ(TSlideProject::Resolutions(), (std::vector<std::string>{"320x240", "640x480", "720x480", "720x576",
+                                                                    "1280x720", "1920x1080", "3840x2160"}));
+  project.SetResolution("3840x2160");
+  project.ResetProject();
+  EXPECT_EQ(project.Resolution(), "720x480") << "New chooses it by name, not by place";
+
+  // Any even size up to 3840 × 2160, for the command line's MP4 and WebM.
+  project.SetFrameSize(1000, 562);
+  EXPECT_EQ(project.MakeJobSettings().Width, 1000);
+  EXPECT_EQ(project.MakeJobSettings().Height, 562);
+  const std::pair<int, int> refused[] = {{1001, 562}, {1000, 563}, {3842, 2160}, {3840, 2162}, {0, 100}, {-2, 100}};
+  for (const auto& [w, h] : refused) EXPECT_THROW(project.SetFrameSize(w, h), std::invalid_argument) << w << "x" << h;
+
+  // Automatic is Smooth for MP4 and WebM and Sharp for AVI (and for a name
+  // Go will refuse anyway); the other two are what they say for every kind.
+  const std::pair<std::string, TFitFilter> automatic[] = {{"a.mp4", TFitFilter::Smooth},
+                                                          {"a.WEBM", TFitFilter::Smooth},
+                                                          {"a.avi", TFitFilter::Sharp},
+                                                          {"a.mov", TFitFilter::Sharp}};
+  for (const auto& [out, fit] : automatic) {
+    project.SetOutputPath(out);
+    EXPECT_EQ(project.MakeJobSettings().Options.fit, fit) << out;
+  }
+  project.SetScaling(TPictureScaling::Smooth);
+  EXPECT_EQ(project.MakeJobSettings().Options.fit, TFitFilter::Smooth);
+  project.SetScaling(TPictureScaling::Sharp);
+  project.SetOutputPath("a.mp4");
+  EXPECT_EQ(project.MakeJobSettings().Options.fit, TFitFilter::Sharp);
+  EXPECT_EQ(project.MakeJobSettings().Kind, TOutputKind::Mp4);
+  project.ResetProject();
+  EXPECT_EQ(project.Scaling(), TPictureScaling::Sharp) << "a remembered setting, not part of the slideshow";
+  for (TPictureScaling s : {TPictureScaling::Automatic, TPictureScaling::Sharp, TPictureScaling::Smooth})
+    EXPECT_EQ(ScalingFromWord(ScalingWord(s)), s);
+  EXPECT_EQ(ScalingFromWord("blurry"), TPictureScaling::Automatic);
 }
 
 }  // namespace

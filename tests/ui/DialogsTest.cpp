@@ -621,7 +621,7 @@ TEST_F(Dialogs, EveryDialogHasItsSizeAndEveryCaptionFits) {
   d.Settings->Fill();
   const std::vector<std::pair<QDialog*, QSize>> fixed = {
       {d.Jump, {441, 89}},   {d.Loader, {258, 36}},          {d.Settings, {394, 437}},
-      {d.Expert, {280, 67}}, {d.ProcessSuccess, {300, 121}}, {d.ProcessSuccess->Brenno, {201, 91}},
+      {d.Expert, {280, 97}}, {d.ProcessSuccess, {300, 121}}, {d.ProcessSuccess->Brenno, {201, 91}},
       {d.Load, {225, 29}},
   };
   for (const auto& [dialog, size] : fixed) {

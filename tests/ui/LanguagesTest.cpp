@@ -151,6 +151,12 @@ protected:
       EXPECT_EQ(CaptionsThatDoNotFit(*dialog), std::vector<std::string>{}) << dialog->objectName().toStdString();
       dialog->hide();
     }
+    // The configuration of an MP4's H.264 encoder shows controls of its own.
+    d.CodecConfig->FillH264(ContainerCodecEntries(TOutputKind::Mp4).front(), TH264Settings{});
+    d.CodecConfig->show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(CaptionsThatDoNotFit(*d.CodecConfig), std::vector<std::string>{}) << "CodecConfigDlg (H.264)";
+    d.CodecConfig->hide();
   }
 
   // Picks a language in Settings with a click, as a user does, and closes
@@ -184,7 +190,8 @@ TEST_F(Languages, FrenchChosenBeforeTheStartIsInEveryWindowAndMessage) {
   EXPECT_EQ(Main().Dialogs().CodecConfig->windowTitle().toStdString(), "Configuration du codec");
   EXPECT_EQ(Panel(0), "0 images");
   EXPECT_EQ(Main().windowTitle().toStdString(), "Slidomat v" + GetFileVersionString(ProgramPath()));
-  EXPECT_EQ(Main().FileDialog("JSD")->nameFilters(), QStringList{"Fichiers AVI (*.avi)"});
+  EXPECT_EQ(Main().FileDialog("JSD")->nameFilters(),
+            QStringList({"Vidéo AVI (*.avi)", "Vidéo MP4 (H.264) (*.mp4)", "Vidéo WebM (VP9) (*.webm)"}));
   EXPECT_EQ(Main().FileDialog("JOD")->nameFilters(),
             (QStringList{"Toutes les images (*.jpg *.jpeg *.jpe *.jfif *.bmp *.dib *.png *.gif *.webp *.tif *.tiff "
                          "*.heic *.heif *.hif *.avif)",
@@ -231,7 +238,8 @@ TEST_F(Languages, ChosenInSettingsEveryWindowChangesAtOnceAndEnglishComesBack) {
     EXPECT_EQ(Main().Dialogs().Settings->windowTitle().toStdString(), "Paramètres");
     EXPECT_EQ(Form().go_btn->text().toStdString(), "Lancer !");
     EXPECT_EQ(Panel(0), "0 images");
-    EXPECT_EQ(Main().FileDialog("JSD")->nameFilters(), QStringList{"Fichiers AVI (*.avi)"});
+    EXPECT_EQ(Main().FileDialog("JSD")->nameFilters(),
+              QStringList({"Vidéo AVI (*.avi)", "Vidéo MP4 (H.264) (*.mp4)", "Vidéo WebM (VP9) (*.webm)"}));
   });
   EXPECT_EQ(Remembered(), 0x040Cu);
   ExpectLanguage("french");
@@ -376,9 +384,9 @@ TEST_F(Languages, SourceLanguageFileThatCannotBeWrittenIsReportedInTheUsersLangu
 
 TEST_F(Languages, LiveControlsKeepTheirSelectionAndTheirOwnFontFaces) {
   Start();
-  // res_cmb holds four sizes with "720x480" chosen; osd_chk is given a face
+  // res_cmb holds seven sizes with "720x480" chosen; osd_chk is given a face
   // of its own.
-  ASSERT_EQ(Form().res_cmb->count(), 4);
+  ASSERT_EQ(Form().res_cmb->count(), 7);
   ASSERT_EQ(Form().res_cmb->currentText().toStdString(), "720x480");
   QFont serif = Form().osd_chk->font();
   serif.setFamily("DejaVu Serif");
@@ -393,10 +401,11 @@ TEST_F(Languages, LiveControlsKeepTheirSelectionAndTheirOwnFontFaces) {
   apply(
       "LangId=040E\nFontName=DejaVu Sans Mono\nCharset=238\nMinFontSize=8\n"
       "MainDlg.res_cmb.Items[0]=a\nMainDlg.res_cmb.Items[1]=b\nMainDlg.res_cmb.Items[2]=c\n"
-      "MainDlg.res_cmb.Items[3]=d\nMainDlg.res_cmb.Items[4]=e\n");
-  // Four items changed, the fifth line dropped, the selection where it was.
-  ASSERT_EQ(Form().res_cmb->count(), 4);
-  EXPECT_EQ(Form().res_cmb->itemText(3).toStdString(), "d");
+      "MainDlg.res_cmb.Items[3]=d\nMainDlg.res_cmb.Items[4]=e\nMainDlg.res_cmb.Items[5]=f\n"
+      "MainDlg.res_cmb.Items[6]=g\nMainDlg.res_cmb.Items[7]=h\n");
+  // Seven items changed, the eighth line dropped, the selection where it was.
+  ASSERT_EQ(Form().res_cmb->count(), 7);
+  EXPECT_EQ(Form().res_cmb->itemText(6).toStdString(), "g");
   EXPECT_EQ(Form().res_cmb->currentIndex(), 2);
   EXPECT_EQ(Project().Resolution(), "720x480") << "the project keeps its size";
   // Fonts that follow the main window take the language's face; a face of

@@ -1,6 +1,7 @@
 // The main window driven as a user drives it: clicks on its buttons and menu
 // items, answers to the boxes and pickers they open, files dropped on it.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -22,9 +23,11 @@
 #include "ui/CodecDlgs.h"
 #include "ui/CodecLoadingDlg.h"
 #include "ui/GlyphButton.h"
+#include "ui/U_ExpertDlg.h"
 #include "ui/UiTestSupport.h"
 #include "ui_CodecAboutDlg.h"
 #include "ui_CodecConfigDlg.h"
+#include "ui_U_ExpertDlg.h"
 
 using namespace sdm;
 using namespace sdm::test;
@@ -84,7 +87,8 @@ TEST_F(MainWindow, StartUpListsTheCodecsAndSelectsTheRememberedOne) {
   EXPECT_EQ(Main().windowTitle().toStdString(), "Slidomat v" + GetFileVersionString(ProgramFilePath()));
   QStringList resolutions;
   for (int i = 0; i < Form().res_cmb->count(); ++i) resolutions << Form().res_cmb->itemText(i);
-  EXPECT_EQ(resolutions, QStringList({"320x240", "640x480", "720x480", "720x576"}));
+  EXPECT_EQ(resolutions,
+            QStringList({"320x240", "640x480", "720x480", "720x576", "1280x720", "1920x1080", "3840x2160"}));
   EXPECT_EQ(Form().res_cmb->currentText(), "720x480");
   EXPECT_EQ(Panel(0), "0 pictures");
   EXPECT_FALSE(Form().matchaudio_btn->isEnabled());
@@ -255,6 +259,109 @@ TEST_F(MainWindow, OutputNameGetsAviAndItsFolderIsRemembered) {
   Form().out_btn->click();  // cancelled: unchanged
   EXPECT_EQ(Project().OutputPath(), dir.file("clip.AVI.avi"));
   EXPECT_EQ(script.Pending(), 0);
+}
+
+TEST_F(MainWindow, TheOutputKindChoosesTheCodecListAndIsRemembered) {
+  Start();
+  const QString aviEntry = Form().codecs_cmb->currentText();
+  ASSERT_FALSE(aviEntry.startsWith("avc1"));
+  // Types a name with the filter of that kind chosen.
+  auto chooseAs = [](int filter, const std::string& path) {
+    return [filter, path](QWidget* w) {
+      auto* dlg = qobject_cast<QFileDialog*>(w);
+      ASSERT_NE(dlg, nullptr);
+      ASSERT_EQ(dlg->nameFilters().size(), 3);
+      dlg->selectNameFilter(dlg->nameFilters().at(filter));
+      ModalScript::Choose({path})(w);
+    };
+  };
+  QString openedOn;
+  ModalScript script;
+  script.Then(chooseAs(1, dir.file("show")));
+  Form().out_btn->click();
+  EXPECT_EQ(Project().OutputPath(), dir.file("show.mp4"));
+  EXPECT_EQ(GetSetting("OutputKind"), "mp4");
+  ASSERT_EQ(Form().codecs_cmb->count(), 1);
+  EXPECT_EQ(Form().codecs_cmb->currentText(), "avc1 H.264 Video (x264)");
+  EXPECT_EQ(Project().FourCC(), "avc1");
+  EXPECT_TRUE(Form().codecconfig_btn->isEnabled());
+
+  // The H.264 encoder's own settings, kept for the next job.
+  script.Then([](QWidget* w) {
+    auto* dlg = qobject_cast<TCodecConfigDlg*>(w);
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_FALSE(dlg->Form()->quality_trk->isVisible());
+    EXPECT_EQ(dlg->Form()->crf_txt->value(), 20);
+    EXPECT_EQ(dlg->Form()->preset_cmb->currentText(), "medium");
+    dlg->Form()->crf_txt->setValue(23);
+    dlg->Form()->preset_cmb->setCurrentText("slow");
+    QTest::mouseClick(dlg->Form()->ok_btn, Qt::LeftButton);
+  });
+  QTest::mouseClick(Form().codecconfig_btn, Qt::LeftButton);
+  EXPECT_EQ(LoadH264Settings(), (TH264Settings{23, "slow"}));
+  QString encoder;
+  script.Then([&](QWidget* w) {
+    encoder = static_cast<TCodecAboutDlg*>(w)->Form()->encoder_lbl->text();
+    static_cast<QDialog*>(w)->accept();
+  });
+  QTest::mouseClick(Form().codecabout_btn, Qt::LeftButton);
+  EXPECT_EQ(encoder, "Encoder : libx264, aac");
+
+  script.Then([&](QWidget* w) {
+    // The picker opens on the kind chosen last; a name that ends in an
+    // extension of ours keeps it.
+    openedOn = static_cast<QFileDialog*>(w)->selectedNameFilter();
+    ModalScript::Choose({dir.file("clip.webm")})(w);
+  });
+  Form().out_btn->click();
+  EXPECT_EQ(openedOn, Main().FileDialog("JSD")->nameFilters().at(1));
+  EXPECT_EQ(Project().OutputPath(), dir.file("clip.webm"));
+  EXPECT_EQ(Form().codecs_cmb->currentText(), "vp09 VP9 Video (libvpx)");
+  EXPECT_EQ(GetSetting("OutputKind"), "webm");
+
+  // Back to AVI: the compressor chosen before comes back, LastFCC untouched.
+  script.Then(chooseAs(0, dir.file("back")));
+  Form().out_btn->click();
+  EXPECT_EQ(script.Pending(), 0);
+  EXPECT_EQ(Project().OutputPath(), dir.file("back.avi"));
+  EXPECT_EQ(Form().codecs_cmb->currentText(), aviEntry);
+  EXPECT_GT(Form().codecs_cmb->count(), 1);
+  EXPECT_EQ(GetSetting("OutputKind"), "avi");
+  EXPECT_EQ(GetSetting("LastFCC"), "");
+
+  // Picture scaling in the Expert dialog: applied and remembered on Ok only.
+  script.Then([](QWidget* w) {
+    auto* d = qobject_cast<TExpertDlg*>(w);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->Form()->scaling_cmb->currentIndex(), 0);  // Automatic
+    d->Form()->scaling_cmb->setCurrentIndex(2);
+    ModalScript::Click("ok_btn")(w);
+  });
+  Form().exp_btn->click();
+  script.Then([](QWidget* w) {
+    auto* d = static_cast<TExpertDlg*>(w);
+    EXPECT_EQ(d->Form()->scaling_cmb->currentText(), "Smooth");
+    d->Form()->scaling_cmb->setCurrentIndex(1);
+    w->close();
+  });
+  Form().exp_btn->click();
+  EXPECT_EQ(script.Pending(), 0);
+  EXPECT_EQ(Project().Scaling(), TPictureScaling::Smooth);
+  EXPECT_EQ(GetSetting("PictureScaling"), "smooth");
+}
+
+TEST_F(MainWindow, TheRememberedKindAndScalingComeBackAtTheStart) {
+  SetSetting("OutputKind", "webm");
+  SetSetting("PictureScaling", "sharp");
+  Start();
+  EXPECT_EQ(Form().codecs_cmb->currentText(), "vp09 VP9 Video (libvpx)");
+  EXPECT_EQ(Project().FourCC(), "vp09");
+  EXPECT_EQ(Project().Scaling(), TPictureScaling::Sharp);
+  // A project whose output is an AVI brings the compressors back.
+  Project().SetOutputPath(dir.file("old.avi"));
+  Main().SyncFromProject();
+  EXPECT_GT(Form().codecs_cmb->count(), 1);
+  EXPECT_FALSE(Project().FourCC() == "vp09");
 }
 
 TEST_F(MainWindow, GoChecksThePicturesThenTheOutputAndStartsNothing) {
@@ -653,7 +760,8 @@ TEST_F(MainWindow, ALanguageSwitchRebuildsTheCaptionAndTheFileFilters) {
       "(*.jpg *.jpeg *.jpe *.jfif *.bmp *.dib *.png *.gif *.webp *.tif *.tiff *.heic *.heif *.hif *.avif)";
   EXPECT_EQ(Main().FileDialog("JOD")->nameFilters(),
             QStringList({"All pictures " + every, "JPEG (*.jpeg *.jpg)", "Bitmap (*.bmp)"}));
-  EXPECT_EQ(Main().FileDialog("JSD")->nameFilters(), QStringList({"AVI Files (*.avi)"}));
+  EXPECT_EQ(Main().FileDialog("JSD")->nameFilters(),
+            QStringList({"AVI video (*.avi)", "MP4 video (H.264) (*.mp4)", "WebM video (VP9) (*.webm)"}));
   std::vector<std::string> french = MainTextStorageLines();
   french[15] = "Fichiers MP3";
   french[16] = "Images Bitmap";

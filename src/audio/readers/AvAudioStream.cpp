@@ -46,6 +46,11 @@ void DropReadingMessages(void* object, int level, const char* format, va_list ar
     const AVClass* c = *static_cast<const AVClass**>(object);
     const AVClassCategory category = c->get_category ? c->get_category(object) : c->category;
     if (category == AV_CLASS_CATEGORY_DEMUXER || category == AV_CLASS_CATEGORY_DECODER) return;
+    // The soundtrack encoders' statistics at the end ("Qavg: ...") are no
+    // message for the user; their warnings and errors still are.
+    if (category == AV_CLASS_CATEGORY_ENCODER && level > AV_LOG_WARNING &&
+        static_cast<const AVCodecContext*>(object)->codec_type == AVMEDIA_TYPE_AUDIO)
+      return;
   }
   av_log_default_callback(object, level, format, args);
 }
