@@ -26,6 +26,7 @@ enum : uint8_t {
   akAc3 = 7,
   akMpc = 8,
   akFlac = 9,
+  akAac = 10,  // ADTS streams and MP4 audio (*.aac, *.m4a)
 };
 
 // Tag kinds, a bit set.
@@ -87,6 +88,9 @@ public:
   // for an empty kind set, which leaves the file untouched.
   virtual bool RemoveTags(uint32_t kinds);
   virtual bool WriteTags(uint32_t kinds);
+  // The tag kinds this format carries, which WriteTags and RemoveTags can
+  // change without touching a byte of the audio (base: ID3v1, ID3v2, APEv2).
+  virtual uint32_t WritableTagKinds() { return tkId3v1 | tkId3v2 | tkApeV2; }
 
   // Convenience for callers: the value (empty when absent).
   std::string TagValue(const std::string& name) {
