@@ -315,7 +315,7 @@ int RunRender(const sdm::cli::Args& args) {
 }  // namespace
 
 SDM_CLI_COMMAND("render",
-                "render [--sound FILE.mp3] [--codec FOURCC] [--resolution WxH] [--fps N] [--ms-per-picture N] "
+                "render [--sound FILE] [--codec FOURCC] [--resolution WxH] [--fps N] [--ms-per-picture N] "
                 "[--dynamic] [--no-xfade] [--no-osd] [--greyscale] [--sepia] [--single-frame] [--match-audio] "
                 "[--yes] [--quiet] -o OUT.avi (PROJECT.sdm | PICTURE...)",
                 "Renders a slideshow to an AVI file, with its soundtrack when one is given", RunRender);
