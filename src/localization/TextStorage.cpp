@@ -99,6 +99,12 @@ const std::vector<std::string>& MainTextStorageLines() {
       "frames",
       // The About dialog's library list: "libjpeg.so.62 (built with 2.1.5)".
       "built with",
+      // Soundtracks of every kind the audio library reads: the picker's
+      // filter, a soundtrack refused before the video is made, and the
+      // muxer's progress while one that is not MP3 is encoded.
+      "Sound files",
+      "The soundtrack cannot be used",
+      "Encoding the soundtrack to MP3",
   };
   return lines;
 }

@@ -6,7 +6,7 @@ using namespace sdm;
 
 TEST(TextStorage, MainListKeepsItsTwentyTwoLinesInPlaceAndAppendsTheRest) {
   const auto& lines = MainTextStorageLines();
-  ASSERT_EQ(lines.size(), 51u);
+  ASSERT_EQ(lines.size(), 54u);
   EXPECT_EQ(lines[1], "Empty picture list");
   EXPECT_EQ(lines[2], "File not found :");
   EXPECT_EQ(lines[10], "pictures");
@@ -15,6 +15,8 @@ TEST(TextStorage, MainListKeepsItsTwentyTwoLinesInPlaceAndAppendsTheRest) {
   EXPECT_EQ(lines[22], "The output file must differ from the pictures, the soundtrack and the project file");
   EXPECT_EQ(lines[49], "frames");
   EXPECT_EQ(lines[50], "built with");
+  EXPECT_EQ(lines[51], "Sound files");
+  EXPECT_EQ(lines[53], "Encoding the soundtrack to MP3");
   // Language files separate the lines by line breaks: a text with one would
   // shift every later line.
   for (const std::string& l : lines) EXPECT_EQ(l.find_first_of("\r\n"), std::string::npos) << l;
