@@ -57,6 +57,16 @@ void DropReadingMessages(void* object, int level, const char* format, va_list ar
 
 int16_t ClipS16(long v) { return static_cast<int16_t>(std::clamp<long>(v, -32768, 32767)); }
 
+// Errors without a frame between them that end a stream: a file of nothing
+// but damage must not keep a read going for ever.
+constexpr int kMaxErrorsInARow = 64;
+
+std::string AvErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
 }  // namespace
 
 int AvDecoderNotFound() { return AVERROR_DECODER_NOT_FOUND; }
@@ -128,6 +138,7 @@ void TAvAudioStream::Close() {
   flushed_ = ended_ = false;
   discard_ = 0;
   seekTarget_ = -1;
+  errorsInARow_ = 0;
 }
 
 int TAvAudioStream::OpenContainer(const std::string& fileName, std::initializer_list<const char*> demuxers) {
@@ -183,13 +194,26 @@ int TAvAudioStream::OpenDecoder(int stream) {
   if (SampleRate == 0 || Channels == 0) return AVERROR_INVALIDDATA;
   const AVRational perFrame{1, static_cast<int>(SampleRate)};
   BitRate = format_->bit_rate > 0 ? format_->bit_rate : st->codecpar->bit_rate;
+  bool claimed = true;
   if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
     TotalFrames = av_rescale_q(st->duration, st->time_base, perFrame);
   else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0)
     TotalFrames = av_rescale_q(format_->duration, AV_TIME_BASE_Q, perFrame);
   else
-    TotalFrames = CountFrames();  // starts the file afresh: st is gone
+    TotalFrames = CountFrames(), claimed = false;  // starts the file afresh: st is gone
   if (TotalFrames < 0) return static_cast<int>(TotalFrames);
+  if (claimed) {
+    // A length from a header (FLAC's, ASF's) is the file's word, and a
+    // damaged or hostile file may claim hours for seconds of sound: it
+    // counts only as far as the packets go, give or take the last of them.
+    const int64_t end = DemuxedEnd();  // starts the file afresh too
+    if (end == INT64_MIN) return AVERROR(EIO);
+    const int64_t slack = SampleRate / 2;
+    if (end >= 0 && TotalFrames > end + slack) {
+      TotalFrames = end;
+      LengthCorrected = true;
+    }
+  }
   if (BitRate <= 0 && TotalFrames > 0)
     BitRate = static_cast<int64_t>(static_cast<double>(FileSize) * 8 * SampleRate / static_cast<double>(TotalFrames));
   return 0;
@@ -215,9 +239,42 @@ int TAvAudioStream::StartDecoder(int stream) {
 int64_t TAvAudioStream::CountFrames() {
   int64_t frames = 0;
   std::vector<uint8_t> buffer(static_cast<size_t>(Channels) * 2 * 4096);
+  counting_ = true;
   for (int32_t n; (n = Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;) frames += n / (Channels * 2);
+  counting_ = false;
   int r = Restart();
   return r < 0 ? r : frames;
+}
+
+int64_t TAvAudioStream::DemuxedEnd() {
+  AVStream* st = format_->streams[stream_];
+  const AVRational perFrame{1, static_cast<int>(SampleRate)};
+  const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+  int64_t end = -1;
+  bool timed = true;
+  for (int errors = 0; errors < 64;) {
+    const int r = av_read_frame(format_, packet_);
+    if (r == AVERROR_EOF) break;
+    if (r < 0) {
+      ++errors;
+      continue;
+    }
+    errors = 0;
+    if (packet_->stream_index == stream_) {
+      if (packet_->pts == AV_NOPTS_VALUE)
+        timed = false;
+      else
+        end = std::max(end, packet_->pts + std::max<int64_t>(packet_->duration, 0) - start);
+    }
+    av_packet_unref(packet_);
+  }
+  // A stream whose packets do not all say when they start cannot be measured.
+  const int64_t frames = timed && end >= 0 ? av_rescale_q(end, st->time_base, perFrame) : -1;
+  return Restart() < 0 ? INT64_MIN : frames;
+}
+
+void TAvAudioStream::Damage(const std::string& what) {
+  if (!counting_ && OnDamage) OnDamage(what);
 }
 
 int TAvAudioStream::Restart() {
@@ -264,6 +321,7 @@ bool TAvAudioStream::DecodeNext() {
       }
       const int64_t frames = frame_->nb_samples;
       av_frame_unref(frame_);
+      errorsInARow_ = 0;
       const int64_t dropped = std::min(skip, frames);
       discard_ = skip - dropped;
       pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(base),
@@ -271,18 +329,39 @@ bool TAvAudioStream::DecodeNext() {
       if (pending_.size() > pendingAt_) return true;
       continue;
     }
-    if (r != AVERROR(EAGAIN) || flushed_) {
+    if (r == AVERROR_EOF || (r == AVERROR(EAGAIN) && flushed_)) {
       ended_ = true;
       return false;
     }
+    if (r != AVERROR(EAGAIN)) {
+      // A frame the decoder could not make: left out, and said; the decoder
+      // goes on with the next (unless nothing but errors comes).
+      Damage("A damaged frame of " + fileName_ + " is left out (" + AvErrorText(r) + ")");
+      if (++errorsInARow_ >= kMaxErrorsInARow) {
+        ended_ = true;
+        return false;
+      }
+      continue;
+    }
     r = av_read_frame(format_, packet_);
-    if (r < 0) {
+    if (r == AVERROR_EOF || (r < 0 && ++errorsInARow_ >= kMaxErrorsInARow)) {
       avcodec_send_packet(codec_, nullptr);
       flushed_ = true;
       continue;
     }
+    if (r < 0) {
+      // The container is damaged here: the demuxer goes on after it.
+      Damage("A damaged stretch of " + fileName_ + " is left out (" + AvErrorText(r) + ")");
+      continue;
+    }
     // A damaged packet is left out; the decoder goes on with the next.
-    if (packet_->stream_index == stream_) avcodec_send_packet(codec_, packet_);
+    if (packet_->stream_index == stream_) {
+      const int sent = avcodec_send_packet(codec_, packet_);
+      if (sent < 0 && sent != AVERROR(EAGAIN)) {
+        Damage("A damaged packet of " + fileName_ + " is left out (" + AvErrorText(sent) + ")");
+        ++errorsInARow_;
+      }
+    }
     av_packet_unref(packet_);
   }
   return false;

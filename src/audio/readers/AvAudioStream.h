@@ -5,10 +5,12 @@
 // Windows decoding libraries (WMA/ASF, Monkey's Audio, Musepack, FLAC) sit on
 // it. The file is read through TWFileStream, so only regular files are
 // opened, and every error comes back as a libav error code for the reader to
-// turn into its own message; decoding errors during reading only end the data.
+// turn into its own message. A damaged packet or frame met while reading is
+// reported (OnDamage) and left out, and the reading goes on after it.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,6 +91,12 @@ public:
   // Set when TotalFrames is exact and what the decoder gives beyond it is
   // padding: Read then ends there.
   bool StopAtTotal = false;
+  // Set when the container's length claimed more than its packets hold and
+  // TotalFrames was brought down to where the packets end.
+  bool LengthCorrected = false;
+  // Called for each damaged packet or frame met while reading (the reader
+  // counts them); the reading goes on with the next.
+  std::function<void(const std::string&)> OnDamage;
 
 private:
   int OpenFormat();
@@ -98,6 +106,10 @@ private:
   bool SeekByDecoding();
   void Close();
   int64_t CountFrames();
+  // Where the stream's packets end, in sample frames, read through without
+  // decoding; -1 when they carry no times.
+  int64_t DemuxedEnd();
+  void Damage(const std::string& what);
 
   std::string fileName_;
   std::vector<std::string> accepted_;
@@ -117,6 +129,8 @@ private:
   int64_t target_ = 0;       // the frame the last seek asked for
   int64_t seekTarget_ = -1;  // set while the first frame after a seek is awaited
   bool seekFailed_ = false;  // ... and the seek is not yet confirmed
+  bool counting_ = false;    // reading through only to measure: damage is not reported twice
+  int errorsInARow_ = 0;     // errors without a frame between them
 };
 
 // The part of the readers over libav that is the same for each: the
@@ -124,7 +138,9 @@ private:
 // ReadPcm reports a short count only at the end and zero-fills nothing.
 class TAvAudioReader : public TAbstractAudioFile {
 public:
-  using TAbstractAudioFile::TAbstractAudioFile;
+  explicit TAvAudioReader(const std::string& fileName) : TAbstractAudioFile(fileName) {
+    Av.OnDamage = [this](const std::string& what) { NoteDamage(what); };
+  }
 
   uint32_t GetBitRate() override { return static_cast<uint32_t>(std::clamp<int64_t>(Av.BitRate, 0, UINT32_MAX)); }
   uint32_t GetChannels() override { return Av.Channels; }

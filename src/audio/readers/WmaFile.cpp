@@ -1,5 +1,6 @@
 #include "audio/readers/WmaFile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -230,6 +231,8 @@ TWMAAudioFile::TWMAAudioFile(const std::string& fileName) : TAvAudioReader(fileN
   // demuxer found.
   PcmSize = Duration > 0 ? static_cast<int64_t>(static_cast<long double>(Duration) * bytesPerSecond / 10000000.0L)
                          : Av.TotalFrames * FrameBytes();
+  // A header that claims more than the packets hold is held to them.
+  if (Av.LengthCorrected) PcmSize = std::min(PcmSize, Av.TotalFrames * FrameBytes());
   PcmSize -= PcmSize % FrameBytes();
 }
 
