@@ -1,6 +1,7 @@
 // slidomat-cli: the headless front end. It runs the same jobs as the window,
 // through the same project, frame and video code, reporting on stdout/stderr.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,10 +11,12 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <string>
 
 #include "Cli.h"
 #include "platform/RegularFile.h"
 #include "support/Errors.h"
+#include "support/PendingFile.h"
 #include "support/PortableMode.h"
 #include "support/SdmVersion.h"
 #include "support/U_SysUtils.h"
@@ -46,12 +49,45 @@ long long ParseInt(const std::string& text, const std::string& what) {
 void CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs) {
   struct stat out {};
   if (::stat(output.c_str(), &out) != 0) return;
-  if (S_ISDIR(out.st_mode)) throw EError("The output \"" + output + "\" is a folder; nothing was written.");
+  if (const std::string kind = sdm::NonRegularFileReason(out); !kind.empty())
+    throw EError("The output \"" + output + "\" " + kind + "; nothing was written.");
   for (const std::string& input : inputs) {
     if (sdm::SameFile(out, input))
       throw EError("The output \"" + output + "\" is the same file as the input \"" + input +
                    "\"; nothing was written.");
   }
+}
+
+bool AskOnTerminal(const std::string& question, bool yes) {
+  std::cerr << question;
+  if (yes) {
+    std::cerr << " yes\n";
+    return true;
+  }
+  if (!::isatty(STDIN_FILENO)) {
+    std::cerr << " no (use --yes to answer yes)\n";
+    return false;
+  }
+  std::cerr << " [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) answer.clear();
+  return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+void WriteOutputFile(const std::string& output, const std::function<void(const std::string& temp)>& write) {
+  sdm::TPendingFile pending(output);
+  auto named = [&](std::string text) {
+    for (size_t at; (at = text.find(pending.TempPath())) != std::string::npos;)
+      text.replace(at, pending.TempPath().size(), output);
+    return text;
+  };
+  try {
+    write(pending.TempPath());
+  } catch (const std::exception& e) {
+    throw EError(named(e.what()));
+  }
+  std::string why;
+  if (!pending.Commit(why)) throw EError("Cannot write \"" + output + "\": " + why);
 }
 
 // What a command printed must have reached its destination: a full disk or a
