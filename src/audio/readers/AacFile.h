@@ -12,8 +12,8 @@ public:
   // the file-open error.
   explicit TAacFile(const std::string& fileName);
   uint8_t GetFormatKind() override { return akAac; }
-  bool RemoveTags(uint32_t kinds) override { return kinds == 0; }
-  bool WriteTags(uint32_t kinds) override { return kinds == 0; }
+  bool RemoveTags(uint32_t kinds) override { return !RefusesKinds(kinds); }
+  bool WriteTags(uint32_t kinds) override { return !RefusesKinds(kinds); }
   uint32_t WritableTagKinds() override { return 0; }
 };
 
