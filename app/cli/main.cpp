@@ -137,13 +137,6 @@ int main(int argc, char** argv) {
   // beside it: read in now, written back (and the registry cleared) however
   // the command ends.
   sdm::TPortableMode portable(sdm::ProgramFilePath());
-  struct FinishPortable {
-    sdm::TPortableMode& mode;
-    ~FinishPortable() {
-      if (!mode.Finish())
-        std::cerr << "slidomat-cli: cannot write " << mode.IniPath() << "; settings kept in the registry\n";
-    }
-  } finishPortable{portable};
   try {
     status = it->run(args);
   } catch (const UsageError& e) {
@@ -152,6 +145,15 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::cerr << e.what() << "\n";
     status = 1;
+  }
+  // Settings that did not reach settings.ini stay in the registry (nothing
+  // deletes them there), and the next run writes them back; but this run
+  // did not do all it was asked, and says so.
+  if (!portable.Finish()) {
+    std::cerr << "slidomat-cli: the settings could not be written to " << portable.IniPath()
+              << (portable.Problem().empty() ? "" : " (" + portable.Problem() + ")")
+              << "; they stay in the registry until a later run writes them\n";
+    if (status == 0) status = 1;
   }
   return FinishOutput(status);
 }
