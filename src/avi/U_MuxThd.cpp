@@ -310,6 +310,7 @@ void TMuxThd::Execute() {
   Total = static_cast<int32_t>(length);
   ReportProgress();
   std::vector<uint8_t> sample;
+  long pictures = 0;  // samples that hold a picture
   for (long i = first; i < end && !Terminated(); ++i) {
     long bytes = 0, samples = 0;
     SDM_CHECK_AVI_FILE(AVIStreamRead(h.sourceVideo, i, 1, nullptr, 0, &bytes, &samples), "StreamRead failed. Err: $",
@@ -321,6 +322,7 @@ void TMuxThd::Execute() {
     if (bytes > 0)
       SDM_CHECK_AVI_FILE(AVIStreamRead(h.sourceVideo, i, 1, sample.data(), bytes, &bytes, &samples),
                          "StreamRead failed. Err: $", VideoFile);
+    pictures += bytes > 0;
     const bool key = AVIStreamFindSample(h.sourceVideo, i, FIND_KEY) == i;
     SDM_CHECK_AVI_FILE(AVIStreamWrite(h.outVideo, i, 1, sample.data(), bytes, key ? AVIIF_KEYFRAME : 0),
                        "StreamWrite failed. Err: $", OutputFile);
@@ -328,6 +330,9 @@ void TMuxThd::Execute() {
     ReportProgress();
   }
 
+  // A video without a single picture gives a file with sound and nothing to
+  // see: not a video.
+  if (pictures == 0 && !Terminated()) throw EError("The video \"" + VideoFile + "\" holds no frames.");
   SetMessage("Adding Audio Stream");
   std::string problem;
   TSoundReader sound(OpenRegularFileForReading(frames->FileName, problem));

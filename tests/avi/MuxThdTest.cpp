@@ -484,6 +484,21 @@ TEST(MuxThdTest, CutShortPipesAndLyingIndexesAreNotCopiedBlindly) {
   EXPECT_EQ(run.outcome, TMuxOutcome::Cancelled) << run.error;
   EXPECT_TRUE(run.aborted);
   EXPECT_FALSE(std::filesystem::exists(dir.file("o5.avi")));
+
+  // A RIFF size that ends before the frames: they are not silently lost,
+  // the video is refused with the reason.
+  auto bytes = test::ReadBytes(video);
+  size_t movi = 0;
+  for (size_t at = 0; at + 4 <= bytes.size() && movi == 0; ++at)
+    if (std::memcmp(bytes.data() + at, "movi", 4) == 0) movi = at;
+  ASSERT_GT(movi, 0u);
+  for (int i = 0; i < 4; ++i) bytes[4 + static_cast<size_t>(i)] = static_cast<uint8_t>(movi >> (8 * i));
+  const std::string small = dir.file("smallriff.avi");
+  test::WriteBytes(small, bytes);
+  run = RunMux(small, mp3, dir.file("o6.avi"));
+  EXPECT_EQ(run.outcome, TMuxOutcome::Failed);
+  EXPECT_NE(run.error.find("the RIFF size is wrong"), std::string::npos) << run.error;
+  EXPECT_FALSE(std::filesystem::exists(dir.file("o6.avi")));
 }
 
 }  // namespace

@@ -133,6 +133,12 @@ HRESULT TReader::Run() {
         if (HRESULT r = ParseHdrl(c); r != AVIERR_OK) return r;
         haveHdrl = true;
       } else if (c.id == kLIST && c.listType == kMovi) {
+        // The frames cut off by a part whose size is too small while the
+        // file goes on: its samples would silently be lost.
+        if (c.truncated && !part.truncated)
+          return Fail(AVIERR_BADFORMAT,
+                      "the RIFF size is wrong: the frames reach past the end of the part that holds "
+                      "them");
         movi_.push_back({c.pos + 8, c.dataEnd});
       } else if (c.id == kIdx1 && top == 0 && !c.truncated) {
         haveIdx1_ = true;
