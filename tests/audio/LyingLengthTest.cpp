@@ -123,6 +123,34 @@ TEST(LyingLengths, AFlacWhoseHeaderClaimsHoursIsMeasuredByItsFrames) {
   EXPECT_NEAR(static_cast<double>(read), 3.0 * 44100 * 4, 0.05 * 44100 * 4);
 }
 
+TEST(LyingLengths, AWindowsMediaFileClaimingForeverPlaysItsSeconds) {
+  if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
+  test::TempDir dir;
+  const std::string path = dir.file("liar.wma");
+  ASSERT_EQ(
+      test::RunCommand({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=f=440:d=3", "-c:a", "wmav2", path}).status,
+      0);
+  std::vector<uint8_t> bytes = test::ReadBytes(path);
+  // The file properties object's play duration (100-ns units, 64 bits), 40
+  // bytes into its body: near 2^64, which times the bytes per second no
+  // 64-bit number holds; and ten hours.
+  static const uint8_t kFileProperties[16] = {0xA1, 0xDC, 0xAB, 0x8C, 0x47, 0xA9, 0xCF, 0x11,
+                                              0x8E, 0xE4, 0x00, 0xC0, 0x0C, 0x20, 0x53, 0x65};
+  size_t at = 0;
+  for (size_t i = 0; i + 16 <= bytes.size() && at == 0; ++i)
+    if (std::memcmp(bytes.data() + i, kFileProperties, 16) == 0) at = i + 24 + 40;
+  ASSERT_GT(at, 0u);
+  for (uint64_t claim : {~uint64_t{0} - 5, uint64_t{36000} * 10000000}) {
+    SCOPED_TRACE(claim);
+    for (int i = 0; i < 8; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(claim >> (8 * i));
+    test::WriteBytes(path, bytes);
+    double seconds = 0;
+    const int64_t read = ChainBytes(path, &seconds);
+    EXPECT_NEAR(seconds, 3.0, 0.2);
+    EXPECT_NEAR(static_cast<double>(read), 3.0 * 44100 * 4, 0.2 * 44100 * 4);
+  }
+}
+
 TEST(LyingLengths, DamagedFramesAreLeftOutCountedAndTheRestPlays) {
   if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
   test::TempDir dir;

@@ -145,8 +145,8 @@ public:
   uint32_t GetBitRate() override { return static_cast<uint32_t>(std::clamp<int64_t>(Av.BitRate, 0, UINT32_MAX)); }
   uint32_t GetChannels() override { return Av.Channels; }
   int64_t GetFileSize() override { return Av.FileSize; }
-  int64_t GetPosition() override { return Av.FramePosition * FrameBytes(); }
-  int64_t GetPcmSize() override { return Av.TotalFrames * FrameBytes(); }
+  int64_t GetPosition() override { return Saturated(Av.FramePosition); }
+  int64_t GetPcmSize() override { return Saturated(Av.TotalFrames); }
   uint32_t GetSampleRate() override { return Av.SampleRate; }
   uint32_t GetBitsPerSample() override { return 16; }
   void Seek(int64_t position) override;
@@ -157,6 +157,12 @@ public:
 
 protected:
   int64_t FrameBytes() const { return int64_t{2} * Av.Channels; }
+  // frames × FrameBytes(), kept within int64_t whatever a header claims.
+  int64_t Saturated(int64_t frames) const {
+    int64_t bytes;
+    if (frames <= 0) return 0;
+    return __builtin_mul_overflow(frames, FrameBytes(), &bytes) ? INT64_MAX : bytes;
+  }
   // Opens the single audio stream and takes over its channel layout.
   int OpenAudio(int stream);
 };

@@ -41,6 +41,9 @@ public:
   uint64_t Duration = 0;  // 100-ns units
   int64_t FileSizeValue = 0;
   int64_t PcmSize = 0;
+
+private:
+  int64_t GetPcmSizeOfStream() { return TAvAudioReader::GetPcmSize(); }
 };
 
 }  // namespace sdm
