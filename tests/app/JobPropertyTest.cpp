@@ -96,8 +96,8 @@ class JobProperty : public test::PrivateRegistryTest {};
 
 TEST_F(JobProperty, NothingLostNothingFalseOverRandomSoundtracksDamageAndStops) {
   if (!test::HaveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg missing";
-  // A seed whose eight cases include a cancel during the video and during
-  // the mux, kills, and damaged MP3, Ogg and WAV soundtracks.
+  // A seed whose eight cases include a cancel, kills, a soundtrack that is AAC
+  // named .mp3, and damaged MP3, Ogg and WAV soundtracks.
   std::mt19937 random(5);
   // The soundtracks: two seconds of a 440 Hz tone in every kind.
   fs::create_directory(dir.file("sounds"));
