@@ -97,6 +97,25 @@ TEST_F(EarlierOutputs, MuxAsksBeforeReplacingAVideoAndRefusesPipes) {
   EXPECT_TRUE(NoPendingFiles(dir));
 }
 
+TEST_F(EarlierOutputs, TwoRendersToOneOutputEachWriteAWholeVideo) {
+  // Each job writes a file of its own and judges its success by it: both
+  // say "Video written", and what stands at the output is one whole video.
+  const std::string out = dir.file("same.avi");
+  const std::string pictures = test::SourcePath("examples/landscape.jpg") + " " + test::SourcePath("examples/bars.bmp");
+  const std::string render = std::string(SDM_CLI) + " render --yes --codec MJPG --resolution 320x240 -o " + out + " ";
+  const auto r = RunCommand({"sh", "-c",
+                             render + pictures + " 2>" + dir.file("a.txt") + " & " + render + "--ms-per-picture 500 " +
+                                 pictures + " 2>" + dir.file("b.txt") + "; wait"});
+  EXPECT_EQ(r.status, 0);
+  for (const char* log : {"a.txt", "b.txt"}) {
+    const std::string err = ReadText(dir.file(log));
+    EXPECT_NE(err.find("Video written: " + out), std::string::npos) << err;
+    EXPECT_EQ(err.find("choose another codec"), std::string::npos) << err;
+  }
+  EXPECT_EQ(RunCommand({"ffmpeg", "-v", "error", "-i", out, "-f", "null", "-"}).err, "");
+  EXPECT_TRUE(NoPendingFiles(dir));
+}
+
 TEST_F(EarlierOutputs, DecodeOfADamagedFileWarnsAndFails) {
   const std::string flac = dir.file("damaged.flac"), out = dir.file("out.wav");
   ASSERT_EQ(RunCommand({"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=f=440:d=4", flac}).status, 0);
