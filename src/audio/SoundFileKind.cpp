@@ -97,6 +97,20 @@ bool MpegFramesChainAt(const uint8_t* bytes, size_t size, size_t at, int run) {
   return ChainsAt(bytes, size, at, run, MpegLength);
 }
 
+bool HoldsMpegFrames(const std::string& path) {
+  std::string problem;
+  const int fd = OpenRegularFileForReading(path, problem);
+  if (fd < 0) return false;
+  const int64_t skip = LeadingId3v2(ReadSome(fd, 0, 16));
+  const std::vector<uint8_t> b = ReadSome(fd, skip, kProbeBytes);
+  ::close(fd);
+  for (size_t at = 0; at + 4 <= b.size(); ++at)
+    if (b[at] == 0xFF && (b[at + 1] & 0xE0) == 0xE0 && (b[at + 1] & 0x06) != 0 &&
+        MpegFramesChainAt(b.data(), b.size(), at, kChainRun))
+      return true;
+  return false;
+}
+
 uint8_t SniffFormatKind(const std::string& path) {
   std::string problem;
   const int fd = OpenRegularFileForReading(path, problem);

@@ -20,6 +20,9 @@ uint8_t SniffFormatKind(const std::string& path);
 // from `at` (each header's length leading to the next header of the same
 // version, layer and rate), or frames that chain up to the very end.
 bool MpegFramesChainAt(const uint8_t* bytes, size_t size, size_t at, int run);
+// True when frames of MPEG audio that lead one to the next start somewhere in
+// the file's first 64 KiB after a leading ID3v2 tag (in a RIFF wrapper too).
+bool HoldsMpegFrames(const std::string& path);
 
 // A short description of what the file holds, for a message: "an empty
 // file", "a folder", "raw ADTS AAC (Advanced Audio Coding)", "data of no known

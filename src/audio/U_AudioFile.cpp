@@ -79,6 +79,19 @@ bool MatchAt(const std::string& s, size_t si, const std::string& m, size_t mi) {
   return si == s.size();
 }
 
+// A reader of that kind for the file: the registered one, else the built-in.
+std::unique_ptr<TAbstractAudioFile> ReaderOf(uint8_t kind, const std::string& fileName) {
+  TAudioReaderFactory factory;
+  {
+    std::lock_guard<std::mutex> lock(RegistryLock());
+    auto it = Registered().find(kind);
+    if (it != Registered().end()) factory = it->second;
+  }
+  if (!factory) factory = BuiltInReader(kind);
+  if (!factory) throw EReaderMissing("No reader for " + FormatKindName(kind) + " files in this build: " + fileName);
+  return factory(fileName);
+}
+
 }  // namespace
 
 void RegisterAudioReader(uint8_t kind, TAudioReaderFactory factory) {
@@ -130,17 +143,17 @@ bool TAudioFile::Open() {
   // The name chooses, unless the bytes plainly say the file is of another
   // kind: an AAC stream or a WAV named .mp3 read as MPEG audio would play as
   // noise, or as the stray patterns in it that look like frames.
+  // When the reader of what the bytes show cannot read it after all (MP3
+  // frames in a RIFF wrapper look like a WAV), the name's reader has its turn.
   const uint8_t sniffed = SniffFormatKind(FileName);
-  const uint8_t kind = sniffed != akNone ? sniffed : FormatKind;
-  TAudioReaderFactory factory;
-  {
-    std::lock_guard<std::mutex> lock(RegistryLock());
-    auto it = Registered().find(kind);
-    if (it != Registered().end()) factory = it->second;
+  std::unique_ptr<TAbstractAudioFile> reader;
+  if (sniffed != akNone && sniffed != FormatKind) {
+    try {
+      reader = ReaderOf(sniffed, FileName);
+    } catch (const EError&) {
+    }
   }
-  if (!factory) factory = BuiltInReader(kind);
-  if (!factory) throw EReaderMissing("No reader for " + FormatKindName(kind) + " files in this build: " + FileName);
-  auto reader = factory(FileName);
+  if (!reader) reader = ReaderOf(FormatKind, FileName);
   auto filter = std::make_unique<TRsmpFilter>(reader.get(), OutSampleRate, OutChannels);
   auto compressor = std::make_unique<TCompressor>(filter.get());
   compressor->Enabled = UseCompressor;

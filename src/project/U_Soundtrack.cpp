@@ -24,7 +24,7 @@ bool OpenAndTry(TAudioFile& audio, const std::string& path) {
   };
   // The MPEG reader takes any stray sync pattern for a frame: a file named
   // .mp3 whose frames do not lead one to the next is no MPEG audio.
-  if (audio.Reader->GetFormatKind() == akMpeg && SniffFormatKind(path) != akMpeg)
+  if (audio.Reader->GetFormatKind() == akMpeg && !HoldsMpegFrames(path))
     refuse("no MPEG audio frames follow one another in it");
   std::vector<uint8_t> block(16384);
   int32_t n = static_cast<int32_t>(block.size());
