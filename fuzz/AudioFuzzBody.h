@@ -136,7 +136,11 @@ inline void RunEncoder(const std::string& path, TAudioRun& run) {
   try {
     TSoundtrackEncoder encoder(
         path, {.Encoder = "libmp3lame", .BitRate = 64000, .SampleRate = 44100, .Length = kEncodedSamples});
-    AVPacket* packet = av_packet_alloc();
+    struct TPacket {
+      AVPacket* p = av_packet_alloc();
+      ~TPacket() { av_packet_free(&p); }
+    } owned;
+    AVPacket* packet = owned.p;
     std::vector<uint8_t> mp3;
     int64_t end = 0;
     int packets = 0;
@@ -149,7 +153,6 @@ inline void RunEncoder(const std::string& path, TAudioRun& run) {
         break;
       }
     }
-    av_packet_free(&packet);
     if (end != kEncodedSamples)
       run.faults.push_back("the encoded sound ends at sample " + std::to_string(end) + ", not " +
                            std::to_string(kEncodedSamples));

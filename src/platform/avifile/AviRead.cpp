@@ -232,8 +232,9 @@ HRESULT TReader::ParseStrl(const TChunk& strl) {
       if (HRESULT r = ReadBytes(c.pos + 8, c.size, s->format); r != AVIERR_OK) return r;
     } else if (c.id == kStrn) {
       if (HRESULT r = ReadBytes(c.pos + 8, c.size, b); r != AVIERR_OK) return r;
+      // An empty name has no bytes to copy (and no buffer to copy them from).
       const size_t n = std::min<size_t>(b.size(), sizeof s->info.szName - 1);
-      std::memcpy(s->info.szName, b.data(), n);
+      if (n > 0) std::memcpy(s->info.szName, b.data(), n);
       s->info.szName[n] = 0;
     } else if (c.id == kIndx) {
       if (HRESULT r = ReadBytes(c.pos + 8, c.size, b); r != AVIERR_OK) return r;
