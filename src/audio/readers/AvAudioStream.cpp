@@ -23,14 +23,29 @@ constexpr int kIoBlock = 1 << 16;
 // settled when the target arrives.
 constexpr int64_t kSeekPreroll = 8192;
 
+}  // namespace
+
+// The file as libav reads it. A damaged container can send a demuxer back
+// and forth over the same bytes without end: one pass over the file (from
+// one open to the next) reads it at most a few times over, then meets its end.
+struct TAvIo {
+  TWFileStream* file = nullptr;
+  int64_t bytesRead = 0;
+  int64_t Limit() const { return 16 * file->Size() + (1 << 20); }
+};
+
+namespace {
+
 int ReadFromStream(void* opaque, uint8_t* buffer, int size) {
-  auto* file = static_cast<TWFileStream*>(opaque);
-  int64_t n = file->Read(buffer, size);
+  auto* io = static_cast<TAvIo*>(opaque);
+  if (io->bytesRead > io->Limit()) return AVERROR_EOF;
+  int64_t n = io->file->Read(buffer, size);
+  if (n > 0) io->bytesRead += n;
   return n > 0 ? static_cast<int>(n) : AVERROR_EOF;
 }
 
 int64_t SeekInStream(void* opaque, int64_t offset, int whence) {
-  auto* file = static_cast<TWFileStream*>(opaque);
+  auto* file = static_cast<TAvIo*>(opaque)->file;
   if (whence & AVSEEK_SIZE) return file->Size();
   whence &= ~AVSEEK_FORCE;
   int origin = whence == SEEK_CUR ? 1 : whence == SEEK_END ? 2 : 0;
@@ -139,6 +154,7 @@ void TAvAudioStream::Close() {
   discard_ = 0;
   seekTarget_ = -1;
   errorsInARow_ = 0;
+  packetsRead_ = packetBytes_ = 0;
 }
 
 int TAvAudioStream::OpenContainer(const std::string& fileName, std::initializer_list<const char*> demuxers) {
@@ -159,7 +175,9 @@ int TAvAudioStream::OpenFormat() {
     file_->Seek(0, 0);
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBlock));
     if (buffer == nullptr) return AVERROR(ENOMEM);
-    io_ = avio_alloc_context(buffer, kIoBlock, 0, file_.get(), ReadFromStream, nullptr, SeekInStream);
+    ioSource_ = std::make_unique<TAvIo>();
+    ioSource_->file = file_.get();
+    io_ = avio_alloc_context(buffer, kIoBlock, 0, ioSource_.get(), ReadFromStream, nullptr, SeekInStream);
     if (io_ == nullptr) {
       av_free(buffer);
       return AVERROR(ENOMEM);
@@ -212,6 +230,15 @@ int TAvAudioStream::OpenDecoder(int stream) {
     if (end >= 0 && TotalFrames > end + slack) {
       TotalFrames = end;
       LengthCorrected = true;
+    } else if (end < 0) {
+      // Packets that carry no times, or a container too damaged to walk:
+      // the sound is counted by decoding it through.
+      const int64_t counted = CountFrames();
+      if (counted < 0) return static_cast<int>(counted);
+      if (TotalFrames > counted + slack) {
+        TotalFrames = counted;
+        LengthCorrected = true;
+      }
     }
   }
   if (BitRate <= 0 && TotalFrames > 0)
@@ -251,26 +278,52 @@ int64_t TAvAudioStream::DemuxedEnd() {
   const AVRational perFrame{1, static_cast<int>(SampleRate)};
   const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
   int64_t end = -1;
+  // Packets that do not say how long they last (Monkey's Audio's) last as
+  // long as the step between packets, the widest met.
+  int64_t previous = AV_NOPTS_VALUE, step = 0;
+  bool lastUntimed = false;
   bool timed = true;
-  for (int errors = 0; errors < 64;) {
-    const int r = av_read_frame(format_, packet_);
+  // Damage that keeps the demuxer stumbling means no length can be measured.
+  for (int errors = 0;;) {
+    const int r = ReadPacket();
     if (r == AVERROR_EOF) break;
-    if (r < 0) {
-      ++errors;
-      continue;
+    if (r < 0 && ++errors >= kMaxErrorsInARow) {
+      timed = false;
+      break;
     }
-    errors = 0;
+    if (r < 0) continue;
     if (packet_->stream_index == stream_) {
-      if (packet_->pts == AV_NOPTS_VALUE)
+      const int64_t pts = packet_->pts, duration = std::max<int64_t>(packet_->duration, 0);
+      if (pts == AV_NOPTS_VALUE) {
         timed = false;
-      else
-        end = std::max(end, packet_->pts + std::max<int64_t>(packet_->duration, 0) - start);
+      } else {
+        if (previous != AV_NOPTS_VALUE && pts > previous) step = std::max(step, pts - previous);
+        step = std::max(step, duration);
+        previous = pts;
+        if (pts + duration - start >= end) {
+          end = pts + duration - start;
+          lastUntimed = duration == 0;
+        }
+      }
     }
     av_packet_unref(packet_);
   }
+  if (lastUntimed) end += step;
   // A stream whose packets do not all say when they start cannot be measured.
   const int64_t frames = timed && end >= 0 ? av_rescale_q(end, st->time_base, perFrame) : -1;
   return Restart() < 0 ? INT64_MIN : frames;
+}
+
+// A damaged container can make a demuxer hand out packets without end (or
+// go back to where it was): no file holds more packets than it has bytes.
+int TAvAudioStream::ReadPacket() {
+  if (++packetsRead_ > FileSize + 1024 || packetBytes_ > 2 * FileSize + (1 << 20)) {
+    Damage("The packets of " + fileName_ + " do not end; the rest of it is left out");
+    return AVERROR_EOF;
+  }
+  const int r = av_read_frame(format_, packet_);
+  if (r >= 0) packetBytes_ += packet_->size;
+  return r;
 }
 
 void TAvAudioStream::Damage(const std::string& what) {
@@ -343,7 +396,7 @@ bool TAvAudioStream::DecodeNext() {
       }
       continue;
     }
-    r = av_read_frame(format_, packet_);
+    r = ReadPacket();
     if (r == AVERROR_EOF || (r < 0 && ++errorsInARow_ >= kMaxErrorsInARow)) {
       avcodec_send_packet(codec_, nullptr);
       flushed_ = true;

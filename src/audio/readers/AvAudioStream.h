@@ -26,6 +26,7 @@ struct AVPacket;
 namespace sdm {
 
 class TWFileStream;
+struct TAvIo;
 
 // libav's code for "there is no decoder for this": reported by readers that
 // find the container but cannot decode its stream.
@@ -110,10 +111,12 @@ private:
   // decoding; -1 when they carry no times.
   int64_t DemuxedEnd();
   void Damage(const std::string& what);
+  int ReadPacket();
 
   std::string fileName_;
   std::vector<std::string> accepted_;
   std::unique_ptr<TWFileStream> file_;
+  std::unique_ptr<TAvIo> ioSource_;
   AVIOContext* io_ = nullptr;
   AVFormatContext* format_ = nullptr;
   AVCodecContext* codec_ = nullptr;
@@ -131,6 +134,8 @@ private:
   bool seekFailed_ = false;  // ... and the seek is not yet confirmed
   bool counting_ = false;    // reading through only to measure: damage is not reported twice
   int errorsInARow_ = 0;     // errors without a frame between them
+  int64_t packetsRead_ = 0;  // since the file was opened
+  int64_t packetBytes_ = 0;  // ... and the bytes they held
 };
 
 // The part of the readers over libav that is the same for each: the
