@@ -72,9 +72,21 @@ int main(int argc, char** argv) {
            "lame --quiet -b 128 - '" +
            mp3 + "'"))
     return 1;
-  // A private registry, so the run leaves no settings anywhere.
+  // A private registry with the program's uninstall entry, so the runs keep
+  // no settings anywhere (a copy without one is portable and would write
+  // settings.ini beside the program).
   setenv("SLIDOMAT_REGISTRY_DIR", (folder + "/reg").c_str(), 1);
+  setenv("SLIDOMAT_MACHINE_REGISTRY_DIR", (folder + "/machine").c_str(), 1);
   setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
+  std::filesystem::create_directories(folder + "/machine");
+  if (FILE* hive = std::fopen((folder + "/machine/HKEY_LOCAL_MACHINE.reg").c_str(), "w")) {
+    std::fputs(
+        "Slidomat registry hive 1\n\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tarvenit Slidomat]\n"
+        "\"DisplayName\"=\"Tarvenit Slidomat\"\n",
+        hive);
+    std::fclose(hive);
+  }
   TRun best{1e9, 1e9, 0, true}, reference{1e9, 1e9, 0, true};
   for (int i = 0; i < rounds; ++i) {
     const TRun a = Measure({cli, "decode", mp3, ours});
