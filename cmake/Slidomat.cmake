@@ -37,7 +37,7 @@ function(sdm_test name dir)
     SDM_CLI="$<TARGET_FILE:slidomat-cli>")
   # Only the CLI tests wait for the command line program to be built.
   if(name STREQUAL "test_app")
-    add_dependencies(${name} slidomat-cli)
+    add_dependencies(${name} slidomat-cli slidomat-spk)
   endif()
   gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "SDM_TEST_TMP=${PROJECT_BINARY_DIR}/testtmp")

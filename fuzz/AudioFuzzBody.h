@@ -1,10 +1,12 @@
 #pragma once
 // What the facade fuzz target and its corpus test do with one input: the
 // first byte picks the file's extension, and with it the reader (WAV, MPEG,
-// WMA/ASF, Ogg Vorbis, Monkey's Audio, AC-3, Musepack, FLAC); the rest is the
-// file. The sequence is what a caller may ask: the play time, the PCM of the
-// reader and of the facade's chain (format filter and compressor), seeks,
-// then the tag classes (ID3v1, ID3v2, APEv2, Vorbis comments) reading the
+// WMA/ASF, Ogg Vorbis, Monkey's Audio, AC-3, Musepack, FLAC, AAC as ADTS or
+// MP4), unless the bytes show another kind; the rest is the file. The
+// sequence is what a caller may ask: the play time, the PCM of the reader and
+// of the facade's chain (format filter and compressor), seeks, the encoding
+// to MP3 a job gives a soundtrack that is not MPEG audio, then the tag
+// classes (ID3v1, ID3v2, APEv2, Vorbis comments) reading the
 // file and writing and removing their tags on a copy, and the reader's own
 // WriteTags and RemoveTags on another copy. A refusal (an EError) is a
 // correct answer; a broken promise is collected as a fault.
@@ -17,7 +19,13 @@
 #include <string>
 #include <vector>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "audio/SoundFileKind.h"
 #include "audio/U_AudioFile.h"
+#include "audio/encode/SoundtrackEncoder.h"
 #include "audio/tags/U_ApeTag.h"
 #include "audio/tags/U_ID3.h"
 #include "audio/tags/U_OggTag.h"
@@ -34,7 +42,8 @@ struct TAudioRun {
 
 namespace detail {
 
-inline const char* const kExtensions[] = {".wav", ".mp3", ".wma", ".ogg", ".ape", ".ac3", ".mpc", ".flac"};
+inline const char* const kExtensions[] = {".wav", ".mp3", ".wma",  ".ogg", ".ape",
+                                          ".ac3", ".mpc", ".flac", ".aac", ".m4a"};
 
 // Reading stops here so that a header promising hours cannot make one fuzz
 // run take seconds.
@@ -117,6 +126,42 @@ inline void RunReader(const std::string& path, TAudioRun& run) {
   }
 }
 
+// The soundtrack path of a job: the file decoded and encoded to MP3 by
+// libmp3lame, as the muxer does with a soundtrack that is not MPEG audio, cut
+// or padded to a fixed length. The packets must end exactly there and make
+// MPEG audio frames that follow one another.
+constexpr int64_t kEncodedSamples = 8192;
+
+inline void RunEncoder(const std::string& path, TAudioRun& run) {
+  try {
+    TSoundtrackEncoder encoder(
+        path, {.Encoder = "libmp3lame", .BitRate = 64000, .SampleRate = 44100, .Length = kEncodedSamples});
+    struct TPacket {
+      AVPacket* p = av_packet_alloc();
+      ~TPacket() { av_packet_free(&p); }
+    } owned;
+    AVPacket* packet = owned.p;
+    std::vector<uint8_t> mp3;
+    int64_t end = 0;
+    int packets = 0;
+    while (encoder.NextPacket(packet)) {
+      end = packet->pts + packet->duration;
+      mp3.insert(mp3.end(), packet->data, packet->data + packet->size);
+      av_packet_unref(packet);
+      if (++packets > 1000) {
+        run.faults.push_back("the encoder gives packets without end");
+        break;
+      }
+    }
+    if (end != kEncodedSamples)
+      run.faults.push_back("the encoded sound ends at sample " + std::to_string(end) + ", not " +
+                           std::to_string(kEncodedSamples));
+    if (!MpegFramesChainAt(mp3.data(), mp3.size(), 0, 4)) run.faults.push_back("the MP3 written is no MPEG audio");
+  } catch (const EError&) {
+    // Refusing a file it cannot read, with the reason, is a correct answer.
+  }
+}
+
 // The tag classes on the input and on a copy: read, write, read back,
 // remove. Writers must keep their promise that what they wrote reads back.
 inline void RunTags(const std::string& path, const std::string& copy, TAudioRun& run) {
@@ -190,7 +235,7 @@ inline void RunTags(const std::string& path, const std::string& copy, TAudioRun&
 inline TAudioRun RunAudioInput(const uint8_t* data, size_t size, const std::string& dir) {
   TAudioRun run;
   if (size == 0) return run;
-  run.extension = detail::kExtensions[data[0] % 8];
+  run.extension = detail::kExtensions[data[0] % std::size(detail::kExtensions)];
   const std::string path = dir + "/sdm_audio_fuzz" + run.extension;
   const std::string copy = dir + "/sdm_audio_fuzz_copy" + run.extension;
   if (!detail::WriteFile(path, data + 1, size - 1)) {
@@ -203,6 +248,7 @@ inline TAudioRun RunAudioInput(const uint8_t* data, size_t size, const std::stri
     run.opened = false;
     run.refusal = e.what();
   }
+  detail::RunEncoder(path, run);
   detail::RunTags(path, copy, run);
   std::remove(path.c_str());
   std::remove(copy.c_str());

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Regenerates the seed corpus of the audio facade's fuzz target and corpus
 # test in tests/data/audio-corpus. Each seed is one byte that picks the
-# extension (0 .wav, 1 .mp3, 2 .wma, 3 .ogg, 4 .ape, 5 .ac3, 6 .mpc, 7 .flac)
+# extension (0 .wav, 1 .mp3, 2 .wma, 3 .ogg, 4 .ape, 5 .ac3, 6 .mpc, 7 .flac,
+# 8 .aac, 9 .m4a)
 # followed by the file: short files of every kind made by ffmpeg, lame and
 # mpcenc (Monkey's Audio: the committed sample of tests/data/audio-samples),
 # files with tags of every kind, and damaged and foreign files. The files are
@@ -44,6 +45,8 @@ tone 44100 2 0.3 "$tmp/mpc.wav" -c:a pcm_s16le
 mpcenc --silent --overwrite "$tmp/mpc.wav" "$tmp/a.mpc"
 tone 8000 1 0.1 "$tmp/a.flac" -c:a flac -metadata title=Seed
 tone 8000 2 0.1 "$tmp/deep.flac" -c:a flac -sample_fmt s32
+tone 22050 1 0.2 "$tmp/a.aac" -c:a aac -b:a 32k -f adts
+tone 22050 2 0.2 "$tmp/a.m4a" -c:a aac -b:a 48k
 
 seed 0 "$tmp/a.wav" wav-mono.bin
 seed 0 "$tmp/a8.wav" wav-8bit-stereo.bin
@@ -57,6 +60,9 @@ seed 5 "$tmp/six.ac3" ac3-5.1.bin
 seed 6 "$tmp/a.mpc" mpc-sv8.bin
 seed 7 "$tmp/a.flac" flac-comments.bin
 seed 7 "$tmp/deep.flac" flac-24bit.bin
+seed 8 "$tmp/a.aac" aac-adts.bin
+seed 9 "$tmp/a.m4a" aac-m4a.bin
+seed 1 "$tmp/a.aac" aac-named-mp3.bin
 
 # Tags of every kind: ID3v2 and ID3v1 around an MP3 with an APEv2 tag, an
 # ID3v2 tag in front of FLAC and AC-3 (odd-sized, as ours are).

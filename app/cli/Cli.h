@@ -41,10 +41,21 @@ long long ParseInt(const std::string& text, const std::string& what);
 TFitFilter ParseFitFilter(const std::string& text);
 
 // Refuses, before anything is written, an output path where an existing
-// folder stands or that is the same file as one of the inputs, by whatever
-// name or link: writing it would destroy what the command was to read.
-// Throws EError saying which.
+// folder, named pipe or device stands, or that is the same file as one of the
+// inputs, by whatever name or link: writing it would destroy what the command
+// was to read, or hang. Throws EError saying which.
 void CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs);
+
+// A question on stderr answered by `yes` (the --yes option), by the user at a
+// terminal, or else No, so an unattended run never overwrites anything by
+// surprise.
+bool AskOnTerminal(const std::string& question, bool yes);
+
+// Writes an output file the safe way: `write` writes it at the temporary
+// name it is given, beside the output, and only a complete file takes the
+// output's name; a failure (an exception from write) leaves an earlier file
+// of that name as it was. Messages name the output, not the temporary file.
+void WriteOutputFile(const std::string& output, const std::function<void(const std::string& temp)>& write);
 
 // A usage error: main prints it with the command's usage line, status 2.
 struct UsageError {

@@ -20,7 +20,9 @@ int RunAudioInfo(const sdm::cli::Args& args) {
   std::snprintf(duration, sizeof duration, "%.3f", days * 86400.0);
   // The main window's whole seconds: round to nearest, ties to even.
   auto seconds = static_cast<long long>(std::nearbyint(days * 86400.0));
-  std::cout << "kind: " << static_cast<int>(audio.FormatKind) << "\n"
+  // The kind of the reader that read it: what the bytes are, when the name
+  // says otherwise.
+  std::cout << "kind: " << static_cast<int>(r.GetFormatKind()) << "\n"
             << "samplerate: " << r.GetSampleRate() << "\n"
             << "channels: " << r.GetChannels() << "\n"
             << "bits: " << r.GetBitsPerSample() << "\n"

@@ -49,11 +49,13 @@ int RunEncode(const sdm::cli::Args& args) {
   writer.Width = dibs.front().Width();
   writer.Height = dibs.front().Height();
   writer.FramePeriod = static_cast<int32_t>(1000 / fps);
-  writer.FileName = output;
   writer.SetFourCC(codec);
-  writer.Open();
-  for (const sdm::TDib24& d : dibs) writer.AddFrame(d);
-  writer.Close();
+  sdm::cli::WriteOutputFile(output, [&](const std::string& temp) {
+    writer.FileName = temp;
+    writer.Open();
+    for (const sdm::TDib24& d : dibs) writer.AddFrame(d);
+    writer.Close();
+  });
   std::cout << "Wrote " << output << " (" << dibs.size() << " frames, " << writer.Width << "x" << writer.Height << ", "
             << codec << ")\n";
   return 0;

@@ -38,7 +38,7 @@ int RunFit(const sdm::cli::Args& args) {
   // The frame server's order: grey first, so sepia tones the grey levels.
   if (greyscale) picture.Greyscale();
   if (sepia) picture.Sepia();
-  sdm::SaveBmp24(picture.Bitmap(), positional[2]);
+  sdm::cli::WriteOutputFile(positional[2], [&](const std::string& temp) { sdm::SaveBmp24(picture.Bitmap(), temp); });
   std::cout << "Wrote " << positional[2] << " (" << width << " x " << height << ")\n";
   return 0;
 }

@@ -98,7 +98,7 @@ int RunFrames(const sdm::cli::Args& args) {
                       " frames)");
   sdm::TBitmap32 frame;
   server.GetFrame(frame, static_cast<int>(o.index));
-  sdm::SaveBmp24(frame, o.out);
+  sdm::cli::WriteOutputFile(o.out, [&](const std::string& temp) { sdm::SaveBmp24(frame, temp); });
   std::cout << "Wrote " << o.out << " (frame " << o.index << " of " << count << ", " << o.width << " x " << o.height
             << ")\n";
   return 0;

@@ -60,19 +60,7 @@ public:
       std::cerr << (caption.empty() ? "" : caption + ": ") << text << "\n";
       return sdm::mrOk;
     }
-    std::cerr << text;
-    if (Yes) {
-      std::cerr << " yes\n";
-      return sdm::mrYes;
-    }
-    if (!::isatty(STDIN_FILENO)) {
-      std::cerr << " no (use --yes to answer yes)\n";
-      return buttons == sdm::mbOkCancel ? sdm::mrCancel : sdm::mrNo;
-    }
-    std::cerr << " [y/N] " << std::flush;
-    std::string answer;
-    if (!std::getline(std::cin, answer)) answer.clear();
-    const bool yes = !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+    const bool yes = sdm::cli::AskOnTerminal(text, Yes);
     if (buttons == sdm::mbOkCancel) return yes ? sdm::mrOk : sdm::mrCancel;
     return yes ? sdm::mrYes : sdm::mrNo;
   }

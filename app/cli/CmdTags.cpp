@@ -125,8 +125,14 @@ int RunTags(const sdm::cli::Args& args) {
   {
     TTagView tags(file);
     for (const auto& s : sets) SetValue(tags->Tags, s);
-    if (remove && !tags->RemoveTags(removeKinds)) throw sdm::EError("Removing the tags failed: " + file);
-    if (write && !tags->WriteTags(writeKinds)) throw sdm::EError("Writing the tags failed: " + file);
+    // The cause follows, when the writer knows it: a kind the format does
+    // not carry, a damaged page it would lose.
+    auto failed = [&](const char* what) {
+      const std::string& why = tags->TagProblem;
+      return sdm::EError(std::string(what) + file + (why.empty() ? "" : ": " + why));
+    };
+    if (remove && !tags->RemoveTags(removeKinds)) throw failed("Removing the tags failed: ");
+    if (write && !tags->WriteTags(writeKinds)) throw failed("Writing the tags failed: ");
     if (!remove && !write) {
       std::cout << "tagkinds: " << tags->TagKinds << "\n";
       for (const auto& line : tags->Tags) std::cout << line << "\n";

@@ -1,6 +1,7 @@
 // slidomat-cli: the headless front end. It runs the same jobs as the window,
 // through the same project, frame and video code, reporting on stdout/stderr.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,11 +11,13 @@
 #include <cstring>
 #include <exception>
 #include <iostream>
+#include <string>
 
 #include "Cli.h"
 #include "frames/PictureNotes.h"
 #include "platform/RegularFile.h"
 #include "support/Errors.h"
+#include "support/PendingFile.h"
 #include "support/PortableMode.h"
 #include "support/SdmVersion.h"
 #include "support/U_SysUtils.h"
@@ -53,12 +56,45 @@ long long ParseInt(const std::string& text, const std::string& what) {
 void CheckOutputPath(const std::string& output, const std::vector<std::string>& inputs) {
   struct stat out {};
   if (::stat(output.c_str(), &out) != 0) return;
-  if (S_ISDIR(out.st_mode)) throw EError("The output \"" + output + "\" is a folder; nothing was written.");
+  if (const std::string kind = sdm::NonRegularFileReason(out); !kind.empty())
+    throw EError("The output \"" + output + "\" " + kind + "; nothing was written.");
   for (const std::string& input : inputs) {
     if (sdm::SameFile(out, input))
       throw EError("The output \"" + output + "\" is the same file as the input \"" + input +
                    "\"; nothing was written.");
   }
+}
+
+bool AskOnTerminal(const std::string& question, bool yes) {
+  std::cerr << question;
+  if (yes) {
+    std::cerr << " yes\n";
+    return true;
+  }
+  if (!::isatty(STDIN_FILENO)) {
+    std::cerr << " no (use --yes to answer yes)\n";
+    return false;
+  }
+  std::cerr << " [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) answer.clear();
+  return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
+}
+
+void WriteOutputFile(const std::string& output, const std::function<void(const std::string& temp)>& write) {
+  sdm::TPendingFile pending(output);
+  auto named = [&](std::string text) {
+    for (size_t at; (at = text.find(pending.TempPath())) != std::string::npos;)
+      text.replace(at, pending.TempPath().size(), output);
+    return text;
+  };
+  try {
+    write(pending.TempPath());
+  } catch (const std::exception& e) {
+    throw EError(named(e.what()));
+  }
+  std::string why;
+  if (!pending.Commit(why)) throw EError("Cannot write \"" + output + "\": " + why);
 }
 
 // What a command printed must have reached its destination: a full disk or a
@@ -149,13 +185,6 @@ int main(int argc, char** argv) {
   // beside it: read in now, written back (and the registry cleared) however
   // the command ends.
   sdm::TPortableMode portable(sdm::ProgramFilePath());
-  struct FinishPortable {
-    sdm::TPortableMode& mode;
-    ~FinishPortable() {
-      if (!mode.Finish())
-        std::cerr << "slidomat-cli: cannot write " << mode.IniPath() << "; settings kept in the registry\n";
-    }
-  } finishPortable{portable};
   try {
     status = it->run(args);
   } catch (const UsageError& e) {
@@ -164,6 +193,15 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::cerr << e.what() << "\n";
     status = 1;
+  }
+  // Settings that did not reach settings.ini stay in the registry (nothing
+  // deletes them there), and the next run writes them back; but this run
+  // did not do all it was asked, and says so.
+  if (!portable.Finish()) {
+    std::cerr << "slidomat-cli: the settings could not be written to " << portable.IniPath()
+              << (portable.Problem().empty() ? "" : " (" + portable.Problem() + ")")
+              << "; they stay in the registry until a later run writes them\n";
+    if (status == 0) status = 1;
   }
   return FinishOutput(status);
 }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "audio/U_AudioFile.h"
 #include "audio/tags/U_ApeTag.h"
 #include "audio/tags/U_ID3.h"
 
@@ -107,7 +108,29 @@ double TAbstractAudioFile::GetTagDate(const std::string& name) {
   throw EConvertError("'" + v + "' is not a valid date");
 }
 
-bool TAbstractAudioFile::RemoveTags(uint32_t kinds) {
+// The kinds of a set, named: "ID3v1, APEv2".
+std::string TagKindNames(uint32_t kinds) {
+  std::string names;
+  const std::pair<uint32_t, const char*> all[] = {
+      {tkId3v1, "ID3v1"}, {tkId3v2, "ID3v2"}, {tkApeV2, "APEv2"}, {tkVorbis, "Vorbis comment"}};
+  for (const auto& [kind, name] : all)
+    if (kinds & kind) names += (names.empty() ? "" : ", ") + std::string(name);
+  return names;
+}
+
+bool TAbstractAudioFile::RefusesKinds(uint32_t kinds) {
+  TagProblem.clear();
+  const uint32_t foreign = kinds & ~WritableTagKinds();
+  if (foreign == 0) return false;
+  const uint8_t kind = GetFormatKind();
+  TagProblem = TagKindNames(foreign) + " tags are not written to " +
+               (kind == akNone ? std::string("files of this kind") : FormatKindName(kind) + " files");
+  return true;
+}
+
+bool TAbstractAudioFile::RemoveTags(uint32_t kinds) { return !RefusesKinds(kinds) && RemoveKinds(kinds); }
+
+bool TAbstractAudioFile::RemoveKinds(uint32_t kinds) {
   bool ok = true;
   if (kinds & tkId3v1) {
     TId3V1Tag tag;
@@ -128,6 +151,7 @@ bool TAbstractAudioFile::RemoveTags(uint32_t kinds) {
 }
 
 bool TAbstractAudioFile::WriteTags(uint32_t kinds) {
+  if (RefusesKinds(kinds)) return false;
   bool ok = true;
   if (kinds & tkId3v1) {
     TId3V1Tag tag;

@@ -26,6 +26,7 @@ enum : uint8_t {
   akAc3 = 7,
   akMpc = 8,
   akFlac = 9,
+  akAac = 10,  // ADTS streams and MP4 audio (*.aac, *.m4a)
 };
 
 // Tag kinds, a bit set.
@@ -84,9 +85,14 @@ public:
   virtual double GetTagDate(const std::string& name);
   // Strip / write tags of the given kinds (ID3v1, ID3v2, APEv2 in that order)
   // from / into FileName. The result is the AND of the single results; true
-  // for an empty kind set, which leaves the file untouched.
+  // for an empty kind set, which leaves the file untouched. A kind the format
+  // does not carry (outside WritableTagKinds) is refused: false, and the file
+  // is not touched at all. Why a writer refused is in TagProblem.
   virtual bool RemoveTags(uint32_t kinds);
   virtual bool WriteTags(uint32_t kinds);
+  // The tag kinds this format carries, which WriteTags and RemoveTags can
+  // change without touching a byte of the audio (base: ID3v1, ID3v2, APEv2).
+  virtual uint32_t WritableTagKinds() { return tkId3v1 | tkId3v2 | tkApeV2; }
 
   // Convenience for callers: the value (empty when absent).
   std::string TagValue(const std::string& name) {
@@ -109,11 +115,29 @@ public:
   // left out or played as silence so far. A decode that had any is not a
   // faithful copy of the file, and says so.
   int64_t DamagedBlocks = 0;
+  // Why the last WriteTags or RemoveTags refused, for the message; empty
+  // when it did not or nothing more is known.
+  std::string TagProblem;
+
+protected:
+  // True (with TagProblem said) when kinds holds a kind the format does not
+  // carry.
+  bool RefusesKinds(uint32_t kinds);
+  // The ID3v1, ID3v2 and APEv2 tag classes at work, without that check.
+  bool RemoveKinds(uint32_t kinds);
+  // Counts one damaged block and says what it was in Messages (the first
+  // thousand of them: a file of nothing but damage must not fill memory).
+  void NoteDamage(const std::string& message) {
+    ++DamagedBlocks;
+    if (Messages.size() < 1000) Messages.push_back(message);
+  }
 };
 
 // Shared by the tag classes and readers: the value of the first line of lines
 // whose name part equals name without regard to case; found tells whether
 // there was one.
 std::string FindTagValue(const TTagLines& lines, const std::string& name, bool* found = nullptr);
+// The kinds of a tag-kind set, named for messages: "ID3v1, APEv2".
+std::string TagKindNames(uint32_t kinds);
 
 }  // namespace sdm

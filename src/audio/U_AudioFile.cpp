@@ -4,9 +4,11 @@
 #include <map>
 #include <mutex>
 
+#include "audio/SoundFileKind.h"
 #include "audio/filters/FormatFilter.h"
 #include "audio/filters/LoudnessCompressor.h"
 #include "audio/mpeg/U_MpegAudio.h"
+#include "audio/readers/AacFile.h"
 #include "audio/readers/Ac3File.h"
 #include "audio/readers/ApeFile.h"
 #include "audio/readers/FlacFile.h"
@@ -43,6 +45,7 @@ TAudioReaderFactory BuiltInReader(uint8_t kind) {
     case akAc3: return Make<TAc3File>;
     case akMpc: return Make<TMpcFile>;
     case akFlac: return Make<TFLACFile>;
+    case akAac: return Make<TAacFile>;
     default: return {};
   }
 }
@@ -76,6 +79,19 @@ bool MatchAt(const std::string& s, size_t si, const std::string& m, size_t mi) {
   return si == s.size();
 }
 
+// A reader of that kind for the file: the registered one, else the built-in.
+std::unique_ptr<TAbstractAudioFile> ReaderOf(uint8_t kind, const std::string& fileName) {
+  TAudioReaderFactory factory;
+  {
+    std::lock_guard<std::mutex> lock(RegistryLock());
+    auto it = Registered().find(kind);
+    if (it != Registered().end()) factory = it->second;
+  }
+  if (!factory) factory = BuiltInReader(kind);
+  if (!factory) throw EReaderMissing("No reader for " + FormatKindName(kind) + " files in this build: " + fileName);
+  return factory(fileName);
+}
+
 }  // namespace
 
 void RegisterAudioReader(uint8_t kind, TAudioReaderFactory factory) {
@@ -89,9 +105,9 @@ void RegisterAudioReader(uint8_t kind, TAudioReaderFactory factory) {
 bool MatchesMask(const std::string& name, const std::string& mask) { return MatchAt(name, 0, mask, 0); }
 
 uint8_t FormatKindFromName(const std::string& name) {
-  static const std::pair<const char*, uint8_t> kMasks[] = {{"*.wav", akWav}, {"*.mp[123]", akMpeg}, {"*.wma", akWma},
-                                                           {"*.asf", akWma}, {"*.ogg", akOgg},      {"*.ape", akApe},
-                                                           {"*.ac3", akAc3}, {"*.mpc", akMpc},      {"*.flac", akFlac}};
+  static const std::pair<const char*, uint8_t> kMasks[] = {
+      {"*.wav", akWav}, {"*.mp[123]", akMpeg}, {"*.wma", akWma},   {"*.asf", akWma}, {"*.ogg", akOgg}, {"*.ape", akApe},
+      {"*.ac3", akAc3}, {"*.mpc", akMpc},      {"*.flac", akFlac}, {"*.aac", akAac}, {"*.m4a", akAac}};
   for (const auto& [mask, kind] : kMasks)
     if (MatchesMask(name, mask)) return kind;
   return akNone;
@@ -107,6 +123,7 @@ std::string FormatKindName(uint8_t kind) {
     case akAc3: return "AC-3";
     case akMpc: return "Musepack";
     case akFlac: return "FLAC";
+    case akAac: return "AAC";
     default: return "unknown";
   }
 }
@@ -123,16 +140,20 @@ void TAudioFile::SetFileName(const std::string& name) {
 bool TAudioFile::Open() {
   if (IsOpen) return true;
   if (FormatKind == akNone) return false;
-  TAudioReaderFactory factory;
-  {
-    std::lock_guard<std::mutex> lock(RegistryLock());
-    auto it = Registered().find(FormatKind);
-    if (it != Registered().end()) factory = it->second;
+  // The name chooses, unless the bytes plainly say the file is of another
+  // kind: an AAC stream or a WAV named .mp3 read as MPEG audio would play as
+  // noise, or as the stray patterns in it that look like frames.
+  // When the reader of what the bytes show cannot read it after all (MP3
+  // frames in a RIFF wrapper look like a WAV), the name's reader has its turn.
+  const uint8_t sniffed = SniffFormatKind(FileName);
+  std::unique_ptr<TAbstractAudioFile> reader;
+  if (sniffed != akNone && sniffed != FormatKind) {
+    try {
+      reader = ReaderOf(sniffed, FileName);
+    } catch (const EError&) {
+    }
   }
-  if (!factory) factory = BuiltInReader(FormatKind);
-  if (!factory)
-    throw EReaderMissing("No reader for " + FormatKindName(FormatKind) + " files in this build: " + FileName);
-  auto reader = factory(FileName);
+  if (!reader) reader = ReaderOf(FormatKind, FileName);
   auto filter = std::make_unique<TRsmpFilter>(reader.get(), OutSampleRate, OutChannels);
   auto compressor = std::make_unique<TCompressor>(filter.get());
   compressor->Enabled = UseCompressor;

@@ -231,6 +231,15 @@ void TBmpToAvi::Close() {
   // The file is finished when its last handle goes; remember whether that
   // worked, so a file that could not be completed is not taken for a video.
   TFirstFailure released;
+  // A file closed before its first frame still gets its stream's format, so
+  // that it is a valid (empty) video and not one no player can open.
+  if (stream_ && compressor_ && !started_ && Width > 0 && Height > 0) {
+    BITMAPINFOHEADER in = RgbHeader(Width, Height);
+    in.biSizeImage = DibStride(Width, 24) * static_cast<uint32_t>(Height);
+    if (ICSendMessage(compressor_, ICM_COMPRESS_GET_FORMAT, reinterpret_cast<DWORD_PTR>(&in),
+                      reinterpret_cast<DWORD_PTR>(&outFormat_)) == 0)
+      AVIStreamSetFormat(stream_, 0, &outFormat_, sizeof outFormat_);
+  }
   if (stream_) {
     released.Note(AVIStreamRelease(stream_));
     stream_ = nullptr;

@@ -43,6 +43,35 @@ const int kRateBy50Mpeg1[4] = {882, 960, 640, -999};
 const int kRateBy50Mpeg2[4] = {441, 480, 320, -999};
 
 constexpr int kMaxFrameLength = 10000;
+// Version, layer and sampling-rate index: what every frame of one stream shares.
+constexpr uint32_t kLockMask = 0xFFFE0C00u;
+// Frames that must chain before a header counts, at the start and after a
+// stretch of damage.
+constexpr int kLockRun = 4;
+constexpr int kResyncRun = 3;
+
+// Whether a tag that follows the audio starts at p (ID3v1, APEv2, Lyrics3).
+bool TrailingTagAt(const uint8_t* data, int64_t size, int64_t p) {
+  auto at = [&](const char* text, int64_t n) { return p + n <= size && std::memcmp(data + p, text, n) == 0; };
+  return at("TAG", 3) || at("APETAGEX", 8) || at("LYRICSBEGIN", 11);
+}
+
+// The bytes of the file that should be audio: without a leading ID3v2 tag
+// and the ID3v1 and APEv2 tags at the end.
+int64_t AudioBytesOf(const uint8_t* d, int64_t size) {
+  int64_t lead = 0, tail = 0;
+  if (size >= 10 && std::memcmp(d, "ID3", 3) == 0 && !((d[6] | d[7] | d[8] | d[9]) & 0x80))
+    lead =
+        10 + ((int64_t{d[6]} << 21) | (int64_t{d[7]} << 14) | (int64_t{d[8]} << 7) | d[9]) + ((d[5] & 0x10) ? 10 : 0);
+  if (size - lead >= 128 && std::memcmp(d + size - 128, "TAG", 3) == 0) tail = 128;
+  const int64_t footer = size - tail - 32;
+  if (footer >= lead && std::memcmp(d + footer, "APETAGEX", 8) == 0) {
+    const uint32_t apeSize =
+        d[footer + 12] | d[footer + 13] << 8 | d[footer + 14] << 16 | uint32_t{d[footer + 15]} << 24;
+    tail += std::min<int64_t>(int64_t{apeSize} + 32, footer - lead + 32);
+  }
+  return std::max<int64_t>(size - lead - tail, 0);
+}
 constexpr uint32_t kStepsPerAbortQuery = 1u << 20;
 // The file is read in pieces of this size, asking between them whether to stop.
 constexpr size_t kReadPiece = 4u << 20;
@@ -101,7 +130,9 @@ int TMP3Header::SamplesPerFrame() const {
 }
 
 bool TMP3Header::IsValid() const {
-  return (RawHeader & 0xFFE00000u) == 0xFFE00000u && LayerIndex() != 0 && SampleRate() != 0 && BitRate() != 0;
+  // Emphasis 2 is reserved: no encoder writes it, so it marks a stray pattern.
+  return (RawHeader & 0xFFE00000u) == 0xFFE00000u && LayerIndex() != 0 && SampleRate() != 0 && BitRate() != 0 &&
+         (RawHeader & 3) != 2;
 }
 
 TMP3FrameExtract::TMP3FrameExtract(std::string fileName) : FileName(std::move(fileName)) {}
@@ -118,12 +149,41 @@ int64_t TMP3FrameExtract::FrameSize(int i) const {
   return FramePosition(i + 1) - FramePosition(i);
 }
 
-// Looks for the next valid frame from offset q and records its end. A sync
-// pattern whose header is not valid is skipped together with its claimed
-// length; anything else moves on by one byte.
+// Whether a header at `at` matches the stream's locked version, layer and
+// sampling rate (any valid header before the lock).
+bool TMP3FrameExtract::Matches(const TMP3Header& h) const {
+  return h.IsValid() && (!first_ || (h.RawHeader & kLockMask) == (first_->RawHeader & kLockMask));
+}
+
+// Whether frames chain from `at`: `run` valid headers of the same version,
+// layer and rate in a row, each found where the one before ends, or fewer
+// that end exactly at the end of the data or at a tag after the audio.
+bool TMP3FrameExtract::ChainsAt(const uint8_t* data, int64_t size, int64_t at, int run) const {
+  uint32_t lock = 0;
+  int64_t p = at;
+  for (int n = 0; n < run; ++n) {
+    if (n > 0 && (p == size || TrailingTagAt(data, size, p))) return true;
+    if (p > size - 4) return false;
+    const TMP3Header h(data + p);
+    if (!h.IsValid() || (n > 0 && (h.RawHeader & kLockMask) != lock)) return false;
+    if (first_ && (h.RawHeader & kLockMask) != (first_->RawHeader & kLockMask)) return false;
+    lock = h.RawHeader & kLockMask;
+    p += h.FrameLength;
+  }
+  return true;
+}
+
+// Looks for the next frame from offset q and records its end. Right after
+// the frame before, a valid header of the stream is a frame. Anywhere else
+// (the first frame, or after damage or junk) a header counts only when the
+// frames after it chain too: stray patterns in other data (a WAV's samples,
+// the payload of AAC frames) decode as valid headers by chance, but never
+// lead one to the next for several frames.
 bool TMP3FrameExtract::FindNextFrame(const uint8_t* data, int64_t size, int64_t& q) {
   const uint8_t* header = nullptr;
   uint32_t steps = 0;
+  const bool following = !frameEnds_.empty() && q == static_cast<int64_t>(frameEnds_.back());
+  const int run = first_ ? kResyncRun : kLockRun;
   while (header == nullptr && q < size - 4) {
     // A long stretch without any frame (a large file of something else)
     // still asks whether to stop, about every mebibyte.
@@ -132,30 +192,46 @@ bool TMP3FrameExtract::FindNextFrame(const uint8_t* data, int64_t size, int64_t&
       if (OnAbortQuery && OnAbortQuery()) return false;
     }
     const uint8_t* b = data + q;
-    q += 4;
     // First byte 0xFF and the top three bits of the second set: the 11 sync
     // bits, tested cheaply before decoding anything.
     if (b[0] == 0xFF && (b[1] & 0xE0) == 0xE0) {
-      TMP3Header h(b);
-      if (h.IsValid()) {
+      const TMP3Header h(b);
+      if (Matches(h) && ((following && b == data + frameEnds_.back()) || ChainsAt(data, size, q, run))) {
         header = b;
-        q += h.FrameLength - 4;
-      } else {
         q += h.FrameLength;
+        break;
       }
-    } else {
-      q -= 3;
     }
+    ++q;
   }
   if (header == nullptr) return false;
   if (!first_) first_ = std::make_unique<TMP3Header>(header);
+  frameBytes_ += TMP3Header(header).FrameLength;
   frameEnds_.push_back(static_cast<uint32_t>(q));
+  return true;
+}
+
+bool TMP3FrameExtract::IsCopyable(std::string* why) const {
+  auto refuse = [why](const std::string& text) {
+    if (why) *why = text;
+    return false;
+  };
+  if (!first_) return refuse("no MPEG audio frames follow one another in it");
+  if (first_->IsMpeg25()) return refuse("it is MPEG-2.5 audio, whose frames cannot be copied");
+  if (Count() < 2) return refuse("it holds fewer than three MPEG audio frames");
+  // Frames must make up the file, tags apart: a file with a few runs of
+  // frames in other data is not an MP3.
+  if (frameBytes_ * 10 < audioBytes_ * 9)
+    return refuse("its MPEG audio frames make up only " +
+                  std::to_string(frameBytes_ * 100 / std::max<int64_t>(audioBytes_, 1)) + "% of it");
   return true;
 }
 
 void TMP3FrameExtract::ScanBuffer(const uint8_t* data, size_t size) {
   frameEnds_.clear();
   first_.reset();
+  frameBytes_ = 0;
+  audioBytes_ = AudioBytesOf(data, static_cast<int64_t>(size));
   if (size >= MaxFileSize)
     throw EError("The soundtrack \"" + FileName + "\" is too large (" + std::to_string(size) + " bytes).");
   const auto n = static_cast<int64_t>(size);

@@ -84,15 +84,26 @@ public:
   const TMP3Header* FirstHeader() const { return first_.get(); }
   const std::vector<uint32_t>& FrameEnds() const { return frameEnds_; }
 
+  // Whether the frames found may be copied into a video as its sound: the
+  // file is MPEG audio through and through (its frames make up nine tenths
+  // of it or more, tags apart), of MPEG-1 or MPEG-2, with at least three
+  // frames. Otherwise why says what is wrong, and the sound must be decoded
+  // and encoded instead.
+  bool IsCopyable(std::string* why = nullptr) const;
+
   // Files of this size or more are refused: frame ends are kept as 32-bit
   // offsets, and the last one may lie up to one frame past the end of file.
   static constexpr uint64_t MaxFileSize = 0x7FFFFFFFu - 16384u;
 
 private:
   bool FindNextFrame(const uint8_t* data, int64_t size, int64_t& q);
+  bool Matches(const TMP3Header& h) const;
+  bool ChainsAt(const uint8_t* data, int64_t size, int64_t at, int run) const;
 
   std::vector<uint32_t> frameEnds_;
   std::unique_ptr<TMP3Header> first_;
+  int64_t frameBytes_ = 0;  // the bytes of the frames found
+  int64_t audioBytes_ = 0;  // the bytes of the file without its tags
 };
 
 }  // namespace sdm

@@ -11,11 +11,17 @@
 #include <memory>
 #include <vector>
 
+extern "C" {
+#include <libavcodec/avcodec.h>
+}
+
+#include "audio/encode/SoundtrackEncoder.h"
 #include "avi/FileFailure.h"
 #include "avi/U_MP3FrameExtract.h"
 #include "platform/RegularFile.h"
 #include "platform/avifile/AviFile.h"
 #include "support/Errors.h"
+#include "support/PendingFile.h"
 
 #define SDM_UNIT "U_MuxThd"
 
@@ -144,10 +150,53 @@ bool SameFileOrPath(const std::string& a, const std::string& b) {
   return !ec ? false : std::filesystem::weakly_canonical(a, ec) == std::filesystem::weakly_canonical(b, ec);
 }
 
+// The soundtrack encoded to MP3 when it cannot be copied: as good as the
+// usual MP3 soundtrack, at 192 kbit/s.
+constexpr int kEncodedBitRate = 192000;
+
 // Formats longer than this are not video formats but damage.
 constexpr long kMaxFormatSize = 1 << 20;
 
 }  // namespace
+
+bool TMuxThd::EncodeSoundtrack(TPendingFile& mp3) {
+  SetMessage("Encoding the soundtrack to MP3");
+  TSoundtrackEncoder encoder(AudioFile, {.Encoder = "libmp3lame", .BitRate = kEncodedBitRate, .SampleRate = 44100});
+  EncodedFrom = encoder.SourceKind();
+  std::string why;
+  const int fd = mp3.OpenForWriting(why);
+  if (fd < 0) throw EError("Cannot write \"" + mp3.TempPath() + "\": " + why);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  AVPacket* packet = av_packet_alloc();
+  if (packet == nullptr) throw std::bad_alloc();
+  struct Freer {
+    AVPacket* p;
+    ~Freer() { av_packet_free(&p); }
+  } freer{packet};
+  Total = 100;
+  Position = 0;
+  ReportProgress();
+  while (encoder.NextPacket(packet)) {
+    for (int done = 0; done < packet->size;) {
+      const ssize_t n = ::write(fd, packet->data + done, static_cast<size_t>(packet->size - done));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) throw EError("Cannot write \"" + mp3.TempPath() + "\": " + std::strerror(n < 0 ? errno : ENOSPC));
+      done += static_cast<int>(n);
+    }
+    av_packet_unref(packet);
+    if (Terminated()) return false;
+    const auto percent = static_cast<int32_t>(encoder.Progress() * 100);
+    if (percent != Position) {
+      Position = percent;
+      ReportProgress();
+    }
+  }
+  DamagedBlocks = encoder.DamagedBlocks();
+  return true;
+}
 
 TMuxOutcome TMuxThd::Outcome() const {
   if (HasFatalError()) return TMuxOutcome::Failed;
@@ -175,39 +224,52 @@ void TMuxThd::Execute() {
     throw EError("The output file \"" + OutputFile + "\" must differ from the video and the soundtrack.");
   SetMessage("Loading MP3 file");
 
-  TMP3FrameExtract frames(AudioFile);
-  frames.OnProgress = [this](TMP3FrameExtract&, uint8_t percent) {
+  auto frames = std::make_unique<TMP3FrameExtract>(AudioFile);
+  frames->OnProgress = [this](TMP3FrameExtract&, uint8_t percent) {
     Position = percent;
     Total = 100;
     ReportProgress();
   };
-  frames.OnAbortQuery = [this] { return Terminated(); };
-  frames.Scan();
-  if (!frames.FirstHeader() && Terminated()) {
-    // Cancelled before the first frame: there is nothing to write.
+  frames->OnAbortQuery = [this] { return Terminated(); };
+  frames->Scan();
+  if (Terminated()) {
+    // Cancelled before anything was written: there is nothing to keep.
     Aborted = true;
     completed_.store(true);
     return;
   }
-  // Without a frame there is no rate to announce: the stream would be
-  // unplayable, so refuse before anything is written.
-  if (!frames.FirstHeader())
-    throw EError("No MPEG audio frame found in \"" + AudioFile + "\": the soundtrack must be an MP3 file.");
-  // MPEG-2.5 reads as MPEG-2 at twice its rate with frames cut in halves;
-  // copying it would make a corrupt audio stream.
-  if (frames.FirstHeader()->IsMpeg25())
-    throw EError("\"" + AudioFile + "\" is MPEG-2.5 audio (8 to 12 kHz), which cannot be added to a video.");
-  const int count = frames.Count();
+  // A soundtrack that is not MPEG audio through and through (WAV, FLAC, an
+  // AAC stream named .mp3, MPEG-2.5...) would be copied as noise or as the
+  // stray patterns in it that look like frames: it is decoded and encoded to
+  // MP3 first, and the frames of that are copied.
+  std::string notCopyable;
+  TPendingFile encoded(OutputFile + ".mp3");
+  if (!frames->IsCopyable(&notCopyable)) {
+    if (!EncodeSoundtrack(encoded)) {
+      Aborted = true;
+      completed_.store(true);
+      return;
+    }
+    frames = std::make_unique<TMP3FrameExtract>(encoded.TempPath());
+    frames->Scan();
+    if (!frames->IsCopyable(&notCopyable))
+      throw EError("The soundtrack \"" + AudioFile + "\" could not be encoded to MP3: " + notCopyable);
+  }
+  const int count = frames->Count();
   char loaded[80];
   std::snprintf(loaded, sizeof loaded, "MP3 file succesfully loaded (%d frames)", count);
   SetMessage(loaded);
 
+  // The output is written under a name of its own beside it and takes the
+  // output's name only when complete: a failure or a cancel leaves an
+  // earlier file of that name as it was.
+  TPendingFile output(OutputFile);
   TMuxHandles h;
   AVIFileInit();
   h.avifileInit = true;
   SDM_CHECK_AVI_FILE(AVIFileOpen(&h.source, VideoFile, OF_READ), "FileOpen failed. Err: $", VideoFile, Read);
-  SDM_CHECK_AVI_FILE(AVIFileOpen(&h.output, OutputFile, OF_WRITE | OF_CREATE), "FileOpen failed. Err: $", OutputFile,
-                     Write);
+  SDM_CHECK_AVI_FILE(AVIFileOpen(&h.output, output.TempPath(), OF_WRITE | OF_CREATE), "FileOpen failed. Err: $",
+                     OutputFile, Write);
 
   AVIFILEINFO fileInfo;
   SDM_CHECK_AVI(AVIFileInfo(h.source, &fileInfo, sizeof fileInfo), "FileInfo failed. Err: $");
@@ -230,13 +292,13 @@ void TMuxThd::Execute() {
   // One chunk per frame: a chunk stands for the samples of one frame, 1152
   // for MPEG-1 and 576 for MPEG-2 layer III, or players would time a low
   // sampling rate soundtrack at half speed.
-  const int samplesPerFrame = frames.FirstHeader()->SamplesPerFrame();
+  const int samplesPerFrame = frames->FirstHeader()->SamplesPerFrame();
   AVISTREAMINFO audioInfo;
   audioInfo.fccType = streamtypeAUDIO;
   audioInfo.dwScale = static_cast<DWORD>(samplesPerFrame);
-  audioInfo.dwRate = static_cast<DWORD>(frames.SampleRate());
+  audioInfo.dwRate = static_cast<DWORD>(frames->SampleRate());
   SDM_CHECK_AVI(AVIFileCreateStream(h.output, &h.outAudio, &audioInfo), "CreateStream failed. Err: $");
-  const auto waveFormat = Mp3WaveFormat(frames.Channels(), frames.SampleRate(), frames.BitRate(), samplesPerFrame);
+  const auto waveFormat = Mp3WaveFormat(frames->Channels(), frames->SampleRate(), frames->BitRate(), samplesPerFrame);
   SDM_CHECK_AVI(AVIStreamSetFormat(h.outAudio, 0, waveFormat.data(), static_cast<long>(waveFormat.size())),
                 "StreamSetFormat failed. Err: $");
 
@@ -250,6 +312,7 @@ void TMuxThd::Execute() {
   Total = static_cast<int32_t>(length);
   ReportProgress();
   std::vector<uint8_t> sample;
+  long pictures = 0;  // samples that hold a picture
   for (long i = first; i < end && !Terminated(); ++i) {
     long bytes = 0, samples = 0;
     SDM_CHECK_AVI_FILE(AVIStreamRead(h.sourceVideo, i, 1, nullptr, 0, &bytes, &samples), "StreamRead failed. Err: $",
@@ -261,6 +324,7 @@ void TMuxThd::Execute() {
     if (bytes > 0)
       SDM_CHECK_AVI_FILE(AVIStreamRead(h.sourceVideo, i, 1, sample.data(), bytes, &bytes, &samples),
                          "StreamRead failed. Err: $", VideoFile, Read);
+    pictures += bytes > 0;
     const bool key = AVIStreamFindSample(h.sourceVideo, i, FIND_KEY) == i;
     SDM_CHECK_AVI_FILE(AVIStreamWrite(h.outVideo, i, 1, sample.data(), bytes, key ? AVIIF_KEYFRAME : 0),
                        "StreamWrite failed. Err: $", OutputFile, Write);
@@ -268,16 +332,19 @@ void TMuxThd::Execute() {
     ReportProgress();
   }
 
+  // A video without a single picture gives a file with sound and nothing to
+  // see: not a video.
+  if (pictures == 0 && !Terminated()) throw EError("The video \"" + VideoFile + "\" holds no frames.");
   SetMessage("Adding Audio Stream");
   std::string problem;
-  TSoundReader sound(OpenRegularFileForReading(AudioFile, problem));
+  TSoundReader sound(OpenRegularFileForReading(frames->FileName, problem));
   if (!sound.IsOpen()) throw EError("Cannot open the soundtrack \"" + AudioFile + "\": " + problem);
   Position = 0;
   Total = count - 1;
   ReportProgress();
   for (int j = 0; j <= count - 2 && !Terminated(); ++j) {
-    const size_t size = static_cast<size_t>(frames.FrameSize(j));
-    const uint8_t* chunk = sound.Read(frames.FramePosition(j), size, problem);
+    const size_t size = static_cast<size_t>(frames->FrameSize(j));
+    const uint8_t* chunk = sound.Read(frames->FramePosition(j), size, problem);
     // The soundtrack changed since it was scanned: stop rather than write a
     // frame that is not there.
     if (!chunk) throw EError("Cannot read the soundtrack \"" + AudioFile + "\": " + problem);
@@ -307,7 +374,11 @@ void TMuxThd::Execute() {
 
   // One look at the request, so "Done" and Aborted never disagree.
   const bool cancelled = Terminated();
-  if (!cancelled) SetMessage("Done");
+  if (!cancelled) {
+    std::string why;
+    if (!output.Commit(why)) throw EError("Cannot write \"" + OutputFile + "\": " + why);
+    SetMessage("Done");
+  }
   Aborted = cancelled;
   completed_.store(true);
 }

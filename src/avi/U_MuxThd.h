@@ -2,7 +2,10 @@
 // TMuxThd: the second half of an encoding job with a soundtrack. It copies the
 // video stream of the silent video sample for sample into the final file and
 // adds the soundtrack's MPEG audio frames unchanged, one frame per chunk.
-// Nothing is decoded or re-encoded.
+// A soundtrack that is not MPEG audio (WAV, Ogg, FLAC, WMA, APE, AC-3,
+// Musepack, AAC, MPEG-2.5) is decoded through the audio library and encoded
+// to MP3 first, and the frames of that are copied. The final file takes the
+// output's name only when complete.
 //
 // The owner creates it, sets the fields and OnTerminate, and calls Start. The
 // thread reports through OnProgress/OnMessage on the UI thread and waits for
@@ -16,6 +19,8 @@
 #include "support/Thread.h"
 
 namespace sdm {
+
+class TPendingFile;
 
 // How a run ended, for the termination handler: only Done means the output
 // file is complete and the silent video may be let go.
@@ -38,6 +43,11 @@ public:
   int32_t Position = 0;
   int32_t Total = 0;
   bool Aborted = false;  // set last: the user cancelled
+  // When the soundtrack was not MPEG audio to copy and was encoded to MP3:
+  // what it was ("FLAC", "WAV", ...), else empty; and the damaged blocks the
+  // reader met in it (the job logs them).
+  std::string EncodedFrom;
+  int DamagedBlocks = 0;
 
   // Failed when Execute raised (the text is ErrorText()), Cancelled when it
   // was asked to stop, Done when the output file was completed.
@@ -48,6 +58,9 @@ protected:
   void Execute() override;
 
 private:
+  // Decodes the soundtrack through the audio library and writes it to mp3
+  // encoded by libmp3lame; false when cancelled meanwhile.
+  bool EncodeSoundtrack(TPendingFile& mp3);
   void SetMessage(const std::string& text);
   void ReportProgress();
 

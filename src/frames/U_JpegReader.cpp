@@ -47,13 +47,18 @@ void OnError(j_common_ptr cinfo) {
 }
 
 void OnMessage(j_common_ptr cinfo, int level) {
-  // Data that stops (at the end of the file, or at a marker before the scan
-  // is complete) is a truncated file, not a picture with a grey bottom:
-  // refuse it, before a file of a few bytes that declares a vast picture has
-  // us fill it. Other warnings (stray bytes before a marker, which many
-  // cameras write) are harmless.
+  // Warnings are no failure: a file that lacks its two-byte end marker holds
+  // every pixel (libjpeg's reading ahead meets the end of the data and says
+  // so), and a damaged scan decodes up to the damage, after which libjpeg
+  // goes on at the next restart marker or leaves the rest grey, as every
+  // viewer shows it. Only data that stops before anything of the picture
+  // could be decoded (the first row of blocks of the first scan) is refused:
+  // that is no picture, and a few bytes declaring a vast one must not have us
+  // fill it.
   const int code = cinfo->err->msg_code;
-  if (level < 0 && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER)) OnError(cinfo);
+  if (level >= 0 || (code != JWRN_JPEG_EOF && code != JWRN_HIT_MARKER)) return;
+  auto* d = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (d->input_scan_number <= 1 && d->input_iMCU_row == 0) OnError(cinfo);
 }
 
 void OnProgress(j_common_ptr cinfo) {

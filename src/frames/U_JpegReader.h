@@ -5,7 +5,9 @@
 // way the photographer saw it. A picture whose bitmap would be beyond
 // kMaxPicturePixels is decoded at 1/2, 1/4 or 1/8 of its size by libjpeg's DCT
 // scaling; any other is decoded at full size. libjpeg's errors become EError;
-// it never gets to exit().
+// it never gets to exit(). Its warnings (a missing end marker, a damaged
+// scan) are not: what can be decoded is, as every viewer shows it; only a
+// file of which nothing can be decoded is refused.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -127,6 +127,12 @@ const std::vector<std::string>& MainTextStorageLines() {
       "Only AVI (.avi), MP4 (.mp4) and WebM (.webm) videos can be written",
       "This kind of video cannot be made here: its encoder is missing",
       "The video made so far is kept as",
+      // Soundtracks of every kind the audio library reads: the picker's
+      // filter, a soundtrack refused before the video is made, and the
+      // muxer's progress while one that is not MP3 is encoded.
+      "Sound files",
+      "The soundtrack cannot be used",
+      "Encoding the soundtrack to MP3",
   };
   return lines;
 }

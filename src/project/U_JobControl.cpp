@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "avi/ContainerWriter.h"
+#include "avi/FileFailure.h"
 #include "avi/U_BmpToAvi.h"
 #include "avi/U_MuxThd.h"
 #include "frames/U_FrameServer.h"
@@ -15,8 +16,10 @@
 #include "platform/RegularFile.h"
 #include "project/ErrorText.h"
 #include "project/U_SlideProject.h"
+#include "project/U_Soundtrack.h"
 #include "support/Errors.h"
 #include "support/MessageBoxes.h"
+#include "support/PendingFile.h"
 #include "support/SettingsStore.h"
 #include "support/U_Log.h"
 #include "support/U_SysUtils.h"
@@ -226,17 +229,21 @@ bool TJobControl::Go() {
   const bool avi = OutputKindOf(output) == TOutputKind::Avi;
   if (!OutputMayBeWritten(output)) return false;
   if (!KindMayBeWritten(output)) return false;
-  if (FileIsNonEmpty(output)) {
-    // This question is asked in English in every language.
-    if (AskYesNo("Output file already exists, and will be overwritten. Continue anyway ?") != mrYes) return false;
-  }
-  if (avi && FileIsNonEmpty(output)) {
-    std::error_code ec;
-    std::filesystem::remove(output, ec);
-    if (FileIsNonEmpty(output)) {
-      ShowWithCause("Unable to delete file", output + (ec ? " : " + ec.message() : std::string()));
-      Log("Unable to delete file : " + output);
-      if (ec) Log("Unable to delete file : " + output + " : " + ec.message(), llError);
+  // This question is asked in English in every language. The earlier file is
+  // not deleted now: the new video is written under a name of its own and
+  // takes the output's name only when it is there, so a failure, a kill or a
+  // cancel before the first frame leaves the earlier one as it was.
+  if (FileIsNonEmpty(output) &&
+      AskYesNo("Output file already exists, and will be overwritten. Continue anyway ?") != mrYes)
+    return false;
+  // A soundtrack that cannot be read is refused before any video is made.
+  const std::string sound = project_.SoundPath();
+  if (!sound.empty() && FileExistsLong(sound)) {
+    try {
+      CheckSoundtrack(sound);
+    } catch (const EError& e) {
+      ShowWithCause("The soundtrack cannot be used", e.what());
+      Log(std::string("The soundtrack cannot be used : ") + e.what(), llError);
       return false;
     }
   }
@@ -263,16 +270,25 @@ bool TJobControl::Go() {
   if (job.Options.fit == TFitFilter::Smooth) Log("Picture scaling : Smooth");
 
   std::unique_ptr<TVideoMakerThd> thread;
+  std::unique_ptr<TPendingFile> pending;
   container_.reset();
   try {
     if (avi) {
+      // The AVI is written under a name of its own beside the output; the MP4
+      // and WebM writer does the same inside.
+      pending = std::make_unique<TPendingFile>(job.OutputPath);
       avi_.Width = job.Width;
       avi_.Height = job.Height;
       avi_.FramePeriod = job.FramePeriod;
-      avi_.FileName = job.OutputPath;
+      avi_.FileName = pending->TempPath();
       avi_.SetFourCC(job.FourCC);
       SetSetting("LastFCC", job.FourCC);
-      avi_.Open();
+      try {
+        avi_.Open();
+      } catch (const EFileFailure& e) {
+        // Said of the output the user chose, not of the name it is written under.
+        throw EFileFailure(e.Message(), e.Unit().c_str(), e.Line(), job.OutputPath, e.Reason());
+      }
     } else {
       OpenContainer(job);
     }
@@ -301,6 +317,7 @@ bool TJobControl::Go() {
   thread->Options = job.Options;
 
   outputPath_ = job.OutputPath;
+  pending_ = std::move(pending);
   tempVideo_.clear();
   lastError_.clear();
   lastEnd_ = TJobEnd::None;
@@ -345,6 +362,8 @@ void TJobControl::OnVideoDone(TThread& thread) {
   // A failure is known by the thread's error, not only by where the progress
   // bar stopped: a first frame that fails leaves the bar at 0 too.
   if (video.HasFatalError() || pbPosition_ != 0) {
+    // The partial video goes; an earlier file at the output stays as it was.
+    pending_.reset();
     lastError_ = video.FatalError();
     if (video.HasFatalError()) Log(video.FatalError(), llError);
     ShowWithCause("An error has occured. Please reset the application.", lastError_);
@@ -359,12 +378,26 @@ void TJobControl::OnVideoDone(TThread& thread) {
     return;
   }
   if (video.Aborted) {
-    if (containerFinished) {
-      // Finished with the frames made so far: a video that plays.
-      ShowWithCause("Aborted by user.", Translated(kPartKeptText) + " " + outputPath_);
-      Log("Video processing aborted by user");
-      Log(std::string(kPartKeptText) + " " + outputPath_);
+    if (container) {
+      if (containerFinished) {
+        // Finished with the frames made so far: a video that plays.
+        ShowWithCause("Aborted by user.", Translated(kPartKeptText) + " " + outputPath_);
+        Log("Video processing aborted by user");
+        Log(std::string(kPartKeptText) + " " + outputPath_);
+      } else {
+        Show("Aborted by user.");
+        Log("Video processing aborted by user");
+      }
     } else {
+      // Cancelled after some frames: the shorter video is the result. Before
+      // the first frame there is no video at all, and an earlier file stays.
+      if (avi_.FrameNumber() > 1 && !CommitVideo()) {
+        EnableControls(true);
+        SetStatus(Translated(kVideoFailedText));
+        Ended(TJobEnd::VideoFailed);
+        return;
+      }
+      pending_.reset();
       Show("Aborted by user.");
       Log("Video processing aborted by user");
     }
@@ -373,13 +406,21 @@ void TJobControl::OnVideoDone(TThread& thread) {
     Ended(TJobEnd::VideoAborted);
     return;
   }
-  // An MP4 or WebM is judged by its writer, not by what is at the output
-  // path: an earlier file of that name is no result of this job.
-  const int64_t size = container && !containerFinished ? 0 : FileSizeOf(outputPath_);
+  // The size of this job's own file: an MP4 or WebM is judged by its writer,
+  // an AVI by the file written under its own name, never by what is at the
+  // output path (an earlier file, or another job's writing the same output).
+  const int64_t size = container ? (containerFinished ? FileSizeOf(outputPath_) : 0) : FileSizeOf(pending_->TempPath());
   const std::string sound = project_.SoundPath();  // the soundtrack as it is now
   if (size > 0 && !container && !sound.empty() && FileExistsLong(sound)) {
     StartMuxer();
   } else if (size > 0) {
+    if (!container && !CommitVideo()) {
+      EnableControls(true);
+      SetStatus(Translated(kVideoFailedText));
+      SetProgressLabel("");
+      Ended(TJobEnd::VideoFailed);
+      return;
+    }
     UserInteraction().JobFinished(outputPath_);
     Log("Processing Terminated");
     EnableControls(true);
@@ -387,6 +428,7 @@ void TJobControl::OnVideoDone(TThread& thread) {
     SetProgressLabel("");
     Ended(TJobEnd::Finished);
   } else {
+    pending_.reset();
     Show("An error occured while processing video. Please choose another codec or different settings and retry.");
     Log("Video processing failed");
     EnableControls(true);
@@ -394,6 +436,19 @@ void TJobControl::OnVideoDone(TThread& thread) {
     SetProgressLabel("");
     Ended(TJobEnd::VideoEmpty);
   }
+}
+
+bool TJobControl::CommitVideo() {
+  std::string why;
+  if (pending_->Commit(why)) {
+    pending_.reset();
+    return true;
+  }
+  lastError_ = "Unable to rename file " + pending_->TempPath() + " to " + outputPath_ + " : " + why;
+  Log(lastError_, llError);
+  ShowWithCause("Unable to rename file", pending_->TempPath() + " -> " + outputPath_ + " : " + why);
+  pending_.reset();
+  return false;
 }
 
 // ---------------------------------------------------------------- audio phase
@@ -418,20 +473,25 @@ std::string TJobControl::TranslatedMuxText(const std::string& text) const {
 }
 
 void TJobControl::StartMuxer() {
-  // Never delete a "temp.avi" this job did not write: take a free name.
+  // The silent video becomes "temp.avi" beside the output, the muxer's
+  // input. Never delete a "temp.avi" this job did not write: take a free
+  // name. The output's own name is untouched until the muxer has written the
+  // whole final file.
   const std::string temp = FreeTempName(outputPath_);
   std::error_code ec;
-  std::filesystem::rename(outputPath_, temp, ec);
+  std::filesystem::rename(pending_->TempPath(), temp, ec);
   if (ec) {
-    lastError_ = "Unable to rename file " + outputPath_ + " to " + temp + " : " + ec.message();
+    lastError_ = "Unable to rename file " + pending_->TempPath() + " to " + temp + " : " + ec.message();
     Log(lastError_, llError);
-    ShowWithCause("Unable to rename file", outputPath_ + " -> " + temp + " : " + ec.message());
+    ShowWithCause("Unable to rename file", pending_->TempPath() + " -> " + temp + " : " + ec.message());
+    pending_.reset();
     EnableControls(true);
     SetStatus(Translated(kAudioFailedText));
     SetProgressLabel("");
     Ended(TJobEnd::RenameFailed);
     return;
   }
+  pending_.reset();
   tempVideo_ = temp;
   SetPreview(nullptr);
   auto mux = std::make_unique<TMuxThd>(ui_);
@@ -469,14 +529,17 @@ void TJobControl::OnMuxDone(TThread& thread) {
     return;
   }
   if (mux.Outcome() != TMuxOutcome::Done) {
-    // The silent video is the only complete result: it goes back to the
-    // output path in place of the muxer's unfinished file, or, if that cannot
-    // be done, stays where it is.
+    // The silent video is the only complete result: it takes the output's
+    // name when nothing is there, or, rather than replace an earlier file
+    // with a video without its sound, stays where it is.
     lastError_ = mux.ErrorText().empty() ? std::string("The soundtrack was not added") : mux.ErrorText();
     Log(lastError_, llError);
     Log("Audio processing failed");
     std::error_code ec;
-    std::filesystem::rename(tempVideo_, outputPath_, ec);
+    if (PathExists(outputPath_))
+      ec = std::make_error_code(std::errc::file_exists);
+    else
+      std::filesystem::rename(tempVideo_, outputPath_, ec);
     std::string where = ec ? tempVideo_ : outputPath_;
     if (!ec) tempVideo_.clear();
     UserInteraction().ShowMessage(Translated("The soundtrack could not be added. The video without sound is kept as") +
@@ -488,6 +551,11 @@ void TJobControl::OnMuxDone(TThread& thread) {
     Ended(TJobEnd::MuxFailed);
     return;
   }
+  if (!mux.EncodedFrom.empty()) Log("Soundtrack encoded to MP3 : " + mux.EncodedFrom);
+  if (mux.DamagedBlocks > 0)
+    Log("The soundtrack is damaged : " + std::to_string(mux.DamagedBlocks) +
+            " blocks left out : " + project_.SoundPath(),
+        llError);
   std::error_code ec;
   std::filesystem::remove(tempVideo_, ec);
   tempVideo_.clear();

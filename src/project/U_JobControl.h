@@ -12,11 +12,17 @@
 // Safety rules of our own, on top of the classic behaviour:
 // - a video phase that fails at any frame, the first included, ends as a
 //   failure (never with the completion step) and its error is logged;
+// - the video is written under a hidden name of its own beside the output
+//   and takes the output's name only when complete (or cancelled after its
+//   first frame): a failure, a kill or a cancel before the first frame leaves
+//   an earlier file at the output as it was, and two jobs writing one output
+//   never write into one file;
+// - a soundtrack that cannot be read is refused before the video is made;
 // - a "temp.avi" the job did not write is never deleted: the silent video
 //   goes to a free name beside it, and a failed rename stops the job with the
 //   silent video left at the output path;
-// - after a failed mux the silent video is kept and put back at the output
-//   path, since it is the only complete result;
+// - after a failed mux the silent video is kept, at the output path when
+//   nothing was there before, else as "temp.avi";
 // - the job works on its own copy of the picture and caption lists, so
 //   pictures dropped or edited while it runs cannot change it;
 // - Go refuses, before anything is deleted, an output path that is a folder
@@ -50,6 +56,7 @@ class TSlideProject;
 class TTextStorage;
 class TVideoMakerThd;
 class TMuxThd;
+class TPendingFile;
 
 // What the window shows of a job; every call is made on the UI thread. The
 // defaults do nothing, so a front end overrides only what it shows.
@@ -175,6 +182,9 @@ private:
 
   void OnVideoProgress(TVideoMakerThd& thread);
   void OnVideoDone(TThread& thread);
+  // Puts the finished (or cancelled, shorter) video in place at the output;
+  // false, with the message shown, when it cannot.
+  bool CommitVideo();
   void StartMuxer();
   void OnMuxDone(TThread& thread);
 
@@ -203,6 +213,8 @@ private:
   TStringList jobPictures_;
   TStringList jobCaptions_;
   std::string outputPath_;
+  // The video phase's file, under a name of its own beside the output.
+  std::unique_ptr<TPendingFile> pending_;
   std::string tempVideo_;
   TJobEnd lastEnd_ = TJobEnd::None;
   std::string lastError_;

@@ -14,6 +14,7 @@
 
 #include "platform/RegularFile.h"
 #include "platform/registry/Registry.h"
+#include "support/PendingFile.h"
 #include "support/U_Log.h"
 #include "support/U_SysUtils.h"
 
@@ -119,8 +120,9 @@ public:
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(insertAt), added.begin(), added.end());
   }
 
-  // Written beside the file and renamed over it: a failed write leaves the
-  // old file whole.
+  // Written beside the file under a name of its own and renamed over it: a
+  // failed write leaves the old file whole, and two programs saving at once
+  // never write into one temporary file.
   bool Save(const std::string& path, std::string& problem) const {
     std::string text;
     for (const auto& l : lines_) text += l + "\r\n";
@@ -128,19 +130,20 @@ public:
       problem = path + " would grow beyond " + std::to_string(kMaxIniBytes >> 20) + " MiB";
       return false;
     }
-    const std::string tmp = path + ".tmp";
-    FILE* f = std::fopen(tmp.c_str(), "wb");
-    int err = f ? 0 : errno;
-    if (f) {
-      errno = 0;
-      if (std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fflush(f) != 0 || ::fsync(fileno(f)) != 0)
-        err = errno != 0 ? errno : EIO;
-      if (std::fclose(f) != 0 && err == 0) err = errno;
-      if (err == 0 && std::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
-      if (err != 0) std::remove(tmp.c_str());
+    TPendingFile pending(path);
+    std::string why;
+    const int fd = pending.OpenForWriting(why);
+    for (size_t done = 0; fd >= 0 && why.empty() && done < text.size();) {
+      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0)
+        why = std::strerror(n < 0 ? errno : ENOSPC);
+      else
+        done += static_cast<size_t>(n);
     }
-    if (err == 0) return true;
-    problem = path + " cannot be written: " + std::strerror(err != 0 ? err : EIO);
+    if (fd >= 0 && ::close(fd) != 0 && why.empty()) why = std::strerror(errno);
+    if (why.empty() && pending.Commit(why)) return true;
+    problem = path + " cannot be written: " + why;
     return false;
   }
 

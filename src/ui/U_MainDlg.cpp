@@ -64,7 +64,9 @@ struct TFileDialogKind {
 };
 const TFileDialogKind kFileDialogs[] = {
     {"JOD", QFileDialog::AcceptOpen, QFileDialog::ExistingFiles, "JPEG|*.jpeg;*.jpg|Bitmap|*.bmp", nullptr},
-    {"JODSound", QFileDialog::AcceptOpen, QFileDialog::ExistingFile, "MP3 files|*.mp3", nullptr},
+    {"JODSound", QFileDialog::AcceptOpen, QFileDialog::ExistingFile,
+     "Sound files|*.mp3;*.mp2;*.mp1;*.wav;*.ogg;*.flac;*.wma;*.asf;*.ape;*.ac3;*.mpc;*.aac;*.m4a|MP3 files|*.mp3",
+     nullptr},
     {"JOD_fl", QFileDialog::AcceptOpen, QFileDialog::ExistingFile, "Slidomat Project|*.sdm", nullptr},
     {"JSD_fl", QFileDialog::AcceptSave, QFileDialog::AnyFile, "Slidomat Project|*.sdm", nullptr},
     {"JSD", QFileDialog::AcceptSave, QFileDialog::AnyFile,
@@ -78,6 +80,13 @@ std::string ExtensionOf(const std::string& path) {
   const std::string name = ExtractFileNameW(path);
   const size_t dot = name.rfind('.');
   return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+// One dropped file is the soundtrack when its extension is that of a sound
+// file the library reads, written in lower case as ".mp3" always had to be.
+bool IsDroppedSoundtrack(const std::string& path) {
+  const std::string extension = ExtensionOf(path);
+  return IsSoundFileName(path) && extension == LowerCase(extension);
 }
 
 bool EndsWith(const std::string& s, const std::string& suffix) {
@@ -752,7 +761,7 @@ void TMainDlg::OpenWeb(const std::string& address) {
 void TMainDlg::OnFilesDropped() {
   const std::vector<std::string> names = std::move(dropList_);
   dropList_.clear();
-  if (names.size() == 1 && ExtensionOf(names[0]) == ".mp3")
+  if (names.size() == 1 && IsDroppedSoundtrack(names[0]))
     SetSoundtrack(names[0]);
   else
     AddFiles(names);
@@ -800,7 +809,10 @@ void TMainDlg::langueAfterLanguageSwitch() {
       QString::fromStdString(std::string(kProductName) + " v" + GetFileVersionString(environment_.ProgramPath)));
   const std::string project = Translated("Slidomat Project") + "(*.sdm)|*.sdm";
   const std::pair<const char*, std::string> filters[] = {
-      {"JODSound", Translated("MP3 files") + "(*.mp3)|*.mp3"},
+      // Every kind the audio library reads: one that is not MP3 is encoded
+      // to MP3 when the video is made.
+      {"JODSound",
+       Translated("Sound files") + "|" + SoundFilePatterns() + "|" + Translated("MP3 files") + "(*.mp3)|*.mp3"},
       {"JOD", AllPicturesFilter(Translated("All pictures")) + "|" + Translated("Bitmap Files") + " (*.bmp)|*.bmp" +
                   "|" + Translated("JPEG Files") + " (*.jpg, *.jpeg)|*.jpg;*.jpeg"},
       {"JSD_fl", project},
@@ -846,7 +858,7 @@ void TMainDlg::AppEvtActivate() {
   // The running job keeps the soundtrack it started with: a sound file
   // dropped meanwhile is refused rather than swapped in under it.
   dropTarget_->Refuses = [this](const std::vector<std::string>& names) {
-    return job_ && job_->Running() && names.size() == 1 && ExtensionOf(names[0]) == ".mp3";
+    return job_ && job_->Running() && names.size() == 1 && IsDroppedSoundtrack(names[0]);
   };
 
   const bool debug = GetSetting("DebugMode") == "1";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 
 #include "testsupport/TestSupport.h"
 
@@ -162,6 +163,71 @@ TEST(AudioCliTest, InfoDecodeAndTagsServeEveryKind) {
   r = test::RunCli({"audio-info", text});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Invalid APE file"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace sdm
+
+namespace sdm {
+namespace {
+
+// The decoded samples of a file as ffmpeg sees them, and whether it said
+// anything while decoding.
+std::string FfmpegPcm(const std::string& path, std::string* complaints = nullptr) {
+  const auto r = test::RunCommand({"ffmpeg", "-v", "error", "-i", path, "-f", "s16le", "-"});
+  if (complaints) *complaints = r.err;
+  return r.out;
+}
+
+TEST(AudioCliTest, TagWritersNeverChangeASampleAndSayWhyTheyRefuse) {
+  test::TempDir dir;
+  auto make = [&](const std::string& name, std::vector<std::string> codec) {
+    std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=f=440:d=2", "-ac", "2"};
+    argv.insert(argv.end(), codec.begin(), codec.end());
+    argv.push_back(dir.file(name));
+    EXPECT_EQ(test::RunCommand(argv).status, 0);
+    return dir.file(name);
+  };
+  const std::string ogg = make("t.ogg", {"-c:a", "libvorbis"}), ac3 = make("t.ac3", {"-ar", "48000"}),
+                    flac = make("t.flac", {}), mp3 = make("t.mp3", {});
+
+  // Kinds a format does not carry: refused, named, the file untouched.
+  const std::pair<std::string, std::string> foreign[] = {{mp3, "8"}, {flac, "8"}, {ac3, "1"}, {ac3, "4"}, {ogg, "2"}};
+  for (const auto& [file, kinds] : foreign) {
+    SCOPED_TRACE(file + " --write " + kinds);
+    const auto before = test::ReadBytes(file);
+    const auto r = test::RunCli({"tags", file, "--set", "TITLE=x", "--write", kinds});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Writing the tags failed: " + file + ": "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(" tags are not written to "), std::string::npos) << r.err;
+    EXPECT_EQ(test::ReadBytes(file), before);
+  }
+
+  // What is written leaves every sample as ffmpeg decodes it, AC-3's last
+  // frame included (its tag goes before the stream).
+  for (const auto& [file, kinds] : {std::pair{ogg, "8"}, std::pair{ac3, "2"}, std::pair{flac, "3"}}) {
+    SCOPED_TRACE(file);
+    const std::string pcm = FfmpegPcm(file);
+    const auto r = test::RunCli({"tags", file, "--set", "TITLE=kept", "--write", kinds});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("TITLE=kept"), std::string::npos) << r.out;
+    std::string complaints;
+    EXPECT_EQ(FfmpegPcm(file, &complaints), pcm);
+    EXPECT_EQ(complaints, "");
+  }
+
+  // An Ogg page whose checksum fails would be dropped by a rewrite: refused.
+  auto bytes = test::ReadBytes(ogg);
+  size_t third = 0;
+  for (size_t at = 0, n = 0; at + 4 <= bytes.size(); ++at)
+    if (std::memcmp(bytes.data() + at, "OggS", 4) == 0 && ++n == 4) third = at;
+  ASSERT_GT(third, 0u);
+  bytes[third + 40] ^= 1;
+  test::WriteBytes(ogg, bytes);
+  const auto r = test::RunCli({"tags", ogg, "--set", "TITLE=y", "--write", "8"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("a page of it is damaged"), std::string::npos) << r.err;
+  EXPECT_EQ(test::ReadBytes(ogg), bytes);
 }
 
 }  // namespace

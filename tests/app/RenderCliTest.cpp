@@ -178,11 +178,19 @@ TEST_F(RenderCli, InterruptCancelsAndLeavesAValidShorterVideo) {
           "--ms-per-picture", "60000", "-o", out.c_str(), pic.c_str(), pic.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  // Wait until some frames are on disk (3600 + fades are far from done then).
+  // Wait until some frames are on disk (3600 + fades are far from done then):
+  // in the file the job writes under a name of its own beside the output.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  std::error_code ec;
-  while (std::chrono::steady_clock::now() < deadline && (fs::file_size(out, ec) < 2000000 || ec))
+  auto written = [&] {
+    std::error_code ec;
+    uintmax_t most = 0;
+    for (const auto& e : fs::directory_iterator(dir.path(), ec))
+      if (e.path().extension() == ".part") most = std::max(most, fs::file_size(e.path(), ec));
+    return most;
+  };
+  while (std::chrono::steady_clock::now() < deadline && written() < 2000000)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(fs::exists(out));  // the output's name waits for the end
   kill(pid, SIGINT);
   int status = 0;
   waitpid(pid, &status, 0);

@@ -70,6 +70,38 @@ TEST_F(SettingsCli, APortableCopyKeepsItsSettingsInItsIniFile) {
   EXPECT_EQ(run({"settings", "get", "LastFCC"}).out, "MJPG\n");
 }
 
+TEST_F(SettingsCli, PortableCopiesRunningAtOnceLoseNoValueAndSayWhatIsKept) {
+  namespace fs = std::filesystem;
+  fs::create_directories(dir.file("usb"));
+  const std::string cli = dir.file("usb/slidomat-cli");
+  fs::copy_file(SDM_CLI, cli);
+  Uninstall();
+  // Three programs setting twelve values each, all at once.
+  const std::string loops =
+      "for p in A B C; do (for i in 0 1 2 3 4 5 6 7 8 9 10 11; do \"$0\" settings set $p$i v$i || echo failed; "
+      "done) & done; wait";
+  const auto r = sdm::test::RunCommand({"sh", "-c", loops, cli});
+  EXPECT_EQ(r.out + r.err, "");
+  const std::string ini = ReadText(dir.file("usb/settings.ini"));
+  for (const char* p : {"A", "B", "C"})
+    for (int i = 0; i < 12; ++i)
+      EXPECT_NE(ini.find(std::string(p) + std::to_string(i) + "=v" + std::to_string(i) + "\r\n"), std::string::npos)
+          << p << i;
+  // The last program to end cleared the registry.
+  EXPECT_EQ(ReadText(UserHive()).find("Tarvenit"), std::string::npos);
+
+  // settings.ini cannot be written: the run says so, fails, and the value is
+  // really still in the registry.
+  fs::remove(dir.file("usb/settings.ini"));
+  fs::create_directory(dir.file("usb/settings.ini"));
+  const auto failed = sdm::test::RunCommand({cli, "settings", "set", "LastFCC", "MJPG"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_NE(failed.err.find("the settings could not be written to " + dir.file("usb/settings.ini")), std::string::npos)
+      << failed.err;
+  EXPECT_NE(failed.err.find("they stay in the registry"), std::string::npos) << failed.err;
+  EXPECT_NE(ReadText(UserHive()).find("\"LastFCC\"=\"MJPG\""), std::string::npos) << ReadText(UserHive());
+}
+
 TEST(ProgramVersion, TheCommandLineProgramCarriesTheVersionRecord) {
   const std::string v = sdm::GetFileVersionString(SDM_CLI);
   EXPECT_EQ(v, sdm::GetFileVersionString(sdm::ProgramFilePath()));

@@ -265,6 +265,7 @@ TL3Stream RandomStream(TL3Version version, int rateIndex, int mode, uint32_t see
 struct TDecoded {
   std::vector<int16_t> Pcm;
   std::string LastError;
+  int64_t Damaged = 0;  // the frames the reader counted as damaged
   int Channels = 0;
   int SamplesPerFrame = 0;
 };
@@ -282,7 +283,10 @@ TDecoded DecodeOurs(const std::string& path) {
     d.Pcm.insert(d.Pcm.end(), buf.begin(), buf.end());
     if (!more) break;
   }
-  d.LastError = f.Decoder().Decoder()->LastError;
+  // The decoder's complaints, as the reader counted them (each frame's own
+  // is cleared when the next is decoded).
+  for (const std::string& m : f.Messages) d.LastError += m + "\n";
+  d.Damaged = f.DamagedBlocks;
   return d;
 }
 
@@ -795,6 +799,7 @@ TEST(Layer3Built, GranuleRunningPastItsLengthPlaysSilence) {
     WriteBytes(dir.file("clean.mp3"), Bytes(BuildLayer3(clean)));
     TDecoded ours = DecodeOurs(dir.file("lying.mp3"));
     EXPECT_NE(ours.LastError.find("Data overrun"), std::string::npos) << ours.LastError;
+    EXPECT_EQ(ours.Damaged, 1);  // the one lying granule's frame, and no other
     TReference ref = DecodeMpg123(dir.file("clean.mp3"));
     EXPECT_EQ(ref.Complaints, "");
     const size_t granule = 576u * ours.Channels;

@@ -176,6 +176,12 @@ TEST_F(SoundtrackEncoderTest, WhatCannotBeDoneIsRefusedWithTheFileAndTheReason) 
   test::WriteText(text, "These are my notes, not music.\n");
   m = message([&] { TSoundtrackEncoder(text, {.Encoder = "libmp3lame"}); });
   EXPECT_NE(m.find("\"" + text + "\" cannot be read: Invalid FLAC file"), std::string::npos) << m;
+  // A WAV of 24-bit samples opens but cannot be converted: refused once the
+  // encoder is set up, which is all given back (the sanitizer build checks).
+  const std::string deep = dir.file("deep.wav");
+  test::WriteBytes(deep, test::Bytes(test::PcmWav(2, 44100, 24, std::string(6 * 4410, '\0'))));
+  m = message([&] { TSoundtrackEncoder(deep, {.Encoder = "libmp3lame"}); });
+  EXPECT_NE(m.find("Cannot read the soundtrack \"" + deep + "\": Unsupported PCM format"), std::string::npos) << m;
   // A name of no sound kind, an empty file and a named pipe (never opened
   // for reading, so nothing hangs).
   const std::string other = dir.file("picture.xyz");

@@ -204,6 +204,25 @@ TEST(BmpToAvi, WritesFramesAtPositionsTwoOnwardsWithTheStreamHeaderValues) {
   EXPECT_EQ(r.out, "codec_name=rawvideo\nwidth=64\nheight=48\nr_frame_rate=1000/33\n");
 }
 
+TEST(BmpToAvi, AFileClosedBeforeItsFirstFrameIsStillAValidVideo) {
+  CodecsEnv env(nullptr);
+  TempDir dir;
+  const std::string path = dir.file("empty.avi");
+  TBmpToAvi w;
+  w.Width = 64;
+  w.Height = 48;
+  w.FramePeriod = 40;
+  w.FileName = path;
+  w.SetFourCC("MJPG");
+  w.Open();
+  w.Close();  // a cancel before frame 0
+  // The stream says what it would hold: ffprobe reads it without a word.
+  auto r = RunCommand(
+      {"ffprobe", "-v", "error", "-show_entries", "stream=codec_name,width,height", "-of", "default=nw=1", path});
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, "codec_name=mjpeg\nwidth=64\nheight=48\n");
+}
+
 TEST(BmpToAvi, EveryInstalledCompressorMakesAFileFfmpegDecodes) {
   CodecsEnv env(nullptr);
   TempDir dir;

@@ -123,12 +123,12 @@ TEST(MP3FrameExtractTest, ConstantRateStreamWithoutPadding) {
 
 TEST(MP3FrameExtractTest, JunkBeforeBetweenAndAfterFrames) {
   // A tag-like block with a false sync whose header is rejected, then frames
-  // with three stray bytes before the third, then a frame cut short.
+  // with three stray bytes before the fifth, then a frame cut short.
   std::vector<uint8_t> data{'I', 'D', '3', 3, 0, 0, 0, 0, 0, 20};
   data.insert(data.end(), {0xFF, 0xFB, 0x9C, 0x00});  // reserved rate: not a frame
   data.resize(30, 0);
-  auto two = Frames(2, k128Stereo, 417);
-  data.insert(data.end(), two.begin(), two.end());
+  auto four = Frames(4, k128Stereo, 417);
+  data.insert(data.end(), four.begin(), four.end());
   data.insert(data.end(), {0x12, 0xFF, 0x34});
   auto three = Frames(3, k128Stereo, 417);
   data.insert(data.end(), three.begin(), three.end());
@@ -136,15 +136,54 @@ TEST(MP3FrameExtractTest, JunkBeforeBetweenAndAfterFrames) {
 
   TMP3FrameExtract x("memory");
   x.ScanBuffer(data.data(), data.size());
-  ASSERT_EQ(x.Count(), 5);  // six frames found, the cut one included
+  ASSERT_EQ(x.Count(), 7);  // eight frames found, the cut one included
   EXPECT_EQ(x.FramePosition(0), 30 + 417);
-  EXPECT_EQ(x.FramePosition(1), 30 + 2 * 417);
-  EXPECT_EQ(x.FrameSize(1), 3 + 417);  // the stray bytes go with the frame after them
-  EXPECT_EQ(x.FramePosition(2), 30 + 3 + 3 * 417);
-  EXPECT_EQ(x.FrameSize(3), 417);
+  EXPECT_EQ(x.FramePosition(3), 30 + 4 * 417);
+  EXPECT_EQ(x.FrameSize(3), 3 + 417);  // the stray bytes go with the frame after them
+  EXPECT_EQ(x.FramePosition(4), 30 + 3 + 5 * 417);
+  EXPECT_EQ(x.FrameSize(4), 417);
   // The cut frame's end lies past the end of the file but is never used.
   EXPECT_GT(x.FrameEnds().back(), data.size());
   EXPECT_LE(x.FramePosition(x.Count() - 1), static_cast<int64_t>(data.size()));
+}
+
+TEST(MP3FrameExtractTest, OnlyFramesThatLeadOneToTheNextCount) {
+  // Valid-looking headers in other data, as a WAV's samples or an AAC
+  // stream's payload hold them: none leads to another, so none is a frame.
+  std::vector<uint8_t> data(40000, 0x11);
+  for (size_t at = 100; at + 4 < data.size(); at += 4410) {
+    const uint8_t stray[4] = {0xFF, 0xF2, 0x9B, 0xF3};  // MPEG-2 layer III, 16 kHz
+    std::copy(stray, stray + 4, data.begin() + static_cast<long>(at));
+  }
+  TMP3FrameExtract x("memory");
+  x.ScanBuffer(data.data(), data.size());
+  EXPECT_EQ(x.Count(), -1);
+  std::string why;
+  EXPECT_FALSE(x.IsCopyable(&why));
+  EXPECT_EQ(why, "no MPEG audio frames follow one another in it");
+
+  // Two frames between junk do not start a stream; four in a row do, and
+  // after it only frames of the same version, layer and rate count.
+  std::vector<uint8_t> mixed(500, 0);
+  auto two = Frames(2, k128Stereo, 417);
+  mixed.insert(mixed.end(), two.begin(), two.end());
+  mixed.resize(mixed.size() + 50, 0);
+  auto run = Frames(5, k128Stereo, 417);
+  mixed.insert(mixed.end(), run.begin(), run.end());
+  auto other = Frames(6, {0xFF, 0xFB, 0x94, 0x64}, 384);  // the same at 48 kHz: 384 bytes
+  mixed.insert(mixed.end(), other.begin(), other.end());
+  x.ScanBuffer(mixed.data(), mixed.size());
+  EXPECT_EQ(x.Count(), 4);
+  EXPECT_EQ(x.FramePosition(0), 500 + 2 * 417 + 50 + 417);
+  // With the 48 kHz frames and the junk, the frames found are a third of the
+  // file: not an MP3 to copy.
+  EXPECT_FALSE(x.IsCopyable(&why));
+  EXPECT_EQ(why, "its MPEG audio frames make up only 36% of it");
+
+  // A reserved emphasis marks no frame either.
+  auto emphasis = Frames(8, {0xFF, 0xFB, 0x90, 0x66}, 417);
+  x.ScanBuffer(emphasis.data(), emphasis.size());
+  EXPECT_EQ(x.Count(), -1);
 }
 
 TEST(MP3FrameExtractTest, NothingFoundInEmptySilentOrLayerOneData) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "frames/PictureFiles.h"
@@ -178,6 +179,59 @@ TEST(JpegReaderTest, CutAndGarbledFilesNeverEscapeAsAnythingButEError) {
     }
   }
   EXPECT_GT(refused, 0);
+}
+
+}  // namespace
+}  // namespace sdm
+
+namespace sdm {
+namespace {
+
+// Rows of b equal to those of a, from the top.
+int SameRowsFromTheTop(const TBitmap32& a, const TBitmap32& b) {
+  int y = 0;
+  for (; y < a.Height() && y < b.Height(); ++y)
+    if (std::memcmp(a.Row(y), b.Row(y), sizeof(TColor32) * static_cast<size_t>(a.Width())) != 0) break;
+  return y;
+}
+
+TEST(JpegReaderTest, WarningsAreNoFailureOnlyAPictureWithNothingToShowIs) {
+  const std::vector<uint8_t> photo = test::ReadBytes(test::SourcePath("examples/landscape.jpg"));
+  TBitmap32 whole;
+  ReadJpeg(photo.data(), photo.size(), "whole.jpg", whole);
+  ASSERT_GT(whole.Height(), 64);
+
+  // Without its two-byte end marker every pixel is there.
+  const std::vector<uint8_t> noEnd(photo.begin(), photo.end() - 2);
+  TBitmap32 out;
+  ReadJpeg(noEnd.data(), noEnd.size(), "noeoi.jpg", out);
+  EXPECT_EQ(SameRowsFromTheTop(whole, out), whole.Height());
+
+  // One flipped bit in the middle of the scan: the picture loads, the top
+  // half as it was.
+  std::vector<uint8_t> flipped = photo;
+  flipped[photo.size() * 3 / 4] ^= 0x10;
+  ReadJpeg(flipped.data(), flipped.size(), "flip.jpg", out);
+  EXPECT_EQ(out.Width(), whole.Width());
+  EXPECT_GE(SameRowsFromTheTop(whole, out), whole.Height() / 3);
+
+  // Cut in half: what is there shows.
+  const std::vector<uint8_t> half(photo.begin(), photo.begin() + static_cast<long>(photo.size() / 2));
+  ReadJpeg(half.data(), half.size(), "half.jpg", out);
+  EXPECT_EQ(out.Height(), whole.Height());
+  EXPECT_GE(SameRowsFromTheTop(whole, out), 16);
+
+  // Cut a few bytes into its scan: nothing to show, refused with the reason.
+  size_t scan = 0;
+  for (size_t i = 2; i + 3 < photo.size() && scan == 0; ++i)
+    if (photo[i] == 0xFF && photo[i + 1] == 0xDA) scan = i + 2 + (photo[i + 2] << 8 | photo[i + 3]);
+  const std::vector<uint8_t> nothing(photo.begin(), photo.begin() + static_cast<long>(scan) + 4);
+  try {
+    ReadJpeg(nothing.data(), nothing.size(), "nothing.jpg", out);
+    ADD_FAILURE() << "no error";
+  } catch (const EError& e) {
+    EXPECT_NE(std::string(e.what()).find("\"nothing.jpg\""), std::string::npos) << e.what();
+  }
 }
 
 }  // namespace

@@ -236,8 +236,14 @@ TEST(VideoMakerThd, MissingPictureEndsTheThreadWithTheWriterOpen) {
 
   // A broken picture's own reason reaches the caller whole, for the message
   // job control shows.
+  // (A picture cut in its scan decodes as far as it goes; one cut right after
+  // the start of its scan has nothing to show and is refused.)
   const std::vector<uint8_t> jpeg = ReadBytes(SourcePath("examples/wide.jpg"));
-  WriteBytes(dir.file("cut.jpg"), std::vector<uint8_t>(jpeg.begin(), jpeg.begin() + jpeg.size() / 2));
+  size_t scan = 0;
+  for (size_t i = 2; i + 3 < jpeg.size() && scan == 0; ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) scan = i + 2 + (jpeg[i + 2] << 8 | jpeg[i + 3]);
+  ASSERT_GT(scan, 0u);
+  WriteBytes(dir.file("cut.jpg"), std::vector<uint8_t>(jpeg.begin(), jpeg.begin() + static_cast<long>(scan) + 4));
   std::string reason;
   try {
     TImageFile direct(dir.file("cut.jpg"));

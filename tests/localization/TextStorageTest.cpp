@@ -6,7 +6,7 @@ using namespace sdm;
 
 TEST(TextStorage, MainListKeepsItsTwentyTwoLinesInPlaceAndAppendsTheRest) {
   const auto& lines = MainTextStorageLines();
-  ASSERT_EQ(lines.size(), 72u);
+  ASSERT_EQ(lines.size(), 75u);
   EXPECT_EQ(lines[1], "Empty picture list");
   EXPECT_EQ(lines[2], "File not found :");
   EXPECT_EQ(lines[10], "pictures");
@@ -20,6 +20,8 @@ TEST(TextStorage, MainListKeepsItsTwentyTwoLinesInPlaceAndAppendsTheRest) {
   EXPECT_EQ(lines[65], "No picture in the folder :");
   EXPECT_EQ(lines[66], "AVI video");
   EXPECT_EQ(lines[71], "The video made so far is kept as");
+  EXPECT_EQ(lines[72], "Sound files");
+  EXPECT_EQ(lines[74], "Encoding the soundtrack to MP3");
   // Language files separate the lines by line breaks: a text with one would
   // shift every later line.
   for (const std::string& l : lines) EXPECT_EQ(l.find_first_of("\r\n"), std::string::npos) << l;

@@ -70,6 +70,14 @@ std::string DibEntry(TBmpToAvi& avi) {
 
 int VideoPackets(const std::string& file) { return static_cast<int>(ProbePackets(file, "v:0").size()); }
 
+// The files a job writes under names of their own beside its output.
+std::vector<std::string> PendingFilesIn(const TempDir& dir) {
+  std::vector<std::string> found;
+  for (const auto& e : fs::directory_iterator(dir.path()))
+    if (e.path().extension() == ".part") found.push_back(e.path().string());
+  return found;
+}
+
 }  // namespace
 
 class JobControl : public PrivateRegistryTest {
@@ -297,7 +305,10 @@ TEST_F(JobControl, FailureAtTheFirstFrameIsAFailureAndTheNextJobRuns) {
 TEST_F(JobControl, AVideoThatEndsEmptyAsksForAnotherCodec) {
   Pictures(2);
   Quick();
-  view.onFrame = [&] { fs::remove(out); };  // the writer's file vanishes under it
+  // The writer's file vanishes under it.
+  view.onFrame = [&] {
+    for (const auto& f : PendingFilesIn(dir)) fs::remove(f);
+  };
   ASSERT_TRUE(job->Go());
   RunToEnd();
   EXPECT_EQ(job->LastEnd(), TJobEnd::VideoEmpty);
@@ -348,12 +359,31 @@ TEST_F(JobControl, SoundtrackIsMuxedAndAForeignTempFileIsLeftAlone) {
   EXPECT_EQ(job->ProgressLabel(), "");
 }
 
-TEST_F(JobControl, AFailedMuxPutsTheSilentVideoBackAtTheOutput) {
+TEST_F(JobControl, ASoundtrackThatCannotBeReadIsRefusedBeforeTheVideo) {
   const std::string bad = dir.file("noise.mp3");
   WriteText(bad, std::string(5000, 'x'));
   Pictures(2);
   Quick();
+  WriteText(out, "an older video");
+  ui.answer = mrYes;
   project.SetSoundtrack(bad, 1.0 / 86400);
+  EXPECT_FALSE(job->Go());
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].rfind("The soundtrack cannot be used\nThe sound file \"" + bad + "\" cannot be read", 0), 0u)
+      << ui.messages[0];
+  EXPECT_FALSE(Logged("Info Start Encoding"));
+  EXPECT_EQ(view.frames, 0);
+  EXPECT_EQ(ReadText(out), "an older video");
+  EXPECT_TRUE(job->ControlEnabled("go_btn"));
+}
+
+TEST_F(JobControl, AFailedMuxKeepsTheSilentVideoAndNeverAnEarlierFile) {
+  // A good soundtrack when Go checks it, ruined while the video is made.
+  const std::string mp3 = MakeMp3(dir, "s.mp3", 44100, 2, 1.0, {"-b", "128"});
+  Pictures(2);
+  Quick();
+  project.SetSoundtrack(mp3, 1.0 / 86400);
+  view.onFrame = [&] { WriteText(mp3, std::string(5000, 'x')); };
   ASSERT_TRUE(job->Go());
   RunToEnd();
   EXPECT_EQ(job->LastEnd(), TJobEnd::MuxFailed);
@@ -362,11 +392,70 @@ TEST_F(JobControl, AFailedMuxPutsTheSilentVideoBackAtTheOutput) {
   EXPECT_NE(ui.messages[0].find(out), std::string::npos) << ui.messages[0];
   EXPECT_TRUE(Logged("Info Audio processing failed"));
   EXPECT_EQ(job->StatusText(), "Audio processing failed");
-  // The output is the complete silent video; no temporary file is left.
+  // Nothing was at the output: the complete silent video is put there.
   EXPECT_EQ(ProbeValue(out, "v:0", "stream=width"), "320");
   EXPECT_EQ(ProbeValue(out, "a", "stream=codec_name"), "");
   EXPECT_FALSE(fs::exists(dir.file("temp.avi")));
   EXPECT_TRUE(job->ControlEnabled("go_btn"));
+
+  // With an earlier video at the output, that stays, and the silent video
+  // is kept as "temp.avi", which the message names.
+  WriteText(out, "an older video");
+  WriteBytes(mp3, ReadBytes(MakeMp3(dir, "s2.mp3", 44100, 2, 1.0, {"-b", "128"})));
+  ui.messages.clear();
+  ui.answer = mrYes;
+  project.SetSingleFrame(true);
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::MuxFailed);
+  EXPECT_EQ(ReadText(out), "an older video");
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_NE(ui.messages[0].find(dir.file("temp.avi")), std::string::npos) << ui.messages[0];
+  EXPECT_EQ(VideoPackets(dir.file("temp.avi")), 2);
+  EXPECT_TRUE(PendingFilesIn(dir).empty());
+}
+
+TEST_F(JobControl, TheEarlierVideoStaysUntilTheNewOneIsComplete) {
+  const std::string old = "an older video";
+  Pictures(2);
+  project.SetOutputPath(out);
+  project.SetMsPerPicture(2000);
+  ui.answer = mrYes;
+  // While the job runs, the output is still the earlier video.
+  WriteText(out, old);
+  std::string during;
+  view.onFrame = [&] {
+    if (view.frames == 2) during = ReadText(out);
+    if (view.frames == 3) job->Cancel();
+  };
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(during, old);
+  // Cancelled after some frames: the shorter video takes its place.
+  EXPECT_EQ(job->LastEnd(), TJobEnd::VideoAborted);
+  EXPECT_GE(VideoPackets(out), 3);
+
+  // A failure: the picture vanishes at the second frame.
+  WriteText(out, old);
+  const std::string pic = dir.file("p.bmp");
+  fs::copy_file(SourcePath("examples/bars.bmp"), pic);
+  project.AddPicture(pic);
+  project.SetSingleFrame(true);
+  view.onFrame = [&] { fs::remove(pic); };
+  ASSERT_TRUE(job->Go());
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::VideoFailed);
+  EXPECT_EQ(ReadText(out), old);
+
+  // A cancel before the first frame: no video at all, the earlier one stays.
+  project.DeletePicture(project.PictureCount() - 1);
+  view.onFrame = nullptr;
+  ASSERT_TRUE(job->Go());
+  job->Cancel();
+  RunToEnd();
+  EXPECT_EQ(job->LastEnd(), TJobEnd::VideoAborted);
+  EXPECT_EQ(ReadText(out), old);
+  EXPECT_TRUE(PendingFilesIn(dir).empty());
 }
 
 TEST_F(JobControl, CancelDuringTheAudioKeepsTheTemporaryVideo) {

@@ -195,6 +195,16 @@ TEST_F(MainWindow, DroppedFilesArePicturesUnlessOneMp3Alone) {
   EXPECT_EQ(Form().audioduration_lbl->text(), "0:02");
   EXPECT_TRUE(Form().matchaudio_btn->isEnabled());
   EXPECT_EQ(Project().PictureCount(), 1);
+
+  // So does any other sound file the library reads, by its lower-case
+  // extension: a WAV of three seconds.
+  const std::string wav = dir.file("tune.wav");
+  ASSERT_EQ(RunCommand({"sox", "-n", "-r", "22050", "-c", "1", "-b", "16", wav, "synth", "3", "sine", "440"}).status,
+            0);
+  EXPECT_TRUE(DropFiles(Main(), {wav}));
+  EXPECT_EQ(Project().SoundPath(), wav);
+  EXPECT_EQ(Form().audioduration_lbl->text(), "0:03");
+  EXPECT_EQ(Project().PictureCount(), 1);
 }
 
 TEST_F(MainWindow, ThumbnailStripMovesOnePictureAtATimeAndRendersOnlyWhatIsNew) {
@@ -767,12 +777,17 @@ TEST_F(MainWindow, ALanguageSwitchRebuildsTheCaptionAndTheFileFilters) {
   french[16] = "Images Bitmap";
   french[18] = "Projet Slidomat";
   french[51] = "Toutes les images";
+  french[72] = "Fichiers audio";
   main_ts().SetItems(french);
   Main().setWindowTitle("x");
   Main().langueAfterLanguageSwitch();
   main_ts().Reset();
   EXPECT_EQ(Main().windowTitle().toStdString(), "Slidomat v" + GetFileVersionString(ProgramFilePath()));
-  EXPECT_EQ(Main().FileDialog("JODSound")->nameFilters(), QStringList({"Fichiers MP3 (*.mp3)"}));
+  // Every sound file the library reads, or MP3 files only.
+  EXPECT_EQ(
+      Main().FileDialog("JODSound")->nameFilters(),
+      QStringList({"Fichiers audio (*.mp3 *.mp2 *.mp1 *.wav *.ogg *.flac *.wma *.asf *.ape *.ac3 *.mpc *.aac *.m4a)",
+                   "Fichiers MP3 (*.mp3)"}));
   EXPECT_EQ(Main().FileDialog("JOD")->nameFilters(),
             QStringList({"Toutes les images " + every, "Images Bitmap (*.bmp)", "JPEG Files (*.jpg *.jpeg)"}));
   EXPECT_EQ(Main().FileDialog("JSD_fl")->nameFilters(), QStringList({"Projet Slidomat (*.sdm)"}));

@@ -58,6 +58,22 @@ int16_t ToS16(float v) { return static_cast<int16_t>(std::lrintf(std::clamp(v, -
 
 TSoundtrackEncoder::TSoundtrackEncoder(const std::string& soundPath, const TSettings& settings)
     : path_(soundPath), settings_(settings) {
+  // A constructor that throws runs no destructor: what it made goes here.
+  try {
+    Start();
+  } catch (...) {
+    Release();
+    throw;
+  }
+}
+
+void TSoundtrackEncoder::Release() {
+  swr_free(&swr_);
+  av_frame_free(&frame_);
+  avcodec_free_context(&codec_);
+}
+
+void TSoundtrackEncoder::Start() {
   AvQuietReading();
   const AVCodec* encoder = avcodec_find_encoder_by_name(settings_.Encoder.c_str());
   if (encoder == nullptr || encoder->type != AVMEDIA_TYPE_AUDIO)
@@ -100,11 +116,7 @@ TSoundtrackEncoder::TSoundtrackEncoder(const std::string& soundPath, const TSett
   ReadSource();
 }
 
-TSoundtrackEncoder::~TSoundtrackEncoder() {
-  swr_free(&swr_);
-  av_frame_free(&frame_);
-  avcodec_free_context(&codec_);
-}
+TSoundtrackEncoder::~TSoundtrackEncoder() { Release(); }
 
 int TSoundtrackEncoder::DamagedBlocks() const {
   return audio_.Reader ? static_cast<int>(std::min<int64_t>(audio_.Reader->DamagedBlocks, INT32_MAX)) : 0;

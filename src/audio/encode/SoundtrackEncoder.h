@@ -65,6 +65,8 @@ public:
   std::string SourceKind() const;
 
 private:
+  void Start();
+  void Release();
   bool FillFrame();   // converts source into pending_ until a frame is ready; false at the end
   bool ReadSource();  // one block of source PCM through the converter into pending_
   void SendFrame(int samples);

@@ -1,6 +1,7 @@
 #include "audio/filters/FormatFilter.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <string>
 
@@ -96,25 +97,40 @@ TRsmpFilter::~TRsmpFilter() = default;
 
 int64_t TRsmpFilter::ToMixed(int64_t v) const { return sourceChannels_ > 2 ? v / sourceChannels_ * 2 : v; }
 
+namespace {
+// A size or position scaled by a factor, kept within [0, INT64_MAX], so a
+// lying header can neither overflow nor turn negative.
+int64_t Scaled(int64_t v, double factor) {
+  const double r = static_cast<double>(v) * factor;
+  if (!(r > 0)) return 0;
+  if (r >= 9.2e18) return INT64_MAX;
+  return static_cast<int64_t>(r);
+}
+}  // namespace
+
 int64_t TRsmpFilter::ToOutput(int64_t v) {
-  v = ToMixed(v);
-  if (Resampler) v = static_cast<int64_t>(static_cast<double>(v) * Resampler->Factor());
-  if (NeedChannelChange) v = ToStereo ? v * 2 : v / 2;
-  if (eightBit_) v *= 2;
-  return v;
+  v = ToMixed(std::max<int64_t>(v, 0));
+  if (Resampler) v = Scaled(v, Resampler->Factor());
+  if (NeedChannelChange) v = ToStereo ? Scaled(v, 2) : v / 2;
+  if (eightBit_) v = Scaled(v, 2);
+  // Whole sample frames of the output.
+  const int64_t d = static_cast<int64_t>(TargetChannels) * 2;
+  return d > 0 ? v / d * d : v;
 }
 
 void TRsmpFilter::Seek(int64_t position) {
-  if (Resampler) position = static_cast<int64_t>(static_cast<double>(position) / Resampler->Factor());
-  if (NeedChannelChange) position = ToStereo ? position / 2 : position * 2;
-  if (eightBit_) position /= 2;
-  if (sourceChannels_ > 2) position = position / 2 * sourceChannels_;
+  double factor = 1.0;
+  if (Resampler) factor /= Resampler->Factor();
+  if (NeedChannelChange) factor *= ToStereo ? 0.5 : 2.0;
+  if (eightBit_) factor /= 2;
+  position = Scaled(position, factor);
+  if (sourceChannels_ > 2) position = Scaled(position / 2, sourceChannels_);
   Source->Seek(position);
   sourceEnded_ = false;
   if (Resampler) {
     const int64_t d = mixChannels_ * 2;
-    const double at = static_cast<double>(ToMixed(Source->GetPosition()) * (eightBit_ ? 2 : 1));
-    resampledPos_ = static_cast<int64_t>(at * Resampler->Factor()) / d * d;
+    sourceRead_ = Scaled(ToMixed(Source->GetPosition()), eightBit_ ? 2 : 1);
+    resampledPos_ = Scaled(sourceRead_, Resampler->Factor()) / d * d;
   }
 }
 
@@ -196,14 +212,17 @@ bool TRsmpFilter::ReadResampled(uint8_t* buffer, int32_t& count) {
           n += got;
           if (got == 0) break;
         }
-        if (!more) {
-          // The last bytes still count (the MPEG reader hands over a whole
-          // request with its false); the output ends where the source's
-          // length ends.
+        sourceRead_ += n;
+        if (!more || n < InBlockBytes) {
+          // The output ends where the samples the source really gave end,
+          // converted, in whole sample frames: not where its header says it
+          // would, which a damaged or lying file puts hours later. A reader
+          // that fills its last request whole (the MPEG reader) ends at its
+          // length instead.
           sourceEnded_ = true;
-          const int64_t length = ToMixed(Source->GetPcmSize()) * (eightBit_ ? 2 : 1);
-          resampledEnd_ =
-              std::max<int64_t>(static_cast<int64_t>(static_cast<double>(length) * Resampler->Factor()), resampledPos_);
+          const int64_t length = Scaled(ToMixed(Source->GetPcmSize()), eightBit_ ? 2 : 1);
+          const int64_t end = Scaled(std::min(sourceRead_, length), Resampler->Factor()) / d * d;
+          resampledEnd_ = std::max<int64_t>(end, resampledPos_);
         }
       }
       // After the end, silence pushes the converter's tail out.

@@ -4,8 +4,9 @@
 // channel count: widens 8-bit sources, mixes sources of more than two
 // channels down to stereo, converts the rate with TResampler and turns mono
 // into stereo or stereo into mono. At the end of a resampled source the
-// converter's tail is played out, so the filter delivers its whole
-// GetPcmSize, then the rest of a request is zero-filled.
+// converter's tail is played out up to where the samples the source really
+// gave end, converted (whatever its header claimed), in whole sample frames;
+// then the rest of a request is zero-filled.
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -65,6 +66,7 @@ private:
   bool sourceEnded_ = false;
   int64_t resampledPos_ = 0;  // bytes of converter output delivered
   int64_t resampledEnd_ = 0;  // ... and where the source's end lies in them
+  int64_t sourceRead_ = 0;    // bytes of mixed source PCM read so far
   std::vector<uint8_t> inBuffer_;
   std::vector<uint8_t> outBuffer_;
   std::vector<uint8_t> temp_;   // 8-bit samples before widening

@@ -365,11 +365,16 @@ std::string SynthesisErrorText(int frameNo, int nchOut, const char* what) {
 
 void TL3Dec::DecodeFrame(int16_t* out) {
   TL3State& s = *s_;
+  // What went wrong with this frame, if anything: the reader counts it.
+  LastError.clear();
   if (!Loader.FrameLoaded) return;
   const TMpegHeader& h = Loader.CurrentHeader;
   // The output was sized for the first frame: a frame of the other version
   // (one granule instead of two, or the reverse) cannot be placed in it.
-  if (h.LayerCode() != 2 || h.SamplesPerFrame() != SamplesPerFrame) return;
+  if (h.LayerCode() != 2 || h.SamplesPerFrame() != SamplesPerFrame) {
+    LastError = FrameText("MPL3 Frame #%d : not a frame of this stream's layer and version", Loader.CurrentFrame);
+    return;
+  }
   const bool mpeg1 = h.Mpeg1();
   const int frameNo = Loader.CurrentFrame;
   const int nchFrame = static_cast<int>(h.Channels());

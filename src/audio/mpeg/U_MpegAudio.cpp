@@ -332,6 +332,16 @@ uint32_t TMpegAudioFile::GetBitRate() {
   return static_cast<uint32_t>(sum / count);
 }
 
+// A frame's trouble, counted: what the decoder reported, or junk before it
+// (a frame that does not start where the one before ended).
+void TMpegAudioFile::NoteFrame(int n) {
+  TBaseDecoder* d = decoder_->Decoder();
+  if (d != nullptr && !d->LastError.empty()) NoteDamage(d->LastError);
+  if (n > 0 && n < loader_->Frames() &&
+      loader_->FrameOffset(n) != loader_->FrameOffset(n - 1) + loader_->FrameLengthAt(n - 1))
+    NoteDamage("MPEG audio data before frame #" + std::to_string(n) + " is no frame");
+}
+
 bool TMpegAudioFile::ReadPcm(void* buffer, int32_t& count) {
   uint8_t* out = static_cast<uint8_t*>(buffer);
   uint32_t wanted = count > 0 ? static_cast<uint32_t>(count) : 0;
@@ -351,18 +361,22 @@ bool TMpegAudioFile::ReadPcm(void* buffer, int32_t& count) {
     if (wanted > FrameBytes) {
       // The decoders store 16-bit samples: after an odd-sized request the
       // caller's buffer continues at an odd address, so go through PcmBuffer.
+      const int frame = loader_->CurrentFrame;
       if (reinterpret_cast<uintptr_t>(out) % alignof(int16_t) == 0) {
         decoder_->DecodeFrame(out);
       } else {
         decoder_->DecodeFrame(pcmBuffer_.data());
         std::memcpy(out, pcmBuffer_.data(), FrameBytes);
       }
+      if (more) NoteFrame(frame);
       more = loader_->NextFrame();
       PcmPos += FrameBytes;
       out += FrameBytes;
       wanted -= FrameBytes;
     } else {
+      const int frame = loader_->CurrentFrame;
       decoder_->DecodeFrame(pcmBuffer_.data());
+      if (more) NoteFrame(frame);
       more = loader_->NextFrame();
       std::memcpy(out, pcmBuffer_.data(), wanted);
       PcmPos += wanted;

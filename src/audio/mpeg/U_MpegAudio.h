@@ -122,6 +122,7 @@ public:
 
 private:
   void ReadTags();
+  void NoteFrame(int n);
 
   std::unique_ptr<TFrameLoader> loader_;
   std::unique_ptr<TMpDec> decoder_;

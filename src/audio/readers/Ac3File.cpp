@@ -62,7 +62,7 @@ TAc3File::TAc3File(const std::string& fileName) : TAbstractAudioFile(fileName) {
     FrameSize = Ac3FrameBytes(SampleRateCode, FrameSizeCode);
     stream_->Seek(FirstFrameOffset, 0);
   }
-  if (FirstFrameOffset < 0 || !DecodeFrame()) {
+  if (FirstFrameOffset < 0 || DecodeFrame() != TFrameResult::Decoded) {
     Release();
     throw EError("Invalid AC3 file");
   }
@@ -116,26 +116,40 @@ int64_t TAc3File::FindSync(int64_t from, int step, uint8_t* header5) {
 }
 
 // Reads the frame at the stream position (or, when the bytes there are no
-// frame, at the next sync word) and decodes it into frameBuffer_.
-bool TAc3File::DecodeFrame() {
+// frame, at the next sync word) and decodes it into frameBuffer_. A frame the
+// decoder refuses is left in frameBuffer_ as silence, so the frames after it
+// keep their time; skipped bytes and refused frames are noted as damage.
+TAc3File::TFrameResult TAc3File::DecodeFrame() {
   uint8_t header[5];
   int64_t at = stream_->Position();
-  if (stream_->Read(header, 5) != 5) return false;
+  if (stream_->Read(header, 5) != 5) return TFrameResult::End;
   if (header[0] != 0x0B || header[1] != 0x77 || Ac3FrameBytes(header[4] >> 6, header[4] & 0x3F) == 0) {
+    const int64_t from = at;
     at = FindSync(at + 1, 1, header);
-    if (at < 0) return false;
+    if (at < 0) {
+      // Bytes after the last frame that are no frame (a tag, or damage at
+      // the end) are only noted when there is a lot of them.
+      if (stream_->Size() - from > 256) NoteDamage("AC-3 data at offset " + std::to_string(from) + " is no frame");
+      return TFrameResult::End;
+    }
+    NoteDamage("AC-3 data from offset " + std::to_string(from) + " to " + std::to_string(at) + " is no frame");
   }
   const int size = Ac3FrameBytes(header[4] >> 6, header[4] & 0x3F);
-  if (av_new_packet(packet_, size) < 0) return false;
+  if (av_new_packet(packet_, size) < 0) return TFrameResult::End;
   std::memcpy(packet_->data, header, 5);
   stream_->Seek(at + 5, 0);
   const bool whole = stream_->Read(packet_->data + 5, size - 5) == size - 5;
   const int sent = whole ? avcodec_send_packet(codec_, packet_) : -1;
   av_packet_unref(packet_);
+  if (!whole) {
+    NoteDamage("AC-3 frame at offset " + std::to_string(at) + " is cut short");
+    return TFrameResult::End;
+  }
   if (sent < 0 || avcodec_receive_frame(codec_, frame_) < 0) {
     // The decoder's complaint, as the library's error callback recorded it.
-    Messages.push_back("AC-3 frame at offset " + std::to_string(at) + (whole ? " cannot be decoded" : " is cut short"));
-    return false;
+    NoteDamage("AC-3 frame at offset " + std::to_string(at) + " cannot be decoded");
+    std::fill(frameBuffer_.begin(), frameBuffer_.end(), 0);
+    return Channels == 0 ? TFrameResult::End : TFrameResult::Damaged;
   }
   const int channels = frame_->ch_layout.nb_channels;
   if (Channels == 0) {
@@ -152,20 +166,22 @@ bool TAc3File::DecodeFrame() {
     std::copy(converted_.begin(), converted_.end(), frameBuffer_.begin());
   }
   av_frame_unref(frame_);
-  return true;
+  return TFrameResult::Decoded;
 }
 
 bool TAc3File::ReadPcm(void* buffer, int32_t& count) {
   auto* out = static_cast<uint8_t*>(buffer);
-  uint32_t wanted = count > 0 ? static_cast<uint32_t>(count) : 0;
+  const uint32_t requested = count > 0 ? static_cast<uint32_t>(count) : 0;
+  uint32_t wanted = requested;
   const uint32_t frameBytes = FrameBytes();
   while (wanted > 0) {
     if (remaining_ == 0) {
-      if (ended_ || !DecodeFrame()) {
-        // After the end the rest of the request is silence.
+      if (ended_ || DecodeFrame() == TFrameResult::End) {
+        // After the end the rest of the request is silence, and the count
+        // says where the sound ended.
         ended_ = true;
         std::memset(out, 0, wanted);
-        PcmPos += wanted;
+        count = static_cast<int32_t>(requested - wanted);
         return false;
       }
       remaining_ = frameBytes;
@@ -190,8 +206,8 @@ void TAc3File::Seek(int64_t position) {
   // noise of bands without bits, which runs on from the start of the file).
   int64_t at = FirstFrameOffset + std::max<int64_t>(n - 1, 0) * FrameSize;
   stream_->Seek(at, 0);
-  bool ok = StartDecoder() && (n == 0 || DecodeFrame());
-  ok = ok && DecodeFrame();
+  bool ok = StartDecoder() && (n == 0 || DecodeFrame() != TFrameResult::End);
+  ok = ok && DecodeFrame() != TFrameResult::End;
   PcmPos = position;
   ended_ = !ok;
   remaining_ = ok ? static_cast<uint32_t>(frameBytes - position % frameBytes) : 0;

@@ -40,9 +40,18 @@ public:
   // Rounds down to a sample frame and starts at the frame that holds it.
   void Seek(int64_t position) override;
   bool CanRead() override { return true; }
-  // Writes the whole request (silence after the end); false once a frame
-  // could not be read or decoded.
+  // Fills the request, silence after the end, and says with count where the
+  // sound ended; false at the end. A damaged frame plays as silence and is
+  // counted in DamagedBlocks.
   bool ReadPcm(void* buffer, int32_t& count) override;
+  // Tags go only before the stream (ID3v2): raw AC-3 readers take anything
+  // after the last frame for part of it.
+  uint32_t WritableTagKinds() override { return tkId3v2; }
+  // Tags appended by older versions (ID3v1, APEv2) may still be removed.
+  bool RemoveTags(uint32_t kinds) override {
+    TagProblem.clear();
+    return (kinds & tkVorbis) ? !RefusesKinds(kinds) : RemoveKinds(kinds);
+  }
 
   int Channels = 0;
   int SampleRateCode = 0;
@@ -53,8 +62,9 @@ public:
   int64_t PcmPos = 0;
 
 private:
+  enum class TFrameResult { Decoded, Damaged, End };
   int64_t FindSync(int64_t from, int step, uint8_t* header5);
-  bool DecodeFrame();
+  TFrameResult DecodeFrame();
   uint32_t FrameBytes() const { return static_cast<uint32_t>(SamplesPerFrame * 2 * Channels); }
   bool StartDecoder();
   void Release();

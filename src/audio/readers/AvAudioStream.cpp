@@ -23,14 +23,29 @@ constexpr int kIoBlock = 1 << 16;
 // settled when the target arrives.
 constexpr int64_t kSeekPreroll = 8192;
 
+}  // namespace
+
+// The file as libav reads it. A damaged container can send a demuxer back
+// and forth over the same bytes without end: one pass over the file (from
+// one open to the next) reads it at most a few times over, then meets its end.
+struct TAvIo {
+  TWFileStream* file = nullptr;
+  int64_t bytesRead = 0;
+  int64_t Limit() const { return 16 * file->Size() + (1 << 20); }
+};
+
+namespace {
+
 int ReadFromStream(void* opaque, uint8_t* buffer, int size) {
-  auto* file = static_cast<TWFileStream*>(opaque);
-  int64_t n = file->Read(buffer, size);
+  auto* io = static_cast<TAvIo*>(opaque);
+  if (io->bytesRead > io->Limit()) return AVERROR_EOF;
+  int64_t n = io->file->Read(buffer, size);
+  if (n > 0) io->bytesRead += n;
   return n > 0 ? static_cast<int>(n) : AVERROR_EOF;
 }
 
 int64_t SeekInStream(void* opaque, int64_t offset, int whence) {
-  auto* file = static_cast<TWFileStream*>(opaque);
+  auto* file = static_cast<TAvIo*>(opaque)->file;
   if (whence & AVSEEK_SIZE) return file->Size();
   whence &= ~AVSEEK_FORCE;
   int origin = whence == SEEK_CUR ? 1 : whence == SEEK_END ? 2 : 0;
@@ -56,6 +71,16 @@ void DropReadingMessages(void* object, int level, const char* format, va_list ar
 }
 
 int16_t ClipS16(long v) { return static_cast<int16_t>(std::clamp<long>(v, -32768, 32767)); }
+
+// Errors without a frame between them that end a stream: a file of nothing
+// but damage must not keep a read going for ever.
+constexpr int kMaxErrorsInARow = 64;
+
+std::string AvErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
 
 }  // namespace
 
@@ -128,6 +153,8 @@ void TAvAudioStream::Close() {
   flushed_ = ended_ = false;
   discard_ = 0;
   seekTarget_ = -1;
+  errorsInARow_ = 0;
+  packetsRead_ = packetBytes_ = 0;
 }
 
 int TAvAudioStream::OpenContainer(const std::string& fileName, std::initializer_list<const char*> demuxers) {
@@ -148,7 +175,9 @@ int TAvAudioStream::OpenFormat() {
     file_->Seek(0, 0);
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBlock));
     if (buffer == nullptr) return AVERROR(ENOMEM);
-    io_ = avio_alloc_context(buffer, kIoBlock, 0, file_.get(), ReadFromStream, nullptr, SeekInStream);
+    ioSource_ = std::make_unique<TAvIo>();
+    ioSource_->file = file_.get();
+    io_ = avio_alloc_context(buffer, kIoBlock, 0, ioSource_.get(), ReadFromStream, nullptr, SeekInStream);
     if (io_ == nullptr) {
       av_free(buffer);
       return AVERROR(ENOMEM);
@@ -183,13 +212,35 @@ int TAvAudioStream::OpenDecoder(int stream) {
   if (SampleRate == 0 || Channels == 0) return AVERROR_INVALIDDATA;
   const AVRational perFrame{1, static_cast<int>(SampleRate)};
   BitRate = format_->bit_rate > 0 ? format_->bit_rate : st->codecpar->bit_rate;
+  bool claimed = true;
   if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
     TotalFrames = av_rescale_q(st->duration, st->time_base, perFrame);
   else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0)
     TotalFrames = av_rescale_q(format_->duration, AV_TIME_BASE_Q, perFrame);
   else
-    TotalFrames = CountFrames();  // starts the file afresh: st is gone
+    TotalFrames = CountFrames(), claimed = false;  // starts the file afresh: st is gone
   if (TotalFrames < 0) return static_cast<int>(TotalFrames);
+  if (claimed) {
+    // A length from a header (FLAC's, ASF's) is the file's word, and a
+    // damaged or hostile file may claim hours for seconds of sound: it
+    // counts only as far as the packets go, give or take the last of them.
+    const int64_t end = DemuxedEnd();  // starts the file afresh too
+    if (end == INT64_MIN) return AVERROR(EIO);
+    const int64_t slack = SampleRate / 2;
+    if (end >= 0 && TotalFrames > end + slack) {
+      TotalFrames = end;
+      LengthCorrected = true;
+    } else if (end < 0) {
+      // Packets that carry no times, or a container too damaged to walk:
+      // the sound is counted by decoding it through.
+      const int64_t counted = CountFrames();
+      if (counted < 0) return static_cast<int>(counted);
+      if (TotalFrames > counted + slack) {
+        TotalFrames = counted;
+        LengthCorrected = true;
+      }
+    }
+  }
   if (BitRate <= 0 && TotalFrames > 0)
     BitRate = static_cast<int64_t>(static_cast<double>(FileSize) * 8 * SampleRate / static_cast<double>(TotalFrames));
   return 0;
@@ -215,9 +266,68 @@ int TAvAudioStream::StartDecoder(int stream) {
 int64_t TAvAudioStream::CountFrames() {
   int64_t frames = 0;
   std::vector<uint8_t> buffer(static_cast<size_t>(Channels) * 2 * 4096);
+  counting_ = true;
   for (int32_t n; (n = Read(buffer.data(), static_cast<int32_t>(buffer.size()))) > 0;) frames += n / (Channels * 2);
+  counting_ = false;
   int r = Restart();
   return r < 0 ? r : frames;
+}
+
+int64_t TAvAudioStream::DemuxedEnd() {
+  AVStream* st = format_->streams[stream_];
+  const AVRational perFrame{1, static_cast<int>(SampleRate)};
+  const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+  int64_t end = -1;
+  // Packets that do not say how long they last (Monkey's Audio's) last as
+  // long as the step between packets, the widest met.
+  int64_t previous = AV_NOPTS_VALUE, step = 0;
+  bool lastUntimed = false;
+  bool timed = true;
+  // Damage that keeps the demuxer stumbling means no length can be measured.
+  for (int errors = 0;;) {
+    const int r = ReadPacket();
+    if (r == AVERROR_EOF) break;
+    if (r < 0 && ++errors >= kMaxErrorsInARow) {
+      timed = false;
+      break;
+    }
+    if (r < 0) continue;
+    if (packet_->stream_index == stream_) {
+      const int64_t pts = packet_->pts, duration = std::max<int64_t>(packet_->duration, 0);
+      if (pts == AV_NOPTS_VALUE) {
+        timed = false;
+      } else {
+        if (previous != AV_NOPTS_VALUE && pts > previous) step = std::max(step, pts - previous);
+        step = std::max(step, duration);
+        previous = pts;
+        if (pts + duration - start >= end) {
+          end = pts + duration - start;
+          lastUntimed = duration == 0;
+        }
+      }
+    }
+    av_packet_unref(packet_);
+  }
+  if (lastUntimed) end += step;
+  // A stream whose packets do not all say when they start cannot be measured.
+  const int64_t frames = timed && end >= 0 ? av_rescale_q(end, st->time_base, perFrame) : -1;
+  return Restart() < 0 ? INT64_MIN : frames;
+}
+
+// A damaged container can make a demuxer hand out packets without end (or
+// go back to where it was): no file holds more packets than it has bytes.
+int TAvAudioStream::ReadPacket() {
+  if (++packetsRead_ > FileSize + 1024 || packetBytes_ > 2 * FileSize + (1 << 20)) {
+    Damage("The packets of " + fileName_ + " do not end; the rest of it is left out");
+    return AVERROR_EOF;
+  }
+  const int r = av_read_frame(format_, packet_);
+  if (r >= 0) packetBytes_ += packet_->size;
+  return r;
+}
+
+void TAvAudioStream::Damage(const std::string& what) {
+  if (!counting_ && OnDamage) OnDamage(what);
 }
 
 int TAvAudioStream::Restart() {
@@ -264,6 +374,7 @@ bool TAvAudioStream::DecodeNext() {
       }
       const int64_t frames = frame_->nb_samples;
       av_frame_unref(frame_);
+      errorsInARow_ = 0;
       const int64_t dropped = std::min(skip, frames);
       discard_ = skip - dropped;
       pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(base),
@@ -271,18 +382,39 @@ bool TAvAudioStream::DecodeNext() {
       if (pending_.size() > pendingAt_) return true;
       continue;
     }
-    if (r != AVERROR(EAGAIN) || flushed_) {
+    if (r == AVERROR_EOF || (r == AVERROR(EAGAIN) && flushed_)) {
       ended_ = true;
       return false;
     }
-    r = av_read_frame(format_, packet_);
-    if (r < 0) {
+    if (r != AVERROR(EAGAIN)) {
+      // A frame the decoder could not make: left out, and said; the decoder
+      // goes on with the next (unless nothing but errors comes).
+      Damage("A damaged frame of " + fileName_ + " is left out (" + AvErrorText(r) + ")");
+      if (++errorsInARow_ >= kMaxErrorsInARow) {
+        ended_ = true;
+        return false;
+      }
+      continue;
+    }
+    r = ReadPacket();
+    if (r == AVERROR_EOF || (r < 0 && ++errorsInARow_ >= kMaxErrorsInARow)) {
       avcodec_send_packet(codec_, nullptr);
       flushed_ = true;
       continue;
     }
+    if (r < 0) {
+      // The container is damaged here: the demuxer goes on after it.
+      Damage("A damaged stretch of " + fileName_ + " is left out (" + AvErrorText(r) + ")");
+      continue;
+    }
     // A damaged packet is left out; the decoder goes on with the next.
-    if (packet_->stream_index == stream_) avcodec_send_packet(codec_, packet_);
+    if (packet_->stream_index == stream_) {
+      const int sent = avcodec_send_packet(codec_, packet_);
+      if (sent < 0 && sent != AVERROR(EAGAIN)) {
+        Damage("A damaged packet of " + fileName_ + " is left out (" + AvErrorText(sent) + ")");
+        ++errorsInARow_;
+      }
+    }
     av_packet_unref(packet_);
   }
   return false;

@@ -5,10 +5,12 @@
 // Windows decoding libraries (WMA/ASF, Monkey's Audio, Musepack, FLAC) sit on
 // it. The file is read through TWFileStream, so only regular files are
 // opened, and every error comes back as a libav error code for the reader to
-// turn into its own message; decoding errors during reading only end the data.
+// turn into its own message. A damaged packet or frame met while reading is
+// reported (OnDamage) and left out, and the reading goes on after it.
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +26,7 @@ struct AVPacket;
 namespace sdm {
 
 class TWFileStream;
+struct TAvIo;
 
 // libav's code for "there is no decoder for this": reported by readers that
 // find the container but cannot decode its stream.
@@ -89,6 +92,12 @@ public:
   // Set when TotalFrames is exact and what the decoder gives beyond it is
   // padding: Read then ends there.
   bool StopAtTotal = false;
+  // Set when the container's length claimed more than its packets hold and
+  // TotalFrames was brought down to where the packets end.
+  bool LengthCorrected = false;
+  // Called for each damaged packet or frame met while reading (the reader
+  // counts them); the reading goes on with the next.
+  std::function<void(const std::string&)> OnDamage;
 
 private:
   int OpenFormat();
@@ -98,10 +107,16 @@ private:
   bool SeekByDecoding();
   void Close();
   int64_t CountFrames();
+  // Where the stream's packets end, in sample frames, read through without
+  // decoding; -1 when they carry no times.
+  int64_t DemuxedEnd();
+  void Damage(const std::string& what);
+  int ReadPacket();
 
   std::string fileName_;
   std::vector<std::string> accepted_;
   std::unique_ptr<TWFileStream> file_;
+  std::unique_ptr<TAvIo> ioSource_;
   AVIOContext* io_ = nullptr;
   AVFormatContext* format_ = nullptr;
   AVCodecContext* codec_ = nullptr;
@@ -117,6 +132,10 @@ private:
   int64_t target_ = 0;       // the frame the last seek asked for
   int64_t seekTarget_ = -1;  // set while the first frame after a seek is awaited
   bool seekFailed_ = false;  // ... and the seek is not yet confirmed
+  bool counting_ = false;    // reading through only to measure: damage is not reported twice
+  int errorsInARow_ = 0;     // errors without a frame between them
+  int64_t packetsRead_ = 0;  // since the file was opened
+  int64_t packetBytes_ = 0;  // ... and the bytes they held
 };
 
 // The part of the readers over libav that is the same for each: the
@@ -124,13 +143,15 @@ private:
 // ReadPcm reports a short count only at the end and zero-fills nothing.
 class TAvAudioReader : public TAbstractAudioFile {
 public:
-  using TAbstractAudioFile::TAbstractAudioFile;
+  explicit TAvAudioReader(const std::string& fileName) : TAbstractAudioFile(fileName) {
+    Av.OnDamage = [this](const std::string& what) { NoteDamage(what); };
+  }
 
   uint32_t GetBitRate() override { return static_cast<uint32_t>(std::clamp<int64_t>(Av.BitRate, 0, UINT32_MAX)); }
   uint32_t GetChannels() override { return Av.Channels; }
   int64_t GetFileSize() override { return Av.FileSize; }
-  int64_t GetPosition() override { return Av.FramePosition * FrameBytes(); }
-  int64_t GetPcmSize() override { return Av.TotalFrames * FrameBytes(); }
+  int64_t GetPosition() override { return Saturated(Av.FramePosition); }
+  int64_t GetPcmSize() override { return Saturated(Av.TotalFrames); }
   uint32_t GetSampleRate() override { return Av.SampleRate; }
   uint32_t GetBitsPerSample() override { return 16; }
   void Seek(int64_t position) override;
@@ -141,6 +162,12 @@ public:
 
 protected:
   int64_t FrameBytes() const { return int64_t{2} * Av.Channels; }
+  // frames × FrameBytes(), kept within int64_t whatever a header claims.
+  int64_t Saturated(int64_t frames) const {
+    int64_t bytes;
+    if (frames <= 0) return 0;
+    return __builtin_mul_overflow(frames, FrameBytes(), &bytes) ? INT64_MAX : bytes;
+  }
   // Opens the single audio stream and takes over its channel layout.
   int OpenAudio(int stream);
 };

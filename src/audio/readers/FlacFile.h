@@ -14,8 +14,8 @@ public:
   // file-open error.
   explicit TFLACFile(const std::string& fileName);
   uint8_t GetFormatKind() override { return akFlac; }
-  bool RemoveTags(uint32_t kinds) override { return TAbstractAudioFile::RemoveTags(kinds & (tkId3v1 | tkId3v2)); }
-  bool WriteTags(uint32_t kinds) override { return TAbstractAudioFile::WriteTags(kinds & (tkId3v1 | tkId3v2)); }
+  // ID3v1 and ID3v2 only: its own comments are not written.
+  uint32_t WritableTagKinds() override { return tkId3v1 | tkId3v2; }
 };
 
 // The comments of the VORBIS_COMMENT block of the FLAC stream starting at

@@ -36,9 +36,11 @@ public:
   bool CanRead() override { return true; }
   // Fills the request as far as the stream goes and zero-fills the rest.
   bool ReadPcm(void* buffer, int32_t& count) override;
-  // Only the Vorbis comments (kind 8) are written and removed.
+  // Only the Vorbis comments (kind 8) are written and removed; a rewrite
+  // that could not keep every page is refused (TagProblem says why).
   bool RemoveTags(uint32_t kinds) override;
   bool WriteTags(uint32_t kinds) override;
+  uint32_t WritableTagKinds() override { return tkVorbis; }
 
 private:
   std::unique_ptr<TWFileStream> stream_;  // owned by the Vorbis file once open

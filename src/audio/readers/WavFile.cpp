@@ -86,6 +86,11 @@ int64_t TWavAudioFile::GetFileSize() { return stream_->Size(); }
 
 int64_t TWavAudioFile::GetPosition() { return stream_->Position() - Chunk->DataStart; }
 
+int64_t TWavAudioFile::GetPcmSize() {
+  const int64_t held = std::max<int64_t>(stream_->Size() - Chunk->DataStart, 0);
+  return std::min<int64_t>(Chunk->Size, held);
+}
+
 void TWavAudioFile::Seek(int64_t position) {
   // A format record without channels or bits still seeks by bytes rather
   // than dividing by zero.
@@ -97,10 +102,13 @@ void TWavAudioFile::Seek(int64_t position) {
 bool TWavAudioFile::ReadPcm(void* buffer, int32_t& count) {
   if (count <= 0) {
     count = 0;
-    return stream_->Position() < stream_->Size();
+    return GetPosition() < GetPcmSize();
   }
+  // The samples end where the data chunk ends, not at the end of the file:
+  // the chunks after it (a LIST of tags) are no sound.
+  const int64_t left = std::max<int64_t>(GetPcmSize() - GetPosition(), 0);
   int64_t wanted = count;
-  int64_t got = stream_->Read(buffer, wanted);
+  const int64_t got = std::max<int64_t>(stream_->Read(buffer, std::min(wanted, left)), 0);
   if (got < wanted) std::memset(static_cast<uint8_t*>(buffer) + got, 0, static_cast<size_t>(wanted - got));
   count = static_cast<int32_t>(got);
   return got > 0;

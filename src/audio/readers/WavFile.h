@@ -33,7 +33,9 @@ public:
   uint32_t GetChannels() override { return Format.Channels; }
   int64_t GetFileSize() override;
   int64_t GetPosition() override;
-  int64_t GetPcmSize() override { return Chunk->Size; }
+  // The data chunk's size as far as the file holds it: a header that claims
+  // hours for seconds of samples is not believed.
+  int64_t GetPcmSize() override;
   uint32_t GetSampleRate() override { return Format.SamplesPerSec; }
   uint32_t GetBitsPerSample() override { return Format.BitsPerSample; }
   uint8_t GetFormatKind() override { return akWav; }

@@ -1,5 +1,6 @@
 #include "audio/readers/WmaFile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -228,8 +229,12 @@ TWMAAudioFile::TWMAAudioFile(const std::string& fileName) : TAvAudioReader(fileN
   const int64_t bytesPerSecond = int64_t{2} * Av.Channels * Av.SampleRate;
   // The play time of the header; a header without one leaves the length the
   // demuxer found.
-  PcmSize = Duration > 0 ? static_cast<int64_t>(static_cast<long double>(Duration) * bytesPerSecond / 10000000.0L)
-                         : Av.TotalFrames * FrameBytes();
+  // In long double, and within int64_t: the header's 64-bit duration may
+  // claim any length at all.
+  const long double claimed = static_cast<long double>(Duration) * bytesPerSecond / 10000000.0L;
+  PcmSize = Duration == 0 ? GetPcmSizeOfStream() : claimed >= 9.2e18L ? INT64_MAX : static_cast<int64_t>(claimed);
+  // A header that claims more than the packets hold is held to them.
+  if (Av.LengthCorrected) PcmSize = std::min(PcmSize, GetPcmSizeOfStream());
   PcmSize -= PcmSize % FrameBytes();
 }
 

@@ -33,13 +33,17 @@ public:
   int64_t GetPcmSize() override { return PcmSize; }
   uint8_t GetFormatKind() override { return akWma; }
   // Tags of Windows Media files are not written.
-  bool RemoveTags(uint32_t) override { return false; }
-  bool WriteTags(uint32_t) override { return false; }
+  bool RemoveTags(uint32_t kinds) override { return !RefusesKinds(kinds); }
+  bool WriteTags(uint32_t kinds) override { return !RefusesKinds(kinds); }
+  uint32_t WritableTagKinds() override { return 0; }
 
   uint32_t BitRate = 0;
   uint64_t Duration = 0;  // 100-ns units
   int64_t FileSizeValue = 0;
   int64_t PcmSize = 0;
+
+private:
+  int64_t GetPcmSizeOfStream() { return TAvAudioReader::GetPcmSize(); }
 };
 
 }  // namespace sdm

@@ -88,7 +88,14 @@ struct Source {
 // stream into the caller's fields; when `rewritten` is given, also builds the
 // whole new file there with `newLines` as the comments.
 bool Walk(Source src, int& serial, std::string& vendor, TTagLines& lines, const TTagLines* newLines,
-          std::string* rewritten) {
+          std::string* rewritten, std::string* problem = nullptr) {
+  // A rewrite must carry every byte of sound over: where it cannot (a page
+  // that fails its check, bytes that are no page, a packet missing), the
+  // file is left as it is rather than rewritten without them.
+  auto refuse = [&](const std::string& why) {
+    if (problem) *problem = why;
+    return false;
+  };
   OggState st;
   ogg_page page;
   int headers = 0;
@@ -100,11 +107,21 @@ bool Walk(Source src, int& serial, std::string& vendor, TTagLines& lines, const 
   ogg_page outPage;
   for (;;) {
     int r = ogg_sync_pageout(&st.sync, &page);
-    if (r < 0) continue;  // bytes that are no page: skipped
+    if (r < 0) {
+      // Bytes that are no page (or a page whose checksum fails): reading
+      // skips them, a rewrite would lose them.
+      if (rewritten) return refuse("a page of it is damaged (its checksum fails, or its bytes are no page)");
+      continue;
+    }
     if (r == 0) {
       // The first page must lie in the first block: anything else is no Ogg file.
       if (first && fed > 0) return false;
-      if (!src.Feed(st.sync)) break;
+      if (!src.Feed(st.sync)) {
+        // Bytes after the last page that make no page would be dropped.
+        if (rewritten && st.sync.fill > st.sync.returned)
+          return refuse("it ends in " + std::to_string(st.sync.fill - st.sync.returned) + " bytes that are no page");
+        break;
+      }
       ++fed;
       continue;
     }
@@ -124,7 +141,11 @@ bool Walk(Source src, int& serial, std::string& vendor, TTagLines& lines, const 
     if (ogg_stream_pagein(&st.in, &page) != 0) return false;
     ogg_packet op;
     bool added = false;
-    while (ogg_stream_packetout(&st.in, &op) > 0) {
+    for (int got; (got = ogg_stream_packetout(&st.in, &op)) != 0;) {
+      if (got < 0) {
+        if (rewritten) return refuse("a page of it is missing (the pages do not follow one another)");
+        continue;
+      }
       if (headers < 3) {
         if (vorbis_synthesis_headerin(&st.info, &st.comment, &op) != 0) return false;
         std::string bytes(reinterpret_cast<const char*>(op.packet), static_cast<size_t>(op.bytes));
@@ -203,7 +224,8 @@ bool TOggTag::Rewrite(const TTagLines& newLines) {
     TTagLines lines;
     std::string vendor;
     int serial = 0;
-    if (!Walk(src, serial, vendor, lines, &newLines, &content)) return false;
+    Problem.clear();
+    if (!Walk(src, serial, vendor, lines, &newLines, &content, &Problem)) return false;
     tagtext::RewriteFile(s, old, content);
     Vendor = vendor;
     Serial = serial;

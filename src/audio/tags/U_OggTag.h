@@ -22,10 +22,15 @@ public:
   std::string Vendor;
   int Serial = 0;
   TTagLines Values;
+  // Why the last rewrite was refused; empty when it was not.
+  std::string Problem;
 
   // Each returns true when the file's first Vorbis headers could be parsed;
   // no exception leaves these calls.
   bool ReadFromFile(const std::string& fileName);
+  // Rewrites the file with Values as its comments, every audio page carried
+  // over; refuses (false, the file untouched, Problem saying why) when a page
+  // is damaged or missing, since the rewrite would lose it.
   bool WriteToFile();
   bool RemoveFromFile();
 

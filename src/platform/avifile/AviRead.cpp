@@ -133,6 +133,12 @@ HRESULT TReader::Run() {
         if (HRESULT r = ParseHdrl(c); r != AVIERR_OK) return r;
         haveHdrl = true;
       } else if (c.id == kLIST && c.listType == kMovi) {
+        // The frames cut off by a part whose size is too small while the
+        // file goes on: its samples would silently be lost.
+        if (c.truncated && !part.truncated)
+          return Fail(AVIERR_BADFORMAT,
+                      "the RIFF size is wrong: the frames reach past the end of the part that holds "
+                      "them");
         movi_.push_back({c.pos + 8, c.dataEnd});
       } else if (c.id == kIdx1 && top == 0 && !c.truncated) {
         haveIdx1_ = true;
@@ -226,8 +232,9 @@ HRESULT TReader::ParseStrl(const TChunk& strl) {
       if (HRESULT r = ReadBytes(c.pos + 8, c.size, s->format); r != AVIERR_OK) return r;
     } else if (c.id == kStrn) {
       if (HRESULT r = ReadBytes(c.pos + 8, c.size, b); r != AVIERR_OK) return r;
+      // An empty name has no bytes to copy (and no buffer to copy them from).
       const size_t n = std::min<size_t>(b.size(), sizeof s->info.szName - 1);
-      std::memcpy(s->info.szName, b.data(), n);
+      if (n > 0) std::memcpy(s->info.szName, b.data(), n);
       s->info.szName[n] = 0;
     } else if (c.id == kIndx) {
       if (HRESULT r = ReadBytes(c.pos + 8, c.size, b); r != AVIERR_OK) return r;
