@@ -143,10 +143,13 @@ void Report(const char* name, const std::vector<TJobRun>& runs) {
     for (const TGap& g : run.gaps) ms.push_back(g.ms);
     std::sort(ms.begin(), ms.end());
     const double p99 = ms[std::min(ms.size() - 1, ms.size() * 99 / 100)];
-    const auto over = [&](double limit) { return std::count_if(ms.begin(), ms.end(), [&](double v) { return v > limit; }); };
-    std::printf("%s: job %.2f s, %zu ticks; longest stall %.1f ms, 99%% of gaps under %.1f ms, %ld over 16 ms, %ld over "
-                "50 ms\n",
-                name, run.seconds, ms.size(), ms.back(), p99, static_cast<long>(over(16)), static_cast<long>(over(50)));
+    const auto over = [&](double limit) {
+      return std::count_if(ms.begin(), ms.end(), [&](double v) { return v > limit; });
+    };
+    std::printf(
+        "%s: job %.2f s, %zu ticks; longest stall %.1f ms, 99%% of gaps under %.1f ms, %ld over 16 ms, %ld over "
+        "50 ms\n",
+        name, run.seconds, ms.size(), ms.back(), p99, static_cast<long>(over(16)), static_cast<long>(over(50)));
     std::vector<TGap> longest = run.gaps;
     std::sort(longest.begin(), longest.end(), [](const TGap& a, const TGap& b) { return a.ms > b.ms; });
     for (size_t i = 0; i < std::min<size_t>(3, longest.size()); ++i)
