@@ -285,8 +285,7 @@ TEST(BmpToAvi, SliceThreadedCompressorsMakeTheSameFileEveryRun) {
   const auto lines = Lines(lister);
   int checked = 0;
   for (const char* fcc : {"xvid", "FMP4", "H264"}) {
-    if (std::none_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(fcc, 0) == 0; }))
-      continue;
+    if (std::none_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(fcc, 0) == 0; })) continue;
     SCOPED_TRACE(fcc);
     ++checked;
     const std::string a = dir.file(std::string(fcc) + "-a.avi"), b = dir.file(std::string(fcc) + "-b.avi");
