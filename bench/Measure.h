@@ -4,6 +4,7 @@
 // best of several rounds (a shared machine slows single runs at random).
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -22,27 +23,32 @@ inline double CpuSeconds(const rusage& u) {
          static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// One timed run: wall clock and processor time (all threads, user and
-// system); negative when the run failed.
+// One timed run: wall clock, processor time (all threads, user and system)
+// and peak resident memory; negative times when the run failed.
 struct TTimed {
   double seconds = -1;
   double cpuSeconds = -1;
+  long peakKiB = 0;
   bool ok() const { return seconds >= 0; }
 };
 
-// Runs a shell command; its time and that of every process it started.
+// Runs a shell command; its time and that of every process it started, and
+// the peak memory of the largest of them. The command runs in a child of its
+// own, so that nothing this process ran before counts.
 inline TTimed TimeCommand(const std::string& cmd) {
-  rusage before{}, after{};
-  getrusage(RUSAGE_CHILDREN, &before);
   const auto t0 = Clock::now();
-  const int rc = std::system(cmd.c_str());
-  const auto t1 = Clock::now();
-  getrusage(RUSAGE_CHILDREN, &after);
-  if (!WIFEXITED(rc) || WEXITSTATUS(rc) != 0) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execl("/bin/sh", "sh", "-c", cmd.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  if (pid < 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     std::fprintf(stderr, "failed: %s\n", cmd.c_str());
     return {};
   }
-  return {Seconds(t0, t1), CpuSeconds(after) - CpuSeconds(before)};
+  return {Seconds(t0, Clock::now()), CpuSeconds(usage), usage.ru_maxrss};
 }
 
 // The run of least wall-clock time, or a failed one when none succeeded.

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -99,6 +100,7 @@ TJobRun RunJob(sdm::TMainDlg& main) {
   bool watching = false;
   qint64 lastTick = 0;
   QTimer ticker;
+  bool refused = false;
   ticker.setTimerType(Qt::PreciseTimer);
   ticker.setInterval(1);
   QObject::connect(&ticker, &QTimer::timeout, [&] {
@@ -116,7 +118,15 @@ TJobRun RunJob(sdm::TMainDlg& main) {
     lastTick = now;
     // The job ends with "Done !": closed as a user would, at once.
     QWidget* modal = QApplication::activeModalWidget();
-    if (modal && modal->objectName() == "ProcessSuccessDlg") static_cast<QDialog*>(modal)->done(QDialog::Accepted);
+    if (modal && modal->objectName() == "ProcessSuccessDlg")
+      static_cast<QDialog*>(modal)->done(QDialog::Accepted);
+    else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      // A question or an error instead of the job: said, answered No, and
+      // the run counts as failed.
+      std::fprintf(stderr, "the window said: %s\n", box->text().toUtf8().constData());
+      box->done(QMessageBox::No);
+      refused = true;
+    }
   });
   clock.start();
   ticker.start();
@@ -125,12 +135,12 @@ TJobRun RunJob(sdm::TMainDlg& main) {
   watching = true;
   const qint64 t0 = clock.nsecsElapsed();
   main.Form()->go_btn->click();
-  const bool ended = WaitFor([&] { return main.Job() && !main.Job()->Running(); }, 600000);
+  const bool ended = WaitFor([&] { return refused || (main.Job() && !main.Job()->Running()); }, 600000);
   run.seconds = static_cast<double>(clock.nsecsElapsed() - t0) / 1e9;
   watching = false;
   ticker.stop();
-  if (!ended || main.Job()->LastEnd() != sdm::TJobEnd::Finished) {
-    std::fprintf(stderr, "the job did not finish: %s\n", main.Job()->LastError().c_str());
+  if (!ended || refused || !main.Job() || main.Job()->LastEnd() != sdm::TJobEnd::Finished) {
+    std::fprintf(stderr, "the job did not finish: %s\n", main.Job() ? main.Job()->LastError().c_str() : "");
     run.seconds = -1;
   }
   return run;
@@ -178,7 +188,8 @@ int main(int argc, char** argv) {
   }
   if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   TSandbox sandbox;
-  setenv("SLIDOMAT_CODECS", "xvid", 1);
+  // The AVI job's "xvid" and the MP4 job's H.264.
+  setenv("SLIDOMAT_CODECS", "xvid,avc1", 1);
   const fs::path pictureDir = keep.empty() ? fs::path(sandbox.File("pictures")) : fs::path(keep);
   fs::create_directories(pictureDir);
   const std::vector<std::string> pictures = ReferencePictures(pictureDir);
