@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev
-  libjpeg62-turbo-dev
+  libjpeg62-turbo-dev libjpeg-turbo-progs
   libfreetype-dev libfontconfig-dev fonts-dejavu-core
   libavcodec-dev libavutil-dev libswscale-dev libavformat-dev libswresample-dev
   libogg-dev libvorbis-dev

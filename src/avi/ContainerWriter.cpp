@@ -10,6 +10,7 @@ extern "C" {
 #include <cstring>
 
 #include "audio/encode/SoundtrackEncoder.h"
+#include "platform/vfw/FrameConverter.h"
 #include "support/Errors.h"
 #include "support/PendingFile.h"
 
@@ -50,7 +51,7 @@ struct TContainerWriter::TState {
   AVFormatContext* format = nullptr;
   AVCodecContext* video = nullptr;
   AVStream* videoStream = nullptr;
-  SwsContext* sws = nullptr;
+  TFrameConverter convert;
   AVFrame* frame = nullptr;
   AVPacket* packet = nullptr;
   bool converted = false;  // frame holds the last frame handed over, converted
@@ -69,7 +70,6 @@ struct TContainerWriter::TState {
       avformat_free_context(format);
     }
     avcodec_free_context(&video);
-    sws_freeContext(sws);
     av_frame_free(&frame);
     av_packet_free(&packet);
     av_packet_free(&soundPacket);
@@ -183,12 +183,11 @@ void TContainerWriter::Open() {
   s->videoStream->avg_frame_rate = v->framerate;
 
   // Whole frames into yuv420p with the BT.709 matrix, colour averaged over
-  // each 2 × 2 block from full-resolution input (as the AVI compressors do).
-  s->sws = sws_getContext(c.Width, c.Height, AV_PIX_FMT_BGR24, c.Width, c.Height, AV_PIX_FMT_YUV420P,
-                          SWS_AREA | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP | SWS_BITEXACT, nullptr, nullptr, nullptr);
-  if (!s->sws) fail("no colour conversion", 0);
-  const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-  sws_setColorspaceDetails(s->sws, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+  // each 2 × 2 block from full-resolution input (as the AVI compressors do),
+  // in two bands on two threads.
+  if (!s->convert.Open(c.Width, c.Height, AV_PIX_FMT_YUV420P,
+                       SWS_AREA | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INP | SWS_BITEXACT, SWS_CS_ITU709))
+    fail("no colour conversion", 0);
   s->frame = av_frame_alloc();
   s->packet = av_packet_alloc();
   s->soundPacket = av_packet_alloc();
@@ -249,11 +248,7 @@ void TContainerWriter::AddFrame(const TDib24& bitmap, bool repeatsPrevious) {
     s.converted = false;
     const int r = av_frame_make_writable(s.frame);
     if (r < 0) Fail("out of memory", r);
-    // The DIB is bottom-up: start at its last stored row and walk backwards.
-    const int stride = static_cast<int>(bitmap.Stride());
-    const uint8_t* src[4] = {bits + static_cast<size_t>(stride) * (hdr.biHeight - 1), nullptr, nullptr, nullptr};
-    const int srcStride[4] = {-stride, 0, 0, 0};
-    sws_scale(s.sws, src, srcStride, 0, hdr.biHeight, s.frame->data, s.frame->linesize);
+    s.convert.Convert(bits, bitmap.Stride(), *s.frame);
     s.converted = true;
   }
   s.lastBits = bits;

@@ -16,6 +16,8 @@ TPictureNoteSink& Sink() {
   return sink;
 }
 
+thread_local TPictureNoteCapture* tCapture = nullptr;
+
 }  // namespace
 
 TPictureNoteSink SetPictureNoteSink(TPictureNoteSink sink) {
@@ -25,6 +27,10 @@ TPictureNoteSink SetPictureNoteSink(TPictureNoteSink sink) {
 }
 
 void PictureNote(const std::string& line, int level) {
+  if (tCapture) {
+    tCapture->Notes.emplace_back(line, level);
+    return;
+  }
   TPictureNoteSink sink;
   {
     // A copy, called outside the lock: the sink may take its own (the log's).
@@ -32,6 +38,14 @@ void PictureNote(const std::string& line, int level) {
     sink = Sink();
   }
   if (sink) sink(line, level);
+}
+
+TPictureNoteCapture::TPictureNoteCapture() : outer_(tCapture) { tCapture = this; }
+
+TPictureNoteCapture::~TPictureNoteCapture() { tCapture = outer_; }
+
+void TellPictureNotes(const std::vector<std::pair<std::string, int>>& notes) {
+  for (const auto& [line, level] : notes) PictureNote(line, level);
 }
 
 }  // namespace sdm

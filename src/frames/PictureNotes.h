@@ -5,6 +5,8 @@
 // lines to one process-wide sink that the program points at its log.
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace sdm {
 
@@ -29,5 +31,26 @@ public:
 private:
   TPictureNoteSink previous_;
 };
+
+// Keeps the notes of the pictures this thread loads while it lives, instead
+// of handing them to the sink: a picture loaded ahead on a thread of its own
+// tells its notes when it is taken into use, where loading it in turn would
+// have told them. Captures do not nest across threads; the innermost one of
+// a thread takes the notes.
+class TPictureNoteCapture {
+public:
+  TPictureNoteCapture();
+  ~TPictureNoteCapture();
+  TPictureNoteCapture(const TPictureNoteCapture&) = delete;
+  TPictureNoteCapture& operator=(const TPictureNoteCapture&) = delete;
+
+  std::vector<std::pair<std::string, int>> Notes;
+
+private:
+  TPictureNoteCapture* outer_;
+};
+
+// Hands the kept notes to the sink, in the order they were made.
+void TellPictureNotes(const std::vector<std::pair<std::string, int>>& notes);
 
 }  // namespace sdm

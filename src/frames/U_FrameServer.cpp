@@ -5,9 +5,17 @@
 #include <chrono>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <exception>
+#include <functional>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
+#include <utility>
+#include <vector>
 
+#include "frames/PictureNotes.h"
 #include "frames/U_ImageFile.h"
 #include "support/Errors.h"
 
@@ -105,6 +113,136 @@ void TOsdText::Draw(TBitmap32& bitmap, int x, int y, const std::string& text) {
 }
 
 // ---------------------------------------------------------------------------
+// Loading ahead
+
+// One picture asked for: which entry of the list, the path it had then, and
+// how many changes the list had seen.
+struct TPictureRequest {
+  int index = -1;
+  std::string path;
+  uint64_t generation = 0;
+  bool operator==(const TPictureRequest&) const = default;
+};
+
+// What a load gave: the picture or the error, what the readers noted on the
+// way, and where the time went.
+struct TLoadedPicture {
+  TPictureRequest request;
+  std::unique_ptr<TImageFile> picture;
+  std::exception_ptr error;
+  std::vector<std::pair<std::string, int>> notes;
+  TFrameServerStats stats;
+};
+
+// The helper thread of a server that loads ahead: one request at a time, one
+// result held until it is taken. A request made while another is being
+// loaded replaces it; the other's result is dropped when it is done.
+class TPictureLoader {
+public:
+  using TLoad =
+      std::function<std::unique_ptr<TImageFile>(const std::string& path, TBitmap32* storage, TFrameServerStats& stats)>;
+
+  explicit TPictureLoader(TLoad load) : load_(std::move(load)), thread_([this] { Run(); }) {}
+
+  // Waits for a load under way (a decode cannot be stopped half-way).
+  ~TPictureLoader() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  TPictureLoader(const TPictureLoader&) = delete;
+  TPictureLoader& operator=(const TPictureLoader&) = delete;
+
+  void Request(TPictureRequest request) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (wanted_ == request && (pending_ || loading_ || ready_)) return;
+      wanted_ = std::move(request);
+      pending_ = true;
+      ready_.reset();  // whatever was loaded for another request goes now
+    }
+    wake_.notify_all();
+  }
+
+  // The result of the request, waited for; null when that is not the request
+  // made last (nothing was asked for it, or something else since).
+  std::unique_ptr<TLoadedPicture> Take(const TPictureRequest& request) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!(wanted_ == request) || (!pending_ && !loading_ && !ready_)) return nullptr;
+    done_.wait(lock, [&] { return ready_ != nullptr; });
+    auto result = std::move(ready_);
+    wanted_ = TPictureRequest{};
+    return result;
+  }
+
+  // Waits until nothing is asked for or being loaded.
+  void WaitIdle() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    done_.wait(lock, [&] { return !pending_ && !loading_; });
+  }
+
+private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return stop_ || pending_; });
+      if (stop_) return;
+      auto result = std::make_unique<TLoadedPicture>();
+      result->request = wanted_;
+      pending_ = false;
+      loading_ = true;
+      lock.unlock();
+      {
+        TPictureNoteCapture capture;
+        try {
+          result->picture = load_(result->request.path, &storage_, result->stats);
+        } catch (...) {
+          result->picture.reset();
+          result->error = std::current_exception();
+        }
+        result->notes = std::move(capture.Notes);
+      }
+      lock.lock();
+      loading_ = false;
+      done_.notify_all();
+      // A result nobody waits for any more is dropped with its picture.
+      if (!pending_ && result->request == wanted_) {
+        ready_ = std::move(result);
+      } else {
+        lock.unlock();
+        result.reset();
+        lock.lock();
+      }
+    }
+  }
+
+  TLoad load_;
+  TBitmap32 storage_;  // what the last picture was decoded into; this thread only
+  std::mutex mutex_;
+  std::condition_variable wake_;  // the helper waits here for a request
+  std::condition_variable done_;  // Take waits here for its result
+  TPictureRequest wanted_;        // the request made last
+  bool pending_ = false;          // wanted_ not started yet
+  bool loading_ = false;          // a load under way (of wanted_, or of one replaced since)
+  std::unique_ptr<TLoadedPicture> ready_;
+  bool stop_ = false;
+  std::thread thread_;  // last: it starts once everything above is in place
+};
+
+namespace {
+
+void AddStats(TFrameServerStats& to, const TFrameServerStats& from) {
+  to.DecodeSeconds += from.DecodeSeconds;
+  to.FitSeconds += from.FitSeconds;
+  to.EffectSeconds += from.EffectSeconds;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
 // Frame server
 
 TFrameServer::TFrameServer(TStringList& pictures, const TStringList* captions, int framesPerPicture, int frameHeight,
@@ -133,7 +271,11 @@ TFrameServer::TFrameServer(TStringList& pictures, const TStringList* captions, i
   subscription_ = pictures_.Subscribe([this] { PicturesChanged(); });
 }
 
-TFrameServer::~TFrameServer() { pictures_.Unsubscribe(subscription_); }
+TFrameServer::~TFrameServer() {
+  pictures_.Unsubscribe(subscription_);
+  // The helper loads with this server's settings: it goes first.
+  loader_.reset();
+}
 
 std::unique_ptr<TFrameServer> TFrameServer::CreateThumbnailServer(TStringList& pictures, const TStringList* captions) {
   auto server = std::make_unique<TFrameServer>(pictures, captions, 1, ThumbnailHeight, ThumbnailWidth, TFrameOptions{});
@@ -164,7 +306,24 @@ void TFrameServer::KeepPictureStorage(bool keep) {
   if (!keep) pictureStorage_ = TBitmap32();
 }
 
+void TFrameServer::LoadAhead(bool on) {
+  if (!on) {
+    loader_.reset();
+    return;
+  }
+  if (loader_) return;
+  loader_ =
+      std::make_unique<TPictureLoader>([this](const std::string& path, TBitmap32* storage, TFrameServerStats& stats) {
+        return MakePicture(path, storage, stats);
+      });
+}
+
+void TFrameServer::WaitForLoadAhead() {
+  if (loader_) loader_->WaitIdle();
+}
+
 void TFrameServer::PicturesChanged() {
+  ++listGeneration_;
   loadedIndex_ = -1;
   lastFrame_ = -1;
   // The held end views may show pictures that are no longer at their index;
@@ -186,6 +345,12 @@ bool TFrameServer::FrameRepeats(int i) const {
   return left == prevLeft && top == prevTop;
 }
 
+bool TFrameServer::RepeatFrame(int i) {
+  if (!FrameRepeats(i)) return false;
+  lastFrame_ = i;
+  return true;
+}
+
 void TFrameServer::GetFrame(TBitmap32& bitmap, int i) {
   if (i < 0 || i >= FrameCount()) throw std::out_of_range("Frame index " + std::to_string(i) + " out of range");
   lastFrame_ = -1;  // until this frame is drawn whole
@@ -204,12 +369,8 @@ void TFrameServer::GetFrame(TBitmap32& bitmap, int i) {
   lastFrame_ = i;
 }
 
-void TFrameServer::LoadPicture(int p) {
-  if (p == loadedIndex_) return;
-  picture_.reset();
-  loadedIndex_ = -1;
-  if (p < 0 || p >= pictures_.Count()) ListIndexError(p);
-
+std::unique_ptr<TImageFile> TFrameServer::MakePicture(const std::string& path, TBitmap32* storage,
+                                                      TFrameServerStats& stats) const {
   int width = frameWidth_;
   int height = frameHeight_;
   if (options_.dynamic) {
@@ -217,21 +378,48 @@ void TFrameServer::LoadPicture(int p) {
     height = (4 * frameHeight_) / 3;
   }
   auto start = TClock::now();
-  auto picture =
-      std::make_unique<TImageFile>(pictures_[p], TFitSize{width, height, thumbnails_}, std::move(pictureStorage_));
-  stats_.DecodeSeconds += SecondsSince(start);
+  auto picture = storage ? std::make_unique<TImageFile>(path, TFitSize{width, height, thumbnails_}, std::move(*storage))
+                         : std::make_unique<TImageFile>(path, TFitSize{width, height, thumbnails_});
+  stats.DecodeSeconds += SecondsSince(start);
   start = TClock::now();
-  picture->Fit(width, height, keepStorage_ ? &pictureStorage_ : nullptr, options_.fit);
-  stats_.FitSeconds += SecondsSince(start);
+  picture->Fit(width, height, storage, options_.fit);
+  stats.FitSeconds += SecondsSince(start);
   start = TClock::now();
   if (options_.greyscale) picture->Greyscale();
   if (options_.sepia) picture->Sepia();  // on the already grey pixels when both are set
-  stats_.EffectSeconds += SecondsSince(start);
+  stats.EffectSeconds += SecondsSince(start);
   SDM_ASSERT(picture->Width() == width && picture->Height() == height, "Fitted picture has the wrong size");
+  return picture;
+}
 
-  picture_ = std::move(picture);
+void TFrameServer::LoadPicture(int p) {
+  if (p == loadedIndex_) return;
+  picture_.reset();
+  loadedIndex_ = -1;
+  if (p < 0 || p >= pictures_.Count()) ListIndexError(p);
+
+  if (!loader_) {
+    picture_ = MakePicture(pictures_[p], keepStorage_ ? &pictureStorage_ : nullptr, stats_);
+  } else {
+    // The picture asked for ahead, if it is still the one at p; else (asked
+    // for out of turn, the list changed, or it failed ahead) it is loaded
+    // now, and this frame waits for it as it would have for its own load.
+    const TPictureRequest request{p, pictures_[p], listGeneration_.load()};
+    std::unique_ptr<TLoadedPicture> loaded = loader_->Take(request);
+    if (!loaded || loaded->error) {
+      loader_->Request(request);
+      loaded = loader_->Take(request);
+      SDM_ASSERT(loaded != nullptr, "The picture loader lost a request");
+    }
+    AddStats(stats_, loaded->stats);
+    TellPictureNotes(loaded->notes);
+    if (loaded->error) std::rethrow_exception(loaded->error);
+    picture_ = std::move(loaded->picture);
+  }
   loadedIndex_ = p;
   ++stats_.Loads;
+  // The next picture, while this one's frames are drawn.
+  if (loader_ && p + 1 < pictures_.Count()) loader_->Request({p + 1, pictures_[p + 1], listGeneration_.load()});
 }
 
 void TFrameServer::WindowOrigin(int p, int s, int& left, int& top) const {

@@ -5,7 +5,10 @@
 // operations: loading and fitting, colour effects, cross-fade, on-video text.
 //
 // A server is used by one thread at a time. It subscribes to its picture list
-// so that a change to the list makes the next frame reload its picture.
+// so that a change to the list makes the next frame reload its picture. A
+// job's server may load the next picture ahead on a helper thread of its own
+// (LoadAhead) while the frames of the current one are drawn and compressed.
+#include <atomic>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +22,7 @@
 namespace sdm {
 
 class TImageFile;
+class TPictureLoader;
 
 // The on-video text: a darkened strip along the bottom of the frame and white
 // text drawn on it, smoothed by rendering the text at twice its size without
@@ -116,6 +120,11 @@ public:
   // text. A caller that kept the bitmap of frame i − 1 has frame i in it
   // already and need not ask for it.
   bool FrameRepeats(int i) const;
+  // Takes frame i as drawn when FrameRepeats(i) holds, for a caller that
+  // keeps the bitmap of the frame before and hands it on again: then the
+  // frame after it may repeat it in turn. Returns whether it did; otherwise
+  // nothing changes and frame i is to be drawn.
+  bool RepeatFrame(int i);
 
   // The picture list changed: the next frame reloads its picture.
   void PicturesChanged();
@@ -125,6 +134,21 @@ public:
   // some 48 MB per 12-megapixel photo. Off by default, so that a long-lived
   // server (the thumbnails) holds no more than its small pictures.
   void KeepPictureStorage(bool keep);
+
+  // A job's server asks for picture p + 1 as soon as picture p is loaded: a
+  // helper thread decodes, fits and colours it while the frames of p are
+  // drawn, and the first frame that needs it takes it ready. Nothing else
+  // changes: the same pixels, a picture loaded when its first frame is made
+  // as far as anyone can tell (its notes are told then, a change to the list
+  // in between makes it load again, a picture that failed ahead is loaded
+  // again then and fails, or not, as it would have), and at most two pictures
+  // held, the current and the next. The helper keeps the memory it decodes
+  // into from picture to picture. Off by default; for frames asked for in
+  // order (a picture asked for out of turn is loaded then, as without).
+  void LoadAhead(bool on);
+  bool LoadsAhead() const { return loader_ != nullptr; }
+  // Waits until the picture asked for ahead, if any, is loaded (tests).
+  void WaitForLoadAhead();
 
   // The strip and, when a picture is loaded, its number and caption.
   void DrawOsd(TBitmap32& bitmap);
@@ -148,6 +172,11 @@ private:
   void RenderPicture(int p, int s, TBitmap32& bitmap);
   void RenderTransition(int p, int k, TBitmap32& bitmap);
   void LoadPicture(int p);
+  // A picture loaded, fitted into the size it is cut from and coloured;
+  // storage (when given) is the memory to decode into, and gets it back.
+  // Reads nothing that changes after construction, so the helper thread of
+  // LoadAhead may call it while frames are drawn.
+  std::unique_ptr<TImageFile> MakePicture(const std::string& path, TBitmap32* storage, TFrameServerStats& stats) const;
   void DrawOsdFor(TBitmap32& bitmap, int index);
   std::string CaptionOf(int index) const;
 
@@ -167,6 +196,10 @@ private:
   bool keepStorage_ = false;
   TBitmap32 pictureStorage_;  // what the last picture was decoded into, when kept
   int loadedIndex_ = -1;
+  // Counts the changes of the list: a picture loaded ahead before a change
+  // is not taken after it.
+  std::atomic<uint64_t> listGeneration_{0};
+  std::unique_ptr<TPictureLoader> loader_;  // with LoadAhead only
   int fadeIndex_ = -1;
   int lastFrame_ = -1;  // the frame GetFrame drew last; -1 when none or after a change
   TBitmap32 fromFrame_;

@@ -42,6 +42,9 @@ void TVideoMakerThd::Execute() {
   {
     TFrameServer server(*Pictures, Captions, fpp, Avi->FrameHeight(), Avi->FrameWidth(), Options);
     server.KeepPictureStorage(true);
+    // The next picture is decoded on a second core while this one's frames
+    // are drawn and compressed.
+    server.LoadAhead(true);
     Position = 0;
     Total = server.FrameCount();
     UpdateProgress();
@@ -55,7 +58,8 @@ void TVideoMakerThd::Execute() {
         // Most frames of a slideshow repeat the one before (a still picture
         // between fades): the frame and its 24-bit form are still here, and
         // the writer is told so, so that nothing is drawn or converted twice.
-        const bool repeat = server.FrameRepeats(i);
+        // A repeat counts as drawn, so the frame after it may repeat too.
+        const bool repeat = server.RepeatFrame(i);
         if (!repeat) {
           server.GetFrame(frame, i);
           Bitmap32ToDib24(frame, *Preview);

@@ -2,6 +2,7 @@
 // written through every installed compressor, checked by ffprobe and ffmpeg.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -271,6 +272,51 @@ TEST(BmpToAvi, EveryCompressorAgreesWithTheFileOnTheFrameRate) {
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err.substr(0, 300), "");
   }
+}
+
+// The compressors that cut frames into slices and encode them on two
+// threads (MPEG-4 part 2 and H.264): the bit stream is the same on every run,
+// one packet per frame, and ffmpeg decodes it without a word. H.264 shows its
+// two slices in every frame.
+TEST(BmpToAvi, SliceThreadedCompressorsMakeTheSameFileEveryRun) {
+  CodecsEnv env(nullptr);
+  TempDir dir;
+  TBmpToAvi lister;
+  const auto lines = Lines(lister);
+  int checked = 0;
+  for (const char* fcc : {"xvid", "FMP4", "H264"}) {
+    if (std::none_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(fcc, 0) == 0; })) continue;
+    SCOPED_TRACE(fcc);
+    ++checked;
+    const std::string a = dir.file(std::string(fcc) + "-a.avi"), b = dir.file(std::string(fcc) + "-b.avi");
+    Write(a, fcc, 12, 320, 240);
+    Write(b, fcc, 12, 320, 240);
+    EXPECT_TRUE(ReadBytes(a) == ReadBytes(b));
+    auto r = RunCommand({"ffmpeg", "-v", "error", "-i", a, "-f", "null", "-"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    if (std::string(fcc) != "H264") continue;
+    PAVIFILE f = nullptr;
+    ASSERT_EQ(AVIFileOpen(&f, a, OF_READ), AVIERR_OK);
+    PAVISTREAM s = nullptr;
+    ASSERT_EQ(AVIFileGetStream(f, &s, streamtypeVIDEO, 0), AVIERR_OK);
+    std::vector<uint8_t> packet(1 << 20);
+    for (long p = 2; p < 14; ++p) {
+      long bytes = 0;
+      ASSERT_EQ(AVIStreamRead(s, p, 1, packet.data(), static_cast<long>(packet.size()), &bytes, nullptr), AVIERR_OK);
+      // Annex B: a start code, then the NAL header; types 1 and 5 are slices.
+      int slices = 0;
+      for (long i = 0; i + 3 < bytes; ++i)
+        if (packet[i] == 0 && packet[i + 1] == 0 && packet[i + 2] == 1) {
+          const int type = packet[i + 3] & 0x1F;
+          slices += type == 1 || type == 5;
+        }
+      EXPECT_EQ(slices, 2) << "frame " << p - 2;
+    }
+    AVIStreamRelease(s);
+    AVIFileRelease(f);
+  }
+  EXPECT_GT(checked, 0);
 }
 
 TEST(BmpToAvi, FailuresNameTheCheckAndTheUnit) {

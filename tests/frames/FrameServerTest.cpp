@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <thread>
+
+#include "frames/PictureNotes.h"
 #include "frames/U_BmpWriter.h"
 #include "support/Errors.h"
+#include "testsupport/JpegWriter.h"
 #include "testsupport/TestSupport.h"
 
 namespace sdm {
@@ -296,6 +301,21 @@ TEST(FrameServerTest, FrameRepeatsOnlyWhereThePixelsRepeat) {
     } else {
       EXPECT_EQ(repeats, 3 * 24);  // every frame of a picture but its first
     }
+    // A caller that hands on the frame it holds for every repeat, as the
+    // video maker does: a repeat counts as drawn, so a still picture is
+    // drawn once, and every frame is what drawing it gives.
+    TFrameServer taker(pics, &captions, 25, 36, 48, {.dynamic = dynamic, .crossFade = true, .osd = true});
+    TFrameServer drawer(pics, &captions, 25, 36, 48, {.dynamic = dynamic, .crossFade = true, .osd = true});
+    int taken = 0;
+    for (int i = 0; i < taker.FrameCount(); ++i) {
+      if (taker.RepeatFrame(i))
+        ++taken;
+      else
+        taker.GetFrame(frame, i);
+      drawer.GetFrame(previous, i);
+      EXPECT_EQ(frame, previous) << "frame " << i;
+    }
+    EXPECT_EQ(taken, repeats);
   }
   TFrameServer s(pics, &captions, 25, 36, 48, {.crossFade = true, .osd = true});
   TBitmap32 frame;
@@ -304,6 +324,9 @@ TEST(FrameServerTest, FrameRepeatsOnlyWhereThePixelsRepeat) {
   EXPECT_TRUE(s.FrameRepeats(1));
   EXPECT_FALSE(s.FrameRepeats(2));  // frame 1 is not what was drawn last
   EXPECT_FALSE(s.FrameRepeats(0));
+  EXPECT_FALSE(s.RepeatFrame(2));
+  EXPECT_TRUE(s.RepeatFrame(1));
+  EXPECT_TRUE(s.FrameRepeats(2));  // frame 1 is now what the caller holds
   pics.Put(0, PatternPicture(dir, "changed.bmp", 96, 72, 7));
   EXPECT_FALSE(s.FrameRepeats(1));  // the picture may have changed under it
   s.GetFrame(frame, 0);
@@ -313,6 +336,171 @@ TEST(FrameServerTest, FrameRepeatsOnlyWhereThePixelsRepeat) {
   TFrameServer single(one, nullptr, 3, 36, 48, {});
   single.GetFrame(frame, 2);
   EXPECT_FALSE(single.FrameRepeats(3));  // past the end
+}
+
+// What a server made of every frame in order: the frames, or where the first
+// failure came and its text.
+struct TRun {
+  std::vector<TBitmap32> frames;
+  int failedAt = -1;
+  std::string error;
+};
+
+TRun RunAll(TFrameServer& s) {
+  TRun run;
+  TBitmap32 f;
+  for (int i = 0; i < s.FrameCount(); ++i) {
+    try {
+      s.GetFrame(f, i);
+    } catch (const std::exception& e) {
+      run.failedAt = i;
+      run.error = e.what();
+      break;
+    }
+    run.frames.push_back(f);
+  }
+  return run;
+}
+
+// A job's server loads the next picture on a helper thread while the frames
+// of the current one are drawn; nothing of that may show: every frame of
+// every kind of slideshow is the same, each picture is loaded once, and a
+// broken picture fails the same frame with the same text.
+TEST(FrameServerTest, LoadingAheadGivesTheSameFramesAndTheSameFailures) {
+  TempDir dir;
+  TStringList pics;
+  for (int i = 0; i < 4; ++i) pics.Add(PatternPicture(dir, "p" + std::to_string(i) + ".bmp", 96 + 8 * i, 72, 50 * i));
+  pics.Add(test::SourcePath("examples/landscape.jpg"));
+  pics.Add(test::SourcePath("examples/portrait.bmp"));
+  TStringList captions({"one", "two", "three", "four", "five", "six"});
+  struct TCase {
+    int framesPerPicture;
+    TFrameOptions options;
+  };
+  const TCase cases[] = {
+      {20, {}},
+      {25, {.crossFade = true, .osd = true}},
+      {25, {.dynamic = true, .crossFade = true, .osd = true, .greyscale = true, .sepia = true}},
+      {1, {.osd = true, .sepia = true}},
+      {21, {.crossFade = true, .fit = TFitFilter::Smooth}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.framesPerPicture << " frames a picture, dynamic " << c.options.dynamic);
+    TFrameServer plain(pics, &captions, c.framesPerPicture, 36, 48, c.options);
+    TFrameServer ahead(pics, &captions, c.framesPerPicture, 36, 48, c.options);
+    ahead.LoadAhead(true);
+    EXPECT_TRUE(ahead.LoadsAhead());
+    const TRun want = RunAll(plain), got = RunAll(ahead);
+    ASSERT_EQ(want.failedAt, -1) << want.error;
+    ASSERT_EQ(got.failedAt, -1) << got.error;
+    ASSERT_EQ(got.frames.size(), want.frames.size());
+    for (size_t i = 0; i < want.frames.size(); ++i) EXPECT_TRUE(got.frames[i] == want.frames[i]) << "frame " << i;
+    EXPECT_EQ(ahead.Stats().Loads, 6);
+    EXPECT_EQ(plain.Stats().Loads, 6);
+    // Asked for out of turn, the frames are still the same.
+    TBitmap32 f;
+    for (int i : {static_cast<int>(want.frames.size()) - 1, 0, 3 * c.framesPerPicture, 1}) {
+      ahead.GetFrame(f, i);
+      EXPECT_TRUE(f == want.frames[static_cast<size_t>(i)]) << "frame " << i;
+    }
+  }
+
+  // A broken picture and a missing one: the frames before them are made, and
+  // the first frame that needs one fails, with the text loading it in turn
+  // gives.
+  const std::string broken = dir.file("broken.jpg");
+  test::WriteBytes(broken, {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F'});
+  for (const std::string& bad : {broken, dir.file("missing.png")}) {
+    TStringList faulty({pics[0], pics[1], bad, pics[2]});
+    for (const TFrameOptions& options : {TFrameOptions{}, TFrameOptions{.crossFade = true, .osd = true}}) {
+      TFrameServer plain(faulty, nullptr, 20, 36, 48, options);
+      TFrameServer ahead(faulty, nullptr, 20, 36, 48, options);
+      ahead.LoadAhead(true);
+      const TRun want = RunAll(plain), got = RunAll(ahead);
+      ASSERT_GT(want.failedAt, 0);
+      EXPECT_EQ(got.failedAt, want.failedAt);
+      EXPECT_EQ(got.error, want.error);
+      EXPECT_NE(got.error.find(bad), std::string::npos) << got.error;
+      ASSERT_EQ(got.frames.size(), want.frames.size());
+      for (size_t i = 0; i < want.frames.size(); ++i) EXPECT_TRUE(got.frames[i] == want.frames[i]) << "frame " << i;
+      // The picture put right, its frames come: the failure was not kept.
+      faulty.Put(2, pics[3]);
+      TBitmap32 f, expected;
+      ahead.GetFrame(f, want.failedAt);
+      plain.GetFrame(expected, want.failedAt);
+      EXPECT_TRUE(f == expected);
+      faulty.Put(2, bad);
+    }
+  }
+}
+
+// A picture loaded ahead is the list's entry when its first frame is made:
+// a change to the list in between, even one that keeps the path (the file
+// rewritten and the entry put again), makes that frame load it again. Its
+// readers' notes are told then, on the thread that asks for the frame.
+TEST(FrameServerTest, APictureLoadedAheadIsTakenOnlyIfTheListStillHoldsIt) {
+  TempDir dir;
+  const std::string a = PlainPicture(dir, "a.bmp", 8, 6, Color32(10, 10, 10));
+  const std::string b = PlainPicture(dir, "b.bmp", 8, 6, Color32(70, 70, 70));
+  const std::string c = PlainPicture(dir, "c.bmp", 8, 6, Color32(130, 130, 130));
+  TStringList pics({a, b, c});
+  TFrameServer s(pics, nullptr, 5, 6, 8, {});
+  s.LoadAhead(true);
+  TBitmap32 f;
+  s.GetFrame(f, 0);  // picture 1 is asked for now
+  s.WaitForLoadAhead();
+  pics.Put(1, c);
+  s.GetFrame(f, 5);
+  EXPECT_EQ(f.Pixel(0, 0), Color32(130, 130, 130));
+  // Picture 2 (c) is loaded ahead; then the file changes and the entry is
+  // put again under the same name.
+  s.WaitForLoadAhead();
+  PlainPicture(dir, "c.bmp", 8, 6, Color32(200, 200, 200));
+  pics.Put(2, c);
+  s.GetFrame(f, 10);
+  EXPECT_EQ(f.Pixel(0, 0), Color32(200, 200, 200));
+
+  // A picture that failed ahead is loaded again when its frame comes: one
+  // put in place meanwhile is shown.
+  const std::string late = dir.file("late.bmp");
+  TStringList lateList({a, late});
+  TFrameServer waits(lateList, nullptr, 5, 6, 8, {});
+  waits.LoadAhead(true);
+  waits.GetFrame(f, 0);
+  waits.WaitForLoadAhead();
+  PlainPicture(dir, "late.bmp", 8, 6, Color32(40, 50, 60));
+  waits.GetFrame(f, 5);
+  EXPECT_EQ(f.Pixel(0, 0), Color32(40, 50, 60));
+
+  // Notes: a JPEG whose colour profile is junk.
+  const std::vector<uint8_t> junk(300, 0x41);
+  const std::vector<uint8_t> rgb(16 * 12 * 3, 90);
+  const std::string noted = dir.file("noted.jpg");
+  test::WriteBytes(noted,
+                   test::EncodeJpeg(16, 12, 3, JCS_RGB, test::RowsOf(rgb, 16, 3), test::NoJpegStep{},
+                                    [&](jpeg_compress_struct& cs) { jpeg_write_icc_profile(&cs, junk.data(), 300); }));
+  std::mutex mutex;
+  std::vector<std::pair<std::string, std::thread::id>> notes;
+  TScopedPictureNoteSink sink([&](const std::string& line, int) {
+    std::lock_guard<std::mutex> lock(mutex);
+    notes.emplace_back(line, std::this_thread::get_id());
+  });
+  TStringList withNote({a, noted});
+  TFrameServer ahead(withNote, nullptr, 5, 6, 8, {});
+  ahead.LoadAhead(true);
+  ahead.GetFrame(f, 0);
+  ahead.GetFrame(f, 4);
+  ahead.WaitForLoadAhead();
+  // Picture 1 is loaded, but nothing is told before its frame.
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_TRUE(notes.empty());
+  }
+  ahead.GetFrame(f, 5);
+  std::lock_guard<std::mutex> lock(mutex);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].first.rfind("Colour profile ignored : " + noted, 0), 0u) << notes[0].first;
+  EXPECT_EQ(notes[0].second, std::this_thread::get_id());
 }
 
 }  // namespace
