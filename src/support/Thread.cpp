@@ -71,23 +71,26 @@ void TEventLoop::Synchronize(const std::function<void()>& fn) {
     fn();
     return;
   }
-  std::exception_ptr error;
-  std::atomic<bool> ran{false};
+  TWaiter waiter;
   TCall call;
   call.waited = &fn;
-  call.error = &error;
-  call.ran = &ran;
+  call.waiter = &waiter;
   Enqueue(std::move(call));
-  const auto hasRun = [&] { return ran.load(); };
-  if (!Watch(hasRun)) {
-    // Counted before the last look under the lock, so that the UI thread,
-    // which sets the flag before it looks for sleepers, cannot miss us.
-    workersSleeping_.fetch_add(1);
-    std::unique_lock<std::mutex> lock(mutex_);
-    done_.wait(lock, hasRun);
-    workersSleeping_.fetch_sub(1);
+  const auto hasRun = [&] { return waiter.ran.load(); };
+  {
+    const bool watched = Watch(hasRun);
+    std::unique_lock<std::mutex> lock(waiter.mutex);
+    if (!watched) {
+      // Said under the lock, so that the UI thread, which sets the flag
+      // under it too, either sees a sleeper to wake or has set the flag
+      // before we look.
+      waiter.sleeping.store(true);
+      waiter.done.wait(lock, hasRun);
+    }
+    // Leaving the lock here also waits for the UI thread to be done with
+    // the waiter, should it still hold the lock after setting the flag.
   }
-  if (error) std::rethrow_exception(error);
+  if (waiter.error) std::rethrow_exception(waiter.error);
 }
 
 void TEventLoop::RunCall(TCall& call) {
@@ -95,18 +98,19 @@ void TEventLoop::RunCall(TCall& call) {
     call.posted();
     return;
   }
+  std::exception_ptr error;
   try {
     (*call.waited)();
   } catch (...) {
-    *call.error = std::current_exception();
+    error = std::current_exception();
   }
-  // The caller may return and free its function, error and flag once it sees
-  // this: nothing of the call is touched after it.
-  call.ran->store(true);
-  if (workersSleeping_.load() > 0) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    done_.notify_all();
-  }
+  // The caller may return and free its function and waiter once it holds
+  // the waiter's lock after this: nothing of the call is touched after it.
+  TWaiter& w = *call.waiter;
+  std::lock_guard<std::mutex> lock(w.mutex);
+  w.error = error;
+  w.ran.store(true);
+  if (w.sleeping.load()) w.done.notify_one();
 }
 
 int TEventLoop::ProcessPending(int timeoutMs) {

@@ -50,15 +50,28 @@ public:
   void RunUntil(const std::function<bool()>& pred);
 
 private:
+  // What a worker waiting in Synchronize owns on its stack: its call's error,
+  // and the flag it waits for with the lock and condition that guard it.
+  // The UI thread touches a waiter only while holding its lock, and the
+  // worker takes that lock once more before it returns, so the loop may be
+  // destroyed as soon as the last call has run (a worker that ends itself
+  // is still returning from its termination handler then) and the worker
+  // never touches the loop after its call.
+  struct TWaiter {
+    std::exception_ptr error;
+    std::atomic<bool> ran{false};
+    std::atomic<bool> sleeping{false};
+    std::mutex mutex;
+    std::condition_variable done;
+  };
   // A posted call owns its function; a synchronous one points at the
-  // caller's function, error and flag, all on the caller's stack. Each caller
-  // waits for its own flag, so a call that pumps the loop itself (waiting
-  // for another thread) cannot let a different caller go early.
+  // caller's function and waiter. Each caller waits for its own flag, so a
+  // call that pumps the loop itself (waiting for another thread) cannot let
+  // a different caller go early.
   struct TCall {
     std::function<void()> posted;
     const std::function<void()>* waited = nullptr;
-    std::exception_ptr* error = nullptr;
-    std::atomic<bool>* ran = nullptr;
+    TWaiter* waiter = nullptr;
   };
   void Enqueue(TCall call);
   void RunCall(TCall& call);
@@ -66,12 +79,10 @@ private:
   std::thread::id uiThread_;
   std::mutex mutex_;
   std::condition_variable work_;  // the UI thread waits here for calls
-  std::condition_variable done_;  // workers wait here for their call to have run
   std::vector<TCall> queue_;
   std::vector<TCall> spare_;  // the storage of the last batch, kept for the next; UI thread only
   bool uiSleeping_ = false;   // under mutex_
   std::atomic<size_t> queued_{0};
-  std::atomic<int> workersSleeping_{0};
 };
 
 // A worker thread in the manner of the threads of the original design:

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -96,7 +97,7 @@ TEST(ThreadTest, HandOversFromTwoWorkersRunInOrderAndReturnAfterRunning) {
       }
       EXPECT_EQ(ranOn, i);  // it has run by the time Synchronize returns
       if (i % 100 == 0) loop.Post([&] { ++posted; });
-      if (i % 250 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      if (i % 250 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     ++finished;
   };
@@ -146,6 +147,26 @@ TEST(ThreadTest, ACallThatPumpsTheLoopKeepsItsCallerWaitingUntilItEnds) {
 
 // A posted call that throws leaves the calls queued after it for the next
 // round: a worker waiting for one of them is not left hanging.
+// A job's loop ends as soon as the worker's last call (its termination
+// handler) has run, while a self-ending worker is still returning from it:
+// the worker must not touch the loop after its call, whether it watched for
+// the call or slept (the sanitizer build sees any touch of the freed loop).
+TEST(ThreadTest, TheLoopMayGoAsSoonAsTheLastCallHasRun) {
+  for (int round = 0; round < 2000; ++round) {
+    std::atomic<bool> ran{false};
+    std::thread worker;
+    {
+      auto loop = std::make_unique<TEventLoop>();
+      TEventLoop* ui = loop.get();
+      worker = std::thread([ui, &ran] { ui->Synchronize([&ran] { ran.store(true); }); });
+      // Every other round the worker has long gone to sleep when its call runs.
+      if (round % 2) std::this_thread::sleep_for(std::chrono::microseconds(200));
+      loop->RunUntil([&] { return ran.load(); });
+    }
+    worker.join();
+  }
+}
+
 TEST(ThreadTest, AFailingPostedCallDoesNotStrandTheCallsAfterIt) {
   TEventLoop loop;
   bool after = false;
