@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "support/Errors.h"
@@ -80,9 +81,10 @@ heif_item_id CoveringThumbnail(const heif_image_handle* primary, TFitSize fit) {
 void ReadHeif(const uint8_t* data, size_t size, const std::string& fileName, TFitSize fit, TBitmap32& out,
               TPictureExtras& extras) {
   auto check = [&](heif_error e) {
-    if (e.code != heif_error_Ok)
-      throw EError(
-          PictureError(fileName, std::string("invalid HEIF data (") + (e.message ? e.message : "error") + ")"));
+    if (e.code == heif_error_Ok) return;
+    std::string reason = e.message && *e.message ? e.message : "error";
+    reason.erase(reason.find_last_not_of(" \n") + 1);  // some of libheif's texts end in a line break
+    throw EError(PictureError(fileName, "invalid HEIF data (" + reason + ")"));
   };
   TContext c;
   if (!c.ctx) throw EError(PictureError(fileName, "libheif could not start"));
@@ -95,6 +97,12 @@ void ReadHeif(const uint8_t* data, size_t size, const std::string& fileName, TFi
   const int width = heif_image_handle_get_width(primary.h);
   const int height = heif_image_handle_get_height(primary.h);
   CheckPictureSides(fileName, width, height);
+  // An overlay's canvas is allocated from its own box, which libheif checks
+  // only against the side limit: held to the sides the picture says it has
+  // (a margin for coded sizes), a few bytes cannot claim gigabytes.
+  const int claimed = std::max(
+      {width, height, heif_image_handle_get_ispe_width(primary.h), heif_image_handle_get_ispe_height(primary.h)});
+  heif_context_set_maximum_image_size_limit(c.ctx, std::min(kMaxPictureSide, claimed + 256));
 
   const heif_color_profile_type profileType = heif_image_handle_get_color_profile_type(primary.h);
   if (profileType == heif_color_profile_type_prof || profileType == heif_color_profile_type_rICC) {

@@ -90,5 +90,15 @@ TEST(FormatCorpusTest, KnownFilesLoadAtTheirSizeOrAreRefusedForTheirReason) {
   }
 }
 
+// Found by heif_fuzz: a 16 × 12 overlay whose own box claims a canvas of
+// 17512 × 61499, which libheif allocated (3 GB) before anything was drawn.
+TEST(FormatCorpusTest, AnOverlayClaimingAHugeCanvasIsRefused) {
+  const fuzz::TPictureRun run = fuzz::RunPictureFile(test::SourcePath("tests/data/heif-overlay-huge-canvas.heic"));
+  EXPECT_TRUE(run.faults.empty());
+  EXPECT_FALSE(run.loaded);
+  EXPECT_NE(run.refusal.find("invalid HEIF data ("), std::string::npos) << run.refusal;
+  EXPECT_EQ(run.refusal.find('\n'), std::string::npos) << run.refusal;
+}
+
 }  // namespace
 }  // namespace sdm
