@@ -131,6 +131,14 @@ void ReadWebp(const uint8_t* data, size_t size, const std::string& fileName, TFi
   }
   WebPFreeDecBuffer(&config.output);
   if (status != VP8_STATUS_OK) fail("invalid WebP data (" + StatusText(status) + ")");
+  // A lossless bitstream says in one bit whether it uses alpha, yet decodes
+  // whatever alpha its pixels carry: a picture that says it is opaque is
+  // made so, as its header tells everyone else.
+  if (!extras.alpha) {
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(out.Bits());
+    const size_t count = static_cast<size_t>(out.Width()) * out.Height();
+    for (size_t i = 0; i < count; ++i) bytes[i * 4 + 3] = 255;
+  }
 }
 
 }  // namespace sdm

@@ -100,5 +100,14 @@ TEST(FormatCorpusTest, AnOverlayClaimingAHugeCanvasIsRefused) {
   EXPECT_EQ(run.refusal.find('\n'), std::string::npos) << run.refusal;
 }
 
+// Found by webp_fuzz: a lossless WebP whose header says it is opaque while
+// its pixels carry alpha is loaded opaque, as the header says.
+TEST(FormatCorpusTest, ALosslessWebpSaidOpaqueIsLoadedOpaque) {
+  const fuzz::TPictureRun run =
+      fuzz::RunPictureFile(test::SourcePath("tests/data/webp-lossless-undeclared-alpha.webp"));
+  for (const std::string& f : run.faults) ADD_FAILURE() << f;
+  EXPECT_TRUE(run.loaded) << run.refusal;
+}
+
 }  // namespace
 }  // namespace sdm
