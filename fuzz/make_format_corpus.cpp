@@ -76,11 +76,11 @@ void Put32Be(Bytes& b, size_t pos, uint32_t v) {
 }
 
 void Pngs(const Bytes& swap) {
-  using sdm::test::PngSpec;
+  using sdm::test::PngLayout;
   const Bytes rgba = Rgba(16, 12), alpha = Rgba(16, 12, true);
   const Bytes rgb = sdm::test::EncodePng8(16, 12, PNG_COLOR_TYPE_RGB, Channels(rgba, 3));
   Write("rgb8.png", rgb);
-  PngSpec s;
+  PngLayout s;
   s.colorType = PNG_COLOR_TYPE_RGBA;
   s.interlace = true;
   Write("rgba8-interlaced.png", sdm::test::EncodePng(16, 12, alpha, s));
@@ -144,9 +144,9 @@ void Webps(const Bytes& swap) {
 }
 
 void Tiffs(const Bytes& swap) {
-  using sdm::test::TiffSpec;
+  using sdm::test::TiffLayout;
   const Bytes rgba = Rgba(16, 12), alpha = Rgba(16, 12, true);
-  TiffSpec t;
+  TiffLayout t;
   const Bytes rgb = sdm::test::EncodeTiff(16, 12, Channels(rgba, 3), t);
   Write("rgb8-deflate.tif", rgb);
   t.samples = 4;
@@ -217,9 +217,9 @@ void Heifs(const Bytes& swap) {
     std::fprintf(stderr, "make_format_corpus: no HEVC encoder, HEIF seeds not written\n");
     std::exit(1);
   }
-  using sdm::test::HeicSpec;
+  using sdm::test::HeicOptions;
   const Bytes rgba = Rgba(16, 12), alpha = Rgba(16, 12, true);
-  HeicSpec s;
+  HeicOptions s;
   s.lossless = false;
   s.quality = 30;
   const Bytes plain = sdm::test::EncodeHeic(16, 12, rgba, s);

@@ -73,9 +73,9 @@ TEST(ColorProfileTest, ASwappingProfileSwapsRedAndGreenInEveryKind) {
     Bytes file;
     int tolerance;
   };
-  test::PngSpec png;
+  test::PngLayout png;
   png.profile = &swap;
-  test::TiffSpec tiff;
+  test::TiffLayout tiff;
   tiff.profile = &swap;
   std::vector<Tagged> files = {
       {"swap.png", test::EncodePng(W, H, test::Channels(rgba, 3), png), 1},
@@ -84,7 +84,7 @@ TEST(ColorProfileTest, ASwappingProfileSwapsRedAndGreenInEveryKind) {
       {"swap.jpg", Jpeg(W, H, 3, JCS_RGB, test::Channels(rgba, 3), &swap), 3},
   };
   if (test::CanEncodeHeic()) {
-    test::HeicSpec heic;
+    test::HeicOptions heic;
     heic.profile = &swap;
     files.push_back({"swap.heic", test::EncodeHeic(W, H, rgba, heic), 3});
   }
@@ -110,7 +110,7 @@ TEST(ColorProfileTest, AnAdobeRgbPhotoIsConvertedToSrgb) {
   // Adobe RGB's green and red lie outside sRGB: these colours move a long
   // way (values from lcms's matrix of the two spaces, rounded).
   const Bytes samples = {100, 200, 100, 200, 100, 50, 128, 128, 128, 0, 0, 255};
-  test::PngSpec png;
+  test::PngLayout png;
   png.profile = &adobe;
   test::WriteBytes(dir.file("adobe.png"), test::EncodePng(4, 1, samples, png));
   test::WriteBytes(dir.file("adobe.jpg"), Jpeg(4, 1, 3, JCS_RGB, samples, &adobe));
@@ -170,7 +170,7 @@ TEST(ColorProfileTest, AProfileThatCannotBeUsedIsIgnoredWithALogLine) {
   const TBitmap32 plainWebp = TImageFile(dir.file("plain.webp")).Bitmap();
   for (const Bytes* bad : std::vector<const Bytes*>{&garbled, &cut, &junk, &grey}) {
     TNotes notes;
-    test::TiffSpec tiff;
+    test::TiffLayout tiff;
     tiff.profile = bad;
     const std::string jpg = dir.file("bad.jpg"), tif = dir.file("bad.tif"), webp = dir.file("bad.webp");
     test::WriteBytes(jpg, Jpeg(W, H, 3, JCS_RGB, rgb, bad));
@@ -186,7 +186,7 @@ TEST(ColorProfileTest, AProfileThatCannotBeUsedIsIgnoredWithALogLine) {
     EXPECT_EQ(lines[2].rfind("2 Colour profile ignored : " + webp + " (", 0), 0u) << lines[2];
   }
   // libpng drops a garbled profile by itself; the picture loads as untagged.
-  test::PngSpec png;
+  test::PngLayout png;
   png.profile = &garbled;
   png.rawProfile = true;
   test::WriteBytes(dir.file("bad.png"), test::EncodePng(W, H, rgb, png));
@@ -199,10 +199,10 @@ TEST(ColorProfileTest, GreyPicturesTakeGreyProfiles) {
   const Bytes linear = test::LinearGreyProfile();
   // A linear grey of 128 is half the light: sRGB level 188; 64 gives 137.
   const Bytes samples = {128, 64, 0, 255};
-  test::PngSpec png;
+  test::PngLayout png;
   png.colorType = PNG_COLOR_TYPE_GRAY;
   png.profile = &linear;
-  test::TiffSpec tiff;
+  test::TiffLayout tiff;
   tiff.samples = 1;
   tiff.profile = &linear;
   test::WriteBytes(dir.file("g.png"), test::EncodePng(4, 1, samples, png));

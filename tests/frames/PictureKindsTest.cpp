@@ -64,13 +64,13 @@ std::vector<TKindCase> KindCases() {
   std::vector<TKindCase> cases;
   cases.push_back({"rgb8.png", test::EncodePng8(W, H, PNG_COLOR_TYPE_RGB, test::Channels(rgba, 3)), 0});
   {
-    test::PngSpec s;
+    test::PngLayout s;
     s.colorType = PNG_COLOR_TYPE_RGBA;
     s.interlace = true;
     cases.push_back({"rgba8-interlaced.png", test::EncodePng(W, H, alpha, s), 1});
   }
   {
-    test::PngSpec s;
+    test::PngLayout s;
     s.colorType = PNG_COLOR_TYPE_PALETTE;
     s.palette = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
     s.transparency = {255, 255, 128, 0};
@@ -79,7 +79,7 @@ std::vector<TKindCase> KindCases() {
     cases.push_back({"palette-transparent.png", test::EncodePng(W, H, idx, s), 1});
   }
   {
-    test::PngSpec s;
+    test::PngLayout s;
     s.colorType = PNG_COLOR_TYPE_GRAY;
     s.depth = 16;
     cases.push_back({"grey16.png", test::EncodePng(W, H, Samples16(W, H, 1, true), s), 1});
@@ -89,7 +89,7 @@ std::vector<TKindCase> KindCases() {
     s.depth = 8;
     cases.push_back({"grey-alpha.png", test::EncodePng(W, H, test::Channels(alpha, 2), s), 1});
   }
-  test::TiffSpec t;
+  test::TiffLayout t;
   cases.push_back({"rgb8.tif", test::EncodeTiff(W, H, test::Channels(rgba, 3), t), 0});
   t.samples = 4;
   cases.push_back({"rgba8-unassociated.tif", test::EncodeTiff(W, H, alpha, t), 1});
@@ -123,7 +123,7 @@ std::vector<TKindCase> KindCases() {
   }
   if (test::CanEncodeHeic()) {
     cases.push_back({"lossless.heic", test::EncodeHeic(W, H, rgba), 1});
-    test::HeicSpec s;
+    test::HeicOptions s;
     s.alpha = true;
     cases.push_back({"alpha.heic", test::EncodeHeic(W, H, alpha, s), 2});
   }
@@ -171,7 +171,7 @@ TEST(PictureKindsTest, KnownPixelsOfEachKind) {
 
   // 16-bit PNG samples round to the nearest level (v / 257): 32896 is
   // exactly 128, 32767 is 127.498, and 255 is nearer 1 than 0.
-  test::PngSpec s;
+  test::PngLayout s;
   s.colorType = PNG_COLOR_TYPE_RGB;
   s.depth = 16;
   const Bytes px = {0x80, 0x80, 0x7F, 0xFF, 0x00, 0xFF};
@@ -211,7 +211,7 @@ TEST(PictureKindsTest, TiffAndHeifStandTheWayTheirFilesSay) {
   const Bytes rgba = test::PatternRgba(W, H);
   for (int o : {1, 2, 3, 4, 5, 6, 7, 8}) {
     SCOPED_TRACE(o);
-    test::TiffSpec t;
+    test::TiffLayout t;
     t.orientation = o;
     test::WriteBytes(dir.file("o.tif"), test::EncodeTiff(W, H, test::Channels(rgba, 3), t));
     EXPECT_EQ(MaxDifference(TImageFile(dir.file("o.tif")).Bitmap(), Turned(rgba, W, H, o)), 0);
@@ -223,7 +223,7 @@ TEST(PictureKindsTest, TiffAndHeifStandTheWayTheirFilesSay) {
       {heif_orientation_rotate_90_cw, 6}, {heif_orientation_flip_horizontally, 2}, {heif_orientation_rotate_180, 3}};
   for (const auto& [orientation, exif] : heifCases) {
     SCOPED_TRACE(exif);
-    test::HeicSpec s;
+    test::HeicOptions s;
     s.orientation = orientation;
     test::WriteBytes(dir.file("o.heic"), test::EncodeHeic(W, H, rgba, s));
     EXPECT_LE(MaxDifference(TImageFile(dir.file("o.heic")).Bitmap(), Turned(rgba, W, H, exif)), 2);
@@ -311,7 +311,7 @@ TEST(PictureKindsTest, DamagedFilesOfEachKindAreRefusedClearly) {
 TEST(PictureKindsTest, SizesBeyondTheBoundOrTheDataAreRefusedBeforeAllocating) {
   test::TempDir dir;
   // PNG: 16000 × 16000 in one row's worth of data.
-  test::PngSpec s;
+  test::PngLayout s;
   s.colorType = PNG_COLOR_TYPE_GRAY;
   Bytes png = test::EncodePng(1, 1, {7}, s);
   const uint8_t side[4] = {0, 0, 0x3E, 0x80};  // 16000
@@ -325,7 +325,7 @@ TEST(PictureKindsTest, SizesBeyondTheBoundOrTheDataAreRefusedBeforeAllocating) {
       << LoadError(dir.file("huge.png"));
 
   // TIFF: 16000 × 16000 uncompressed in a few bytes.
-  test::TiffSpec t;
+  test::TiffLayout t;
   t.compression = COMPRESSION_NONE;
   t.samples = 1;
   t.rowsPerStrip = 16000;  // one strip, however high the picture is said to be

@@ -125,7 +125,7 @@ TEST(ThumbnailDecodeTest, WebpScaledAndHeifFromItsOwnThumbnail) {
   EXPECT_EQ(webp.Height(), 75);
   EXPECT_EQ(TImageFile(dir.file("big.webp"), TFitSize{100, 75}).Width(), 800);
   if (!test::CanEncodeHeic()) GTEST_SKIP() << "no HEVC encoder";
-  test::HeicSpec s;
+  test::HeicOptions s;
   s.lossless = false;
   s.thumbnail = 128;
   test::WriteBytes(dir.file("phone.heic"), test::EncodeHeic(384, 288, test::PatternRgba(384, 288), s));

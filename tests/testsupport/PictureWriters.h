@@ -72,7 +72,7 @@ inline Bytes ProfileFile(const std::string& path) {
 
 // ------------------------------------------------------------------ PNG
 
-struct PngSpec {
+struct PngLayout {
   int colorType = PNG_COLOR_TYPE_RGB;
   int depth = 8;
   bool interlace = false;
@@ -92,7 +92,7 @@ inline void PngFail(png_structp png, png_const_charp text) {
   *static_cast<std::string*>(png_get_error_ptr(png)) = text;
   png_longjmp(png, 1);
 }
-inline bool PngWrite(png_structp png, png_infop info, int w, int h, const PngSpec& s, std::vector<png_bytep>& rows) {
+inline bool PngWrite(png_structp png, png_infop info, int w, int h, const PngLayout& s, std::vector<png_bytep>& rows) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), s.depth, s.colorType,
                s.interlace ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
@@ -119,7 +119,7 @@ inline bool PngWrite(png_structp png, png_infop info, int w, int h, const PngSpe
 }  // namespace detail
 
 // samples: the rows as PNG stores them (packed; 16-bit samples big-endian).
-inline Bytes EncodePng(int w, int h, const Bytes& samples, const PngSpec& spec) {
+inline Bytes EncodePng(int w, int h, const Bytes& samples, const PngLayout& layout) {
   Bytes out;
   std::string error;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, detail::PngFail, nullptr);
@@ -128,7 +128,7 @@ inline Bytes EncodePng(int w, int h, const Bytes& samples, const PngSpec& spec) 
   const size_t stride = samples.size() / static_cast<size_t>(h);
   std::vector<png_bytep> rows(static_cast<size_t>(h));
   for (int y = 0; y < h; ++y) rows[static_cast<size_t>(y)] = const_cast<png_bytep>(samples.data()) + y * stride;
-  const bool ok = detail::PngWrite(png, info, w, h, spec, rows);
+  const bool ok = detail::PngWrite(png, info, w, h, layout, rows);
   png_destroy_write_struct(&png, &info);
   if (!ok) throw std::runtime_error("EncodePng: " + error);
   return out;
@@ -136,7 +136,7 @@ inline Bytes EncodePng(int w, int h, const Bytes& samples, const PngSpec& spec) 
 
 // 8-bit RGBA (or RGB, grey...) samples as they come, packed.
 inline Bytes EncodePng8(int w, int h, int colorType, const Bytes& samples, const Bytes* profile = nullptr) {
-  PngSpec s;
+  PngLayout s;
   s.colorType = colorType;
   s.profile = profile;
   return EncodePng(w, h, samples, s);
@@ -144,7 +144,7 @@ inline Bytes EncodePng8(int w, int h, int colorType, const Bytes& samples, const
 
 // ------------------------------------------------------------------ TIFF
 
-struct TiffSpec {
+struct TiffLayout {
   int samples = 3;  // 1 grey, 2 grey + alpha, 3 RGB, 4 RGBA
   int bits = 8;     // 8 or 16 (16-bit samples in the machine's order)
   uint16_t compression = COMPRESSION_ADOBE_DEFLATE;
@@ -186,28 +186,28 @@ inline int TiffMap(thandle_t, void**, toff_t*) { return 0; }
 inline void TiffUnmap(thandle_t, void*, toff_t) {}
 }  // namespace detail
 
-// samples: w × spec.samples values a row, each spec.bits / 8 bytes.
-inline Bytes EncodeTiff(int w, int h, const Bytes& samples, const TiffSpec& spec) {
+// samples: w × layout.samples values a row, each layout.bits / 8 bytes.
+inline Bytes EncodeTiff(int w, int h, const Bytes& samples, const TiffLayout& layout) {
   detail::TiffSink sink;
   TIFF* t = TIFFClientOpen("memory", "w", &sink, detail::TiffRead, detail::TiffWrite, detail::TiffSeek,
                            detail::TiffClose, detail::TiffSize, detail::TiffMap, detail::TiffUnmap);
   if (!t) throw std::runtime_error("EncodeTiff: cannot open");
   TIFFSetField(t, TIFFTAG_IMAGEWIDTH, w);
   TIFFSetField(t, TIFFTAG_IMAGELENGTH, h);
-  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, spec.samples);
-  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, spec.bits);
-  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, spec.samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+  TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, layout.samples);
+  TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, layout.bits);
+  TIFFSetField(t, TIFFTAG_PHOTOMETRIC, layout.samples >= 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
   TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-  TIFFSetField(t, TIFFTAG_COMPRESSION, spec.compression);
-  TIFFSetField(t, TIFFTAG_ORIENTATION, spec.orientation);
-  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, spec.rowsPerStrip > 0 ? spec.rowsPerStrip : TIFFDefaultStripSize(t, 0));
-  if (spec.samples == 2 || spec.samples == 4) {
-    const uint16_t extra = spec.unassociatedAlpha ? EXTRASAMPLE_UNASSALPHA : EXTRASAMPLE_ASSOCALPHA;
+  TIFFSetField(t, TIFFTAG_COMPRESSION, layout.compression);
+  TIFFSetField(t, TIFFTAG_ORIENTATION, layout.orientation);
+  TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, layout.rowsPerStrip > 0 ? layout.rowsPerStrip : TIFFDefaultStripSize(t, 0));
+  if (layout.samples == 2 || layout.samples == 4) {
+    const uint16_t extra = layout.unassociatedAlpha ? EXTRASAMPLE_UNASSALPHA : EXTRASAMPLE_ASSOCALPHA;
     TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &extra);
   }
-  if (spec.profile)
-    TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(spec.profile->size()), spec.profile->data());
-  const size_t stride = static_cast<size_t>(w) * spec.samples * spec.bits / 8;
+  if (layout.profile)
+    TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<uint32_t>(layout.profile->size()), layout.profile->data());
+  const size_t stride = static_cast<size_t>(w) * layout.samples * layout.bits / 8;
   for (int y = 0; y < h; ++y)
     TIFFWriteScanline(t, const_cast<uint8_t*>(samples.data()) + y * stride, static_cast<uint32_t>(y), 0);
   TIFFClose(t);
@@ -327,7 +327,7 @@ inline Bytes EncodeGif(int screenWidth, int screenHeight, const std::vector<uint
 
 // ------------------------------------------------------------------ HEIC
 
-struct HeicSpec {
+struct HeicOptions {
   bool alpha = false;
   bool lossless = true;  // 4:4:4, within a level of the source
   int quality = 90;
@@ -349,36 +349,36 @@ inline heif_error HeifAppend(heif_context*, const void* data, size_t size, void*
 inline bool CanEncodeHeic() { return heif_have_encoder_for_format(heif_compression_HEVC) != 0; }
 
 // rgba: w × h × 4 bytes. Empty when no HEVC encoder is there.
-inline Bytes EncodeHeic(int w, int h, const Bytes& rgba, const HeicSpec& spec = {}) {
+inline Bytes EncodeHeic(int w, int h, const Bytes& rgba, const HeicOptions& layout = {}) {
   heif_context* ctx = heif_context_alloc();
   heif_encoder* enc = nullptr;
   if (heif_context_get_encoder_for_format(ctx, heif_compression_HEVC, &enc).code != heif_error_Ok) {
     heif_context_free(ctx);
     return {};
   }
-  if (spec.lossless) {
+  if (layout.lossless) {
     heif_encoder_set_lossless(enc, 1);
     heif_encoder_set_parameter_string(enc, "chroma", "444");
   } else {
-    heif_encoder_set_lossy_quality(enc, spec.quality);
+    heif_encoder_set_lossy_quality(enc, layout.quality);
   }
   heif_image* img = nullptr;
-  heif_image_create(w, h, heif_colorspace_RGB, spec.alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB,
-                    &img);
+  heif_image_create(w, h, heif_colorspace_RGB,
+                    layout.alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, &img);
   heif_image_add_plane(img, heif_channel_interleaved, w, h, 8);
   int stride = 0;
   uint8_t* plane = heif_image_get_plane(img, heif_channel_interleaved, &stride);
-  const int bytes = spec.alpha ? 4 : 3;
+  const int bytes = layout.alpha ? 4 : 3;
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x)
       std::memcpy(plane + y * stride + x * bytes, &rgba[(static_cast<size_t>(y) * w + x) * 4], bytes);
-  if (spec.profile) heif_image_set_raw_color_profile(img, "prof", spec.profile->data(), spec.profile->size());
+  if (layout.profile) heif_image_set_raw_color_profile(img, "prof", layout.profile->data(), layout.profile->size());
   heif_encoding_options* options = heif_encoding_options_alloc();
-  options->image_orientation = spec.orientation;
+  options->image_orientation = layout.orientation;
   heif_image_handle* handle = nullptr;
   heif_context_encode_image(ctx, img, enc, options, &handle);
-  if (spec.thumbnail > 0 && handle)
-    heif_context_encode_thumbnail(ctx, img, handle, enc, options, spec.thumbnail, nullptr);
+  if (layout.thumbnail > 0 && handle)
+    heif_context_encode_thumbnail(ctx, img, handle, enc, options, layout.thumbnail, nullptr);
   heif_encoding_options_free(options);
   Bytes out;
   heif_writer writer{1, detail::HeifAppend};
